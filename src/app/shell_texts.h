@@ -1,0 +1,25 @@
+// Texts, names and exit codes of the application shell, the same in both
+// builds.
+#pragma once
+
+#include <cstdint>
+
+namespace parlex::app {
+
+// One running copy per user session is guarded by an object of this name.
+inline constexpr char16_t kInstanceName[] = u"Ostrel桌面登录程序";
+inline constexpr char16_t kAlreadyRunningText[] = u"Ostrel登录程序已经启动！";
+inline constexpr char16_t kAlreadyRunningCaption[] = u"提醒";
+
+inline constexpr char16_t kMainWindowTitle[] = u"Ostrel";
+// Appended to the chat service's base URL.
+inline constexpr char16_t kAgentPagePath[] = u"embeded";
+
+inline constexpr char16_t kUpdatedText[] = u"更新成功，请重新启动登录器！";
+inline constexpr char16_t kUpdatedCaption[] = u"自动更新提醒";
+
+// Exit codes.
+inline constexpr int kExitNormal = 0;
+inline constexpr int kExitFromTrayMenu = 32778;  // the tray menu's exit command id
+
+}  // namespace parlex::app
