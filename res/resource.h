@@ -25,3 +25,7 @@
 #define IDC_TRACK_WE 210
 #define IDC_TRACK_MOVE 211
 #define IDC_TRACK_MOVEDRAG 212
+
+// Window class of our ActiveX control host; dialog templates name it for
+// controls whose window text is the control's class id.
+#define PARLEX_AXHOST_CLASS "ParlexAxHost"
