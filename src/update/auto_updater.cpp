@@ -1,0 +1,165 @@
+#include "update/auto_updater.h"
+
+#include <algorithm>
+#include <array>
+#include <string>
+
+#include "common/text.h"
+#include "update/update_texts.h"
+
+namespace parlex::update {
+
+namespace {
+
+constexpr size_t kChunk = 4096;
+
+}  // namespace
+
+ExecutablePathParts SplitExecutablePath(std::u16string_view path, char16_t separator) {
+  ExecutablePathParts parts;
+  size_t slash = path.rfind(separator);
+  if (slash == std::u16string_view::npos) {
+    parts.name = path;
+  } else {
+    parts.directory = path.substr(0, slash);
+    parts.name = path.substr(slash + 1);
+  }
+  size_t dot = parts.name.rfind(u'.');
+  if (dot != std::u16string::npos) parts.stem = parts.name.substr(0, dot);
+  return parts;
+}
+
+std::u16string BackupPath(std::u16string_view executablePath, char16_t separator) {
+  ExecutablePathParts parts = SplitExecutablePath(executablePath, separator);
+  return parts.directory + separator + parts.stem + kBackupSuffix;
+}
+
+std::u16string DownloadProgressText(int64_t received, int64_t announced) {
+  std::u16string text = u"已下载 " + Widen(std::to_string(received));
+  if (announced >= 0) text += u" / " + Widen(std::to_string(announced));
+  return text + u" 字节";
+}
+
+int DownloadProgressPermille(int64_t received, int64_t announced) {
+  if (announced < 0) return -1;
+  if (announced == 0 || received >= announced) return 1000;
+  if (received <= 0) return 0;
+  return static_cast<int>(static_cast<double>(received) * 1000.0 / static_cast<double>(announced));
+}
+
+CAutoUpdater::CAutoUpdater(IUpdatePlatform& platform, IUpdateAgent& agent, UpdateBounds bounds)
+    : platform_(platform), agent_(agent), bounds_(bounds) {}
+
+UpdateResult CAutoUpdater::RunUpdateCheck(std::u16string_view baseUrl) {
+  if (!platform_.IsConnected()) return updOffline;
+
+  std::u16string serverText;
+  {
+    std::u16string url = std::u16string(baseUrl) + kVersionFileName;
+    std::unique_ptr<IRemoteFile> versionFile = platform_.OpenRemoteFile(url, bounds_.checkWaitMs);
+    if (!versionFile) return updOpenFailed;
+    // One read counts; the file holds a few characters.
+    std::array<char, kChunk> bytes{};
+    ptrdiff_t got = versionFile->Read(bytes.data(), bytes.size(), bounds_.checkWaitMs);
+    versionFile.reset();
+    if (got <= 0) return updVersionFileEmpty;
+    std::string_view text(bytes.data(), static_cast<size_t>(got));
+    text = text.substr(0, text.find('\0'));
+    // A version text is ASCII digits and dots. Any other byte makes it
+    // invalid whatever the code page would make of it (no code page turns
+    // non-ASCII bytes into ASCII digits or dots), so widening byte by byte
+    // decides exactly as a code-page decoding would.
+    serverText = Widen(text);
+  }
+
+  std::u16string ownPath = platform_.OwnPath();
+  std::optional<FileVersion> ownVersion = platform_.ReadFileVersion(ownPath);
+  std::u16string ownText = ownVersion ? OwnVersionText(*ownVersion) : std::u16string();
+  if (ownText.empty()) return updNoOwnVersion;
+
+  if (CompareVersionText(serverText, ownText) != 1) return updNotNewer;
+
+  const char16_t separator = platform_.PathSeparator();
+  std::u16string downloaded = platform_.TempDirectory() + SplitExecutablePath(ownPath, separator).name;
+
+  // Opened before the question so that the agent is only asked when the new
+  // executable can actually be fetched.
+  std::u16string exeUrl = std::u16string(baseUrl) + platform_.ServerExecutableName();
+  std::unique_ptr<IRemoteFile> executable = platform_.OpenRemoteFile(exeUrl, bounds_.checkWaitMs);
+  if (!executable) return updOpenFailed;
+
+  if (!agent_.AskToUpdate()) return updNotInstalled;
+
+  // The window stays up until the replacement is over, whatever its outcome.
+  std::unique_ptr<IDownloadProgress> progress = agent_.ShowProgress(executable->AnnouncedLength());
+  bool complete = DownloadToFile(*executable, downloaded, progress.get());
+  executable.reset();
+  if (!complete) return updDownloadFailed;
+  return ReplaceExecutable(ownPath, downloaded, false) ? updInstalled : updNotInstalled;
+}
+
+bool CAutoUpdater::DownloadToFile(IRemoteFile& remote, const std::u16string& path,
+                                  IDownloadProgress* progress) {
+  std::unique_ptr<ILocalFile> out = platform_.CreateFileForWrite(path);
+  if (!out) return false;
+
+  const int64_t announced = remote.AnnouncedLength();
+  const std::string_view magic = platform_.ExecutableMagic();
+  std::string head;  // the first bytes, to tell an executable from an error page
+  int64_t received = 0;
+  bool ok = true;
+  std::array<char, kChunk> buffer{};
+  for (;;) {
+    ptrdiff_t got = remote.Read(buffer.data(), buffer.size(), bounds_.downloadIdleMs);
+    if (got < 0) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    if (!out->Write(buffer.data(), static_cast<size_t>(got))) {
+      ok = false;
+      break;
+    }
+    if (head.size() < magic.size()) {
+      head.append(buffer.data(), std::min(static_cast<size_t>(got), magic.size() - head.size()));
+    }
+    received += got;
+    if (announced >= 0 && received > announced) {
+      ok = false;
+      break;
+    }
+    if (progress != nullptr) progress->Update(received, announced);
+  }
+  bool closed = out->Close();
+  ok = ok && closed;
+  if (ok && announced >= 0 && received != announced) ok = false;
+  if (ok && head != magic) ok = false;
+  // A partial or foreign file must never be taken for the program later.
+  if (!ok) platform_.RemoveFile(path);
+  return ok;
+}
+
+bool CAutoUpdater::ReplaceExecutable(const std::u16string& current, const std::u16string& downloaded,
+                                     bool atRestart) {
+  const std::u16string backup = BackupPath(current, platform_.PathSeparator());
+  // A backup left by an earlier update must not block the move.
+  platform_.RemoveFile(backup);
+  if (!platform_.RenameFile(current, backup, atRestart)) return false;
+  if (atRestart) {
+    // Nothing has moved yet, so there is nothing to restore or adjust.
+    return platform_.RenameFile(downloaded, current, true);
+  }
+  if (!platform_.RenameFile(downloaded, current, false)) {
+    platform_.RenameFile(backup, current, false);
+    return false;
+  }
+  if (!platform_.CopyPermissions(backup, current)) {
+    // A new executable that cannot be started is worse than the old one.
+    platform_.RemoveFile(current);
+    platform_.RenameFile(backup, current, false);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace parlex::update

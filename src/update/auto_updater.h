@@ -1,0 +1,162 @@
+// The start-up update: asks the update server for its version text and, when
+// it is newer than the program's own and the agent agrees, downloads the new
+// executable and puts it in place of the running one.
+//
+// Everything the flow needs from the outside world goes through
+// IUpdatePlatform (network, own version, files) and IUpdateAgent (the
+// question and the download window), so every result can be produced in a
+// test without a server.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "update/version_text.h"
+
+namespace parlex::update {
+
+// What RunUpdateCheck answers. Only updInstalled ends the program.
+enum UpdateResult : int {
+  updInstalled = 0,         // the new executable stands in place of the running one
+  updOffline = 1,           // no internet session, or the machine has no network
+  updOpenFailed = 2,        // the version file or the new executable could not be fetched
+  updVersionFileEmpty = 3,  // the version file delivered no bytes
+  updDownloadFailed = 4,    // the new executable did not arrive whole
+  updNoOwnVersion = 5,      // the running executable has no usable version
+  updNotNewer = 6,          // the server's version is not newer, or not a version text
+  updNotInstalled = 7,      // the agent declined, or the replacement failed
+};
+
+// A remote file whose reply said 200.
+class IRemoteFile {
+ public:
+  virtual ~IRemoteFile() = default;
+  // The length the server announced, or -1 when it announced none.
+  virtual int64_t AnnouncedLength() const = 0;
+  // Reads up to capacity bytes, waiting at most idleMs for the first of
+  // them. Answers the count, 0 at the end, -1 on failure or silence.
+  virtual ptrdiff_t Read(void* buffer, size_t capacity, int idleMs) = 0;
+};
+
+// A local file being written.
+class ILocalFile {
+ public:
+  virtual ~ILocalFile() = default;
+  // Answers false unless every byte was written.
+  virtual bool Write(const void* data, size_t length) = 0;
+  // Flushes and closes; answers false when the data did not all reach the file.
+  virtual bool Close() = 0;
+};
+
+class IUpdatePlatform {
+ public:
+  virtual ~IUpdatePlatform() = default;
+
+  // False when there is no internet session or the machine has no network.
+  virtual bool IsConnected() = 0;
+  // Opens url for reading, waiting at most waitMs for each step (connect,
+  // reply). Null unless the reply's status is 200. url is replaced by the
+  // form that was actually requested.
+  virtual std::unique_ptr<IRemoteFile> OpenRemoteFile(std::u16string& url, int waitMs) = 0;
+  // The server's name of the executable, below the update base URL.
+  virtual std::u16string ServerExecutableName() = 0;
+  // The first bytes every executable of this build starts with.
+  virtual std::string_view ExecutableMagic() = 0;
+
+  // Full path of the running executable.
+  virtual std::u16string OwnPath() = 0;
+  // The file version of the executable at path, none when it has none.
+  virtual std::optional<FileVersion> ReadFileVersion(const std::u16string& path) = 0;
+
+  // The temporary directory, ending in a path separator.
+  virtual std::u16string TempDirectory() = 0;
+  virtual char16_t PathSeparator() = 0;
+  // Creates path for writing, replacing any file of that name.
+  virtual std::unique_ptr<ILocalFile> CreateFileForWrite(const std::u16string& path) = 0;
+  virtual bool RemoveFile(const std::u16string& path) = 0;
+  // Moves from to to (replacing nothing: callers delete first), copying when
+  // they lie on different volumes; with atRestart the move is only
+  // scheduled for the next system start.
+  virtual bool RenameFile(const std::u16string& from, const std::u16string& to, bool atRestart) = 0;
+  // Gives to the access rights of from (a no-op where files carry none).
+  virtual bool CopyPermissions(const std::u16string& from, const std::u16string& to) = 0;
+};
+
+// The download window shown after the agent said Yes.
+class IDownloadProgress {
+ public:
+  virtual ~IDownloadProgress() = default;
+  // received bytes of announced (-1 when the server announced no length).
+  // Also keeps the program's windows responsive between chunks.
+  virtual void Update(int64_t received, int64_t announced) = 0;
+};
+
+class IUpdateAgent {
+ public:
+  virtual ~IUpdateAgent() = default;
+  // Asks whether to update; true for Yes.
+  virtual bool AskToUpdate() = 0;
+  // Shows the download window; it closes when the object is destroyed.
+  virtual std::unique_ptr<IDownloadProgress> ShowProgress(int64_t announced) = 0;
+};
+
+// How long the updater waits. The check must not hold up the program's
+// start for long when the server is silent; a download may take its time
+// but not sit silent forever.
+struct UpdateBounds {
+  int checkWaitMs = 5000;      // each wait while checking the version and opening the executable
+  int downloadIdleMs = 30000;  // silence that fails a download
+};
+
+// Directory, name and stem of an executable path, split at the last
+// separator (the directory is empty and the name the whole path when there
+// is none); the stem is the name up to its last '.', empty without a '.'.
+struct ExecutablePathParts {
+  std::u16string directory;
+  std::u16string name;
+  std::u16string stem;
+};
+ExecutablePathParts SplitExecutablePath(std::u16string_view path, char16_t separator);
+
+// Where the previous executable is kept: directory, separator, stem and
+// ".旧版本"; the extension is replaced, not kept.
+std::u16string BackupPath(std::u16string_view executablePath, char16_t separator);
+
+// The download window's text: "已下载 received / announced 字节", or without
+// the announced part when the server announced no length.
+std::u16string DownloadProgressText(int64_t received, int64_t announced);
+// The bar's position in thousandths, -1 when no length was announced.
+int DownloadProgressPermille(int64_t received, int64_t announced);
+
+class CAutoUpdater {
+ public:
+  CAutoUpdater(IUpdatePlatform& platform, IUpdateAgent& agent, UpdateBounds bounds = {});
+  virtual ~CAutoUpdater() = default;
+  CAutoUpdater(const CAutoUpdater&) = delete;
+  CAutoUpdater& operator=(const CAutoUpdater&) = delete;
+
+  // baseUrl ends in "/"; the check appends its own file names.
+  UpdateResult RunUpdateCheck(std::u16string_view baseUrl);
+
+  // Copies the remote file into a new file at path. Fails, removing what was
+  // written, when a read fails or stays silent, a write falls short, fewer
+  // or more bytes arrive than announced, or the bytes are not an executable
+  // of this build's kind. progress may be null.
+  bool DownloadToFile(IRemoteFile& remote, const std::u16string& path, IDownloadProgress* progress);
+
+  // Moves current aside under its backup name and downloaded into its place.
+  // When the second move fails the backup is moved back, so the program
+  // still stands under its own name.
+  bool ReplaceExecutable(const std::u16string& current, const std::u16string& downloaded, bool atRestart);
+
+ private:
+  IUpdatePlatform& platform_;
+  IUpdateAgent& agent_;
+  UpdateBounds bounds_;
+};
+
+}  // namespace parlex::update

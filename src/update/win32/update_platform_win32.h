@@ -1,0 +1,49 @@
+// The updater's platform on Windows: WinINet for the remote files, the
+// version resource of the program's own module, the temporary directory and
+// MoveFileExW.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include "update/auto_updater.h"
+
+namespace parlex::update::win32 {
+
+class UpdatePlatformWin32 : public IUpdatePlatform {
+ public:
+  // Opens the internet session with the agent "AutoUpdateAgent", the
+  // pre-configured access, no proxy and no flags. A null session is kept:
+  // the check then answers updOffline.
+  UpdatePlatformWin32();
+  // Closes the session.
+  ~UpdatePlatformWin32() override;
+  UpdatePlatformWin32(const UpdatePlatformWin32&) = delete;
+  UpdatePlatformWin32& operator=(const UpdatePlatformWin32&) = delete;
+
+  HINTERNET internetHandle() const { return internetHandle_; }
+
+  bool IsConnected() override;
+  // InternetCanonicalizeUrlW (browser mode) then InternetOpenUrlW with
+  // reload | resynchronize | hyperlink | need-file (0x80000C10); every wait
+  // of the session is bounded by waitMs first. Only a 200 reply opens.
+  std::unique_ptr<IRemoteFile> OpenRemoteFile(std::u16string& url, int waitMs) override;
+  std::u16string ServerExecutableName() override { return u"Parlex.exe"; }
+  std::string_view ExecutableMagic() override { return "MZ"; }
+  std::u16string OwnPath() override;
+  std::optional<FileVersion> ReadFileVersion(const std::u16string& path) override;
+  std::u16string TempDirectory() override;
+  char16_t PathSeparator() override { return u'\\'; }
+  std::unique_ptr<ILocalFile> CreateFileForWrite(const std::u16string& path) override;
+  bool RemoveFile(const std::u16string& path) override;
+  // MoveFileExW with MOVEFILE_COPY_ALLOWED, or MOVEFILE_DELAY_UNTIL_REBOOT
+  // when atRestart.
+  bool RenameFile(const std::u16string& from, const std::u16string& to, bool atRestart) override;
+  // Files here take their access from the directory they land in.
+  bool CopyPermissions(const std::u16string&, const std::u16string&) override { return true; }
+
+ private:
+  HINTERNET internetHandle_ = nullptr;
+};
+
+}  // namespace parlex::update::win32
