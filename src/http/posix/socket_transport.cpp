@@ -1,0 +1,215 @@
+#include "http/posix/socket_transport.h"
+
+#include <cerrno>
+#include <memory>
+
+#include "common/text.h"
+
+namespace parlex {
+
+std::unique_ptr<Transport> MakePlatformTransport() { return std::make_unique<posix::SocketTransport>(); }
+
+namespace posix {
+
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Body bytes up to this size go out in one write together with the head.
+constexpr size_t kCoalesceBytes = 16384;
+
+}  // namespace
+
+bool SocketTransport::Open(std::u16string_view agent, const TransportTimeouts& timeouts) {
+  agent_ = ToUtf8(agent);
+  timeouts_ = timeouts;
+  rootOpen_ = true;
+  return true;
+}
+
+bool SocketTransport::Connect(std::u16string_view host, uint16_t port, uint32_t flags) {
+  if (!rootOpen_) return Fail(EBADF);
+  // There is no TLS here; talking plain text to a TLS port would only fail
+  // later and in a worse way.
+  if (flags & kFlagSecure) return Fail(EPROTONOSUPPORT);
+  if (host.empty()) return Fail(EINVAL);
+  std::string name = ToUtf8(host);
+  if (!stream_.Connect(name, port, timeouts_.connectMs)) return Fail(stream_.LastError());
+  hostLine_ = name;
+  if (port != 80) hostLine_ += ":" + std::to_string(port);
+  return true;
+}
+
+bool SocketTransport::AttemptConnect() { return stream_.IsOpen() ? true : Fail(ENOTCONN); }
+
+bool SocketTransport::OpenRequest(std::u16string_view verb, std::u16string_view path,
+                                  const char16_t* const* acceptTypes, uint32_t /*flags*/) {
+  if (!stream_.IsOpen()) return Fail(ENOTCONN);
+  CloseRequest();
+  verb_ = ToUtf8(verb);
+  // A request line needs a path; the empty one means the root.
+  path_ = path.empty() ? std::string("/") : ToUtf8(path);
+  if (acceptTypes != nullptr && acceptTypes[0] != nullptr) {
+    std::string types;
+    for (const char16_t* const* t = acceptTypes; *t != nullptr; ++t) {
+      if (!types.empty()) types += ", ";
+      types += ToUtf8(*t);
+    }
+    headers_.emplace_back("Accept", types);
+  }
+  requestOpen_ = true;
+  return true;
+}
+
+bool SocketTransport::AddHeaders(std::u16string_view lines, uint32_t mode) {
+  if (!requestOpen_ || headSent_) return Fail(EBADF);
+  std::string text = ToUtf8(lines);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line(text.data() + start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) continue;
+    size_t colon = line.find(':');
+    if (colon == std::string_view::npos || colon == 0) return Fail(EINVAL);
+    std::string name(line.substr(0, colon));
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+    auto found = headers_.end();
+    for (auto it = headers_.begin(); it != headers_.end(); ++it) {
+      if (SameName(it->first, name)) {
+        found = it;
+        break;
+      }
+    }
+    if (found == headers_.end()) {
+      headers_.emplace_back(std::move(name), std::string(value));
+    } else if (mode & kAddIfNew) {
+      return Fail(EEXIST);
+    } else if (mode & kAddReplace) {
+      found->second.assign(value);
+    } else {
+      headers_.emplace_back(std::move(name), std::string(value));
+    }
+  }
+  return true;
+}
+
+std::string SocketTransport::RequestHead() const {
+  std::string head = verb_ + " " + path_ + " HTTP/1.0\r\n";
+  if (!agent_.empty()) head += "User-Agent: " + agent_ + "\r\n";
+  head += "Host: " + hostLine_ + "\r\n";
+  for (const auto& [name, value] : headers_) head += name + ": " + value + "\r\n";
+  head += "\r\n";
+  return head;
+}
+
+bool SocketTransport::Send(std::u16string_view extraHeaders, const void* body, size_t bodyLength) {
+  if (!requestOpen_ || headSent_) return Fail(EBADF);
+  if (!extraHeaders.empty() && !AddHeaders(extraHeaders, kAddReplace | kAddAdd)) return false;
+  if (bodyLength > 0 || verb_ == "POST") {
+    if (!AddHeaders(u"Content-Length: " + Widen(std::to_string(bodyLength)), kAddReplace | kAddAdd))
+      return false;
+  }
+  std::string head = RequestHead();
+  headSent_ = true;
+  if (bodyLength <= kCoalesceBytes) {
+    head.append(static_cast<const char*>(body), bodyLength);
+    if (!stream_.SendAll(head.data(), head.size(), timeouts_.idleMs)) return Fail(stream_.LastError());
+  } else if (!stream_.SendAll(head.data(), head.size(), timeouts_.idleMs) ||
+             !stream_.SendAll(body, bodyLength, timeouts_.idleMs)) {
+    return Fail(stream_.LastError());
+  }
+  return ReceiveHead();
+}
+
+bool SocketTransport::BeginSend() {
+  if (!requestOpen_ || headSent_) return Fail(EBADF);
+  std::string head = RequestHead();
+  headSent_ = true;
+  if (!stream_.SendAll(head.data(), head.size(), timeouts_.idleMs)) return Fail(stream_.LastError());
+  return true;
+}
+
+bool SocketTransport::Write(const void* data, size_t length, size_t* written) {
+  *written = 0;
+  if (!headSent_ || reply_.HeadComplete()) return Fail(EBADF);
+  if (!stream_.SendAll(data, length, timeouts_.idleMs)) return Fail(stream_.LastError());
+  *written = length;
+  return true;
+}
+
+bool SocketTransport::EndSend() {
+  if (!headSent_) return Fail(EBADF);
+  return ReceiveHead();
+}
+
+RawReplyReader::Source SocketTransport::Source() {
+  return
+      [this](char* buffer, size_t capacity) { return stream_.Receive(buffer, capacity, timeouts_.idleMs); };
+}
+
+bool SocketTransport::ReceiveHead() {
+  reply_.Reset();
+  switch (reply_.ReadHead(Source())) {
+    case RawReplyReader::Status::kOk:
+      return true;
+    case RawReplyReader::Status::kSourceFailed:
+      return Fail(stream_.LastError());
+    case RawReplyReader::Status::kClosedEarly:
+      return Fail(ECONNRESET);
+    case RawReplyReader::Status::kTooLarge:
+      return Fail(EMSGSIZE);
+    case RawReplyReader::Status::kMalformed:
+      return Fail(EPROTO);
+  }
+  return Fail(EPROTO);
+}
+
+bool SocketTransport::Read(void* buffer, size_t capacity, size_t* got) {
+  *got = 0;
+  if (!reply_.HeadComplete()) return Fail(EBADF);
+  if (!reply_.ReadBody(Source(), static_cast<char*>(buffer), capacity, got)) return Fail(stream_.LastError());
+  return true;
+}
+
+bool SocketTransport::QueryRawHeaders(size_t capacityUnits, std::u16string* headers) {
+  if (!reply_.HeadComplete()) return Fail(ENODATA);
+  std::u16string text = FromUtf8(reply_.HeadBlock());
+  if (text.size() + 1 > capacityUnits) return Fail(ENOBUFS);
+  *headers = std::move(text);
+  return true;
+}
+
+void SocketTransport::CloseRequest() {
+  requestOpen_ = false;
+  headSent_ = false;
+  verb_.clear();
+  path_.clear();
+  headers_.clear();
+  reply_.Reset();
+}
+
+void SocketTransport::CloseConnection() {
+  CloseRequest();
+  stream_.Close();
+  hostLine_.clear();
+}
+
+void SocketTransport::CloseRoot() {
+  CloseConnection();
+  rootOpen_ = false;
+}
+
+}  // namespace posix
+}  // namespace parlex

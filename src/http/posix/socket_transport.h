@@ -1,0 +1,73 @@
+// The client's transport on Linux: HTTP/1.0 spoken over a TcpStream.
+//
+// On the wire, for every kind of request:
+//   VERB path HTTP/1.0          ("/" when the path is empty)
+//   User-Agent: <agent>         (left out for an empty agent)
+//   Host: host[:port]           (the port only when it is not 80)
+//   the added header lines in the order they were added: Accept, then for
+//   the POSTs Content-Type and Content-Length
+//   empty line, body
+// The reply is read until the server closes. "https" is refused at Connect:
+// nothing is sent rather than plain text to a TLS port.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "http/posix/tcp_stream.h"
+#include "http/raw_reply_reader.h"
+#include "http/transport.h"
+
+namespace parlex::posix {
+
+class SocketTransport : public Transport {
+ public:
+  bool Open(std::u16string_view agent, const TransportTimeouts& timeouts) override;
+  bool Connect(std::u16string_view host, uint16_t port, uint32_t flags) override;
+  bool AttemptConnect() override;
+  bool OpenRequest(std::u16string_view verb, std::u16string_view path, const char16_t* const* acceptTypes,
+                   uint32_t flags) override;
+  bool AddHeaders(std::u16string_view lines, uint32_t mode) override;
+  bool Send(std::u16string_view extraHeaders, const void* body, size_t bodyLength) override;
+  bool BeginSend() override;
+  bool Write(const void* data, size_t length, size_t* written) override;
+  bool EndSend() override;
+  bool Read(void* buffer, size_t capacity, size_t* got) override;
+  bool QueryRawHeaders(size_t capacityUnits, std::u16string* headers) override;
+  void CloseRequest() override;
+  void CloseConnection() override;
+  void CloseRoot() override;
+  uint32_t LastError() const override { return error_; }
+
+  // The request head as it goes on the wire (for the tests of header order).
+  std::string RequestHead() const;
+
+ private:
+  bool Fail(int error) {
+    error_ = static_cast<uint32_t>(error);
+    return false;
+  }
+  bool ReceiveHead();
+  RawReplyReader::Source Source();
+
+  bool rootOpen_ = false;
+  bool requestOpen_ = false;
+  bool headSent_ = false;
+  std::string agent_;
+  TransportTimeouts timeouts_;
+  std::string hostLine_;
+  TcpStream stream_;
+  std::string verb_;
+  std::string path_;
+  std::vector<std::pair<std::string, std::string>> headers_;  // name, value
+  RawReplyReader reply_;
+  uint32_t error_ = 0;
+};
+
+// The type /etc/mime.types-style table at tablePath gives for key (".jpg"),
+// compared without regard to ASCII case; empty when it has none.
+std::u16string LookupMimeTypeIn(const std::string& tablePath, std::u16string_view key);
+
+}  // namespace parlex::posix
