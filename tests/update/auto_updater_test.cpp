@@ -1,0 +1,450 @@
+// The update flow over an in-memory platform: every result code, the files
+// it leaves, the requests it makes and the waits it asks for.
+#include "update/auto_updater.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+
+namespace parlex::update {
+namespace {
+
+constexpr char16_t kBase[] = u"http://updates.test/app/";
+constexpr char16_t kExe[] = u"D:\\Apps\\Parlex.exe";
+constexpr char16_t kBackup[] = u"D:\\Apps\\Parlex.旧版本";
+constexpr char16_t kTemp[] = u"C:\\Temp\\";
+constexpr char16_t kDownloaded[] = u"C:\\Temp\\Parlex.exe";
+
+struct RemoteContent {
+  std::string body;
+  int64_t announced = -2;    // -2: the body's own size
+  size_t chunk = 4096;       // most bytes per read
+  ptrdiff_t failAfter = -1;  // fail the read once this many bytes went out
+};
+
+struct Platform;
+
+class FakeRemote : public IRemoteFile {
+ public:
+  FakeRemote(Platform& p, RemoteContent c) : platform_(p), content_(std::move(c)) {}
+  ~FakeRemote() override;
+  int64_t AnnouncedLength() const override {
+    return content_.announced == -2 ? static_cast<int64_t>(content_.body.size()) : content_.announced;
+  }
+  ptrdiff_t Read(void* buffer, size_t capacity, int idleMs) override;
+
+ private:
+  Platform& platform_;
+  RemoteContent content_;
+  size_t pos_ = 0;
+};
+
+class FakeLocal : public ILocalFile {
+ public:
+  FakeLocal(Platform& p, std::u16string path) : platform_(p), path_(std::move(path)) {}
+  bool Write(const void* data, size_t length) override;
+  bool Close() override { return true; }
+
+ private:
+  Platform& platform_;
+  std::u16string path_;
+};
+
+struct Platform : IUpdatePlatform {
+  bool connected = true;
+  std::map<std::u16string, RemoteContent> remote;
+  std::vector<std::u16string> opened;
+  std::vector<int> openWaits;
+  std::vector<int> readWaits;
+  int openHandles = 0;
+  std::optional<FileVersion> ownVersion = FileVersion{1, 0, 1, 0};
+  std::u16string ownPath = kExe;
+  std::map<std::u16string, std::string> files;
+  std::map<std::u16string, int> modes;
+  std::set<std::u16string> readOnly;  // paths that cannot be created or moved onto
+  int failMoveNumber = 0;             // the n-th move fails (1-based); 0: none
+  int moves = 0;
+  bool failCopyPermissions = false;
+  size_t failWriteAt = SIZE_MAX;  // a write that would pass this many bytes comes up short
+
+  bool IsConnected() override { return connected; }
+  std::unique_ptr<IRemoteFile> OpenRemoteFile(std::u16string& url, int waitMs) override {
+    opened.push_back(url);
+    openWaits.push_back(waitMs);
+    auto it = remote.find(url);
+    if (it == remote.end()) return nullptr;
+    ++openHandles;
+    return std::make_unique<FakeRemote>(*this, it->second);
+  }
+  std::u16string ServerExecutableName() override { return u"Parlex.exe"; }
+  std::string_view ExecutableMagic() override { return "MZ"; }
+  std::u16string OwnPath() override { return ownPath; }
+  std::optional<FileVersion> ReadFileVersion(const std::u16string& path) override {
+    return path == ownPath ? ownVersion : std::nullopt;
+  }
+  std::u16string TempDirectory() override { return kTemp; }
+  char16_t PathSeparator() override { return u'\\'; }
+  std::unique_ptr<ILocalFile> CreateFileForWrite(const std::u16string& path) override {
+    if (readOnly.count(path)) return nullptr;
+    files[path].clear();
+    modes[path] = 0600;
+    return std::make_unique<FakeLocal>(*this, path);
+  }
+  bool RemoveFile(const std::u16string& path) override {
+    modes.erase(path);
+    return files.erase(path) == 1;
+  }
+  bool RenameFile(const std::u16string& from, const std::u16string& to, bool) override {
+    ++moves;
+    if (moves == failMoveNumber || readOnly.count(to) || !files.count(from) || files.count(to)) return false;
+    files[to] = files[from];
+    modes[to] = modes[from];
+    RemoveFile(from);
+    return true;
+  }
+  bool CopyPermissions(const std::u16string& from, const std::u16string& to) override {
+    if (failCopyPermissions || !modes.count(from) || !modes.count(to)) return false;
+    modes[to] = modes[from];
+    return true;
+  }
+};
+
+FakeRemote::~FakeRemote() { --platform_.openHandles; }
+
+ptrdiff_t FakeRemote::Read(void* buffer, size_t capacity, int idleMs) {
+  platform_.readWaits.push_back(idleMs);
+  if (content_.failAfter >= 0 && pos_ >= static_cast<size_t>(content_.failAfter)) return -1;
+  size_t n = std::min({capacity, content_.chunk, content_.body.size() - pos_});
+  std::memcpy(buffer, content_.body.data() + pos_, n);
+  pos_ += n;
+  return static_cast<ptrdiff_t>(n);
+}
+
+bool FakeLocal::Write(const void* data, size_t length) {
+  std::string& f = platform_.files[path_];
+  if (f.size() + length > platform_.failWriteAt) {
+    f.append(static_cast<const char*>(data), platform_.failWriteAt - f.size());
+    return false;
+  }
+  f.append(static_cast<const char*>(data), length);
+  return true;
+}
+
+struct Agent : IUpdateAgent {
+  bool answer = true;
+  int asked = 0;
+  Platform* platform = nullptr;
+  std::vector<std::pair<int64_t, int64_t>> updates;
+  int64_t shownWith = -3;
+  bool closed = false;
+  std::string exeWhenClosed;  // what stood under the executable's name when the window closed
+
+  struct Progress : IDownloadProgress {
+    Agent& agent;
+    explicit Progress(Agent& a) : agent(a) {}
+    ~Progress() override {
+      agent.closed = true;
+      auto it = agent.platform->files.find(agent.platform->ownPath);
+      agent.exeWhenClosed = it == agent.platform->files.end() ? "<none>" : it->second;
+    }
+    void Update(int64_t received, int64_t announced) override {
+      agent.updates.emplace_back(received, announced);
+    }
+  };
+
+  bool AskToUpdate() override {
+    ++asked;
+    return answer;
+  }
+  std::unique_ptr<IDownloadProgress> ShowProgress(int64_t announced) override {
+    shownWith = announced;
+    return std::make_unique<Progress>(*this);
+  }
+};
+
+std::string NewExecutable(size_t size) {
+  std::string body = "MZ";
+  for (size_t i = body.size(); i < size; ++i) body += static_cast<char>('a' + i % 26);
+  return body;
+}
+
+class UpdateFlow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    agent.platform = &platform;
+    platform.files[kExe] = "old program";
+    platform.modes[kExe] = 0755;
+    Serve("1.0.1.1", NewExecutable(10000));
+  }
+  void Serve(std::string versionText, std::string exe) {
+    platform.remote[std::u16string(kBase) + u"update.txt"] = {std::move(versionText)};
+    platform.remote[std::u16string(kBase) + u"Parlex.exe"] = {std::move(exe)};
+  }
+  RemoteContent& ExeReply() { return platform.remote[std::u16string(kBase) + u"Parlex.exe"]; }
+  UpdateResult Run(UpdateBounds bounds = {}) {
+    CAutoUpdater updater(platform, agent, bounds);
+    return updater.RunUpdateCheck(kBase);
+  }
+  // The running executable still stands, unchanged, and nothing else is left.
+  void ExpectUntouched() {
+    EXPECT_EQ(platform.files[kExe], "old program");
+    EXPECT_EQ(platform.files.count(kBackup), 0u);
+    EXPECT_EQ(platform.openHandles, 0);
+  }
+
+  Platform platform;
+  Agent agent;
+};
+
+TEST_F(UpdateFlow, InstallsNewerVersion) {
+  EXPECT_EQ(Run(), updInstalled);
+  EXPECT_EQ(platform.opened, (std::vector<std::u16string>{u"http://updates.test/app/update.txt",
+                                                          u"http://updates.test/app/Parlex.exe"}));
+  EXPECT_EQ(agent.asked, 1);
+  EXPECT_EQ(platform.files[kExe], NewExecutable(10000));
+  EXPECT_EQ(platform.files[kBackup], "old program");
+  EXPECT_EQ(platform.files.count(kDownloaded), 0u);  // moved into place
+  // The new program keeps the old one's access rights.
+  EXPECT_EQ(platform.modes[kExe], 0755);
+  EXPECT_EQ(platform.openHandles, 0);
+  // The window saw every chunk and stayed up until the swap was done.
+  EXPECT_EQ(agent.shownWith, 10000);
+  EXPECT_EQ(agent.updates,
+            (std::vector<std::pair<int64_t, int64_t>>{{4096, 10000}, {8192, 10000}, {10000, 10000}}));
+  EXPECT_TRUE(agent.closed);
+  EXPECT_EQ(agent.exeWhenClosed, NewExecutable(10000));
+}
+
+TEST_F(UpdateFlow, WaitsAreBounded) {
+  EXPECT_EQ(Run(), updInstalled);
+  // The check waits 5 s at most for each step; the download tolerates 30 s of silence.
+  EXPECT_EQ(platform.openWaits, (std::vector<int>{5000, 5000}));
+  ASSERT_GE(platform.readWaits.size(), 2u);
+  EXPECT_EQ(platform.readWaits[0], 5000);
+  for (size_t i = 1; i < platform.readWaits.size(); ++i) EXPECT_EQ(platform.readWaits[i], 30000);
+
+  platform.files[kExe] = "old program";
+  platform.files.erase(kBackup);
+  platform.openWaits.clear();
+  platform.readWaits.clear();
+  EXPECT_EQ(Run({250, 700}), updInstalled);
+  EXPECT_EQ(platform.openWaits, (std::vector<int>{250, 250}));
+  EXPECT_EQ(platform.readWaits.front(), 250);
+  EXPECT_EQ(platform.readWaits.back(), 700);
+}
+
+TEST_F(UpdateFlow, OfflineAsksNothing) {
+  platform.connected = false;
+  EXPECT_EQ(Run(), updOffline);
+  EXPECT_TRUE(platform.opened.empty());
+  EXPECT_EQ(agent.asked, 0);
+}
+
+TEST_F(UpdateFlow, VersionFileUnreachable) {
+  platform.remote.erase(std::u16string(kBase) + u"update.txt");
+  EXPECT_EQ(Run(), updOpenFailed);
+  EXPECT_EQ(platform.opened.size(), 1u);
+  ExpectUntouched();
+}
+
+TEST_F(UpdateFlow, VersionFileEmptyOrFailing) {
+  Serve("", NewExecutable(100));
+  EXPECT_EQ(Run(), updVersionFileEmpty);
+  platform.remote[std::u16string(kBase) + u"update.txt"] = {"1.0.1.1", -2, 4096, 0};  // the read fails
+  EXPECT_EQ(Run(), updVersionFileEmpty);
+  EXPECT_EQ(agent.asked, 0);
+  ExpectUntouched();
+}
+
+TEST_F(UpdateFlow, OnlyTheFirstReadCounts) {
+  // "1.0." then "1.1" in a second read: the check sees "1.0.", which is 1.0.0.0.
+  platform.remote[std::u16string(kBase) + u"update.txt"] = {"1.0.1.1", -2, 4};
+  EXPECT_EQ(Run(), updNotNewer);
+  EXPECT_EQ(platform.readWaits.size(), 1u);
+}
+
+TEST_F(UpdateFlow, NoOwnVersion) {
+  platform.ownVersion = std::nullopt;
+  EXPECT_EQ(Run(), updNoOwnVersion);
+  platform.ownVersion = FileVersion{0, 0, 0, 0};
+  EXPECT_EQ(Run(), updNoOwnVersion);
+  EXPECT_EQ(agent.asked, 0);
+  ExpectUntouched();
+}
+
+TEST_F(UpdateFlow, NotNewer) {
+  for (const char* text : {"1.0.1.0", "1.0.0.9", "0.9", "abc", "1.0.1.1\r\n", "1.0.1.1\n", "1.0.0.0.1",
+                           " 1.0.1.1", "<html>404</html>"}) {
+    SCOPED_TRACE(text);
+    Serve(text, NewExecutable(100));
+    platform.opened.clear();
+    EXPECT_EQ(Run(), updNotNewer);
+    EXPECT_EQ(platform.opened.size(), 1u);  // the executable is not even opened
+  }
+  EXPECT_EQ(agent.asked, 0);
+  ExpectUntouched();
+}
+
+TEST_F(UpdateFlow, NewerTexts) {
+  // Own 1.0.1.0. "2" is 2.0.0.0; text after a zero byte is not part of the version.
+  for (std::string text : {std::string("2"), std::string("1.0.1.1\0junk", 12), std::string("1..1"),
+                           std::string("1.0.65536"), std::string("1.0.1.99999999999")}) {
+    SCOPED_TRACE(text);
+    Serve(text, NewExecutable(100));
+    agent.answer = false;
+    EXPECT_EQ(Run(), updNotInstalled);
+  }
+  EXPECT_EQ(agent.asked, 5);
+}
+
+TEST_F(UpdateFlow, OwnVersionWithTwoGroups) {
+  platform.ownVersion = FileVersion{1, 9, 0, 0};
+  Serve("1.10", NewExecutable(100));
+  EXPECT_EQ(Run(), updInstalled);
+  platform.files[kExe] = "old program";
+  platform.files.erase(kBackup);
+  Serve("1.9", NewExecutable(100));
+  EXPECT_EQ(Run(), updNotNewer);
+}
+
+TEST_F(UpdateFlow, ExecutableUnreachableAsksNothing) {
+  platform.remote.erase(std::u16string(kBase) + u"Parlex.exe");
+  EXPECT_EQ(Run(), updOpenFailed);
+  EXPECT_EQ(platform.opened.size(), 2u);
+  EXPECT_EQ(agent.asked, 0);
+  ExpectUntouched();
+}
+
+TEST_F(UpdateFlow, AgentSaysNo) {
+  agent.answer = false;
+  EXPECT_EQ(Run(), updNotInstalled);
+  EXPECT_EQ(agent.asked, 1);
+  EXPECT_EQ(agent.shownWith, -3);  // no download window
+  EXPECT_EQ(platform.files.count(kDownloaded), 0u);
+  ExpectUntouched();
+}
+
+TEST_F(UpdateFlow, DownloadShortOfAnnouncedLength) {
+  ExeReply().announced = 20000;
+  EXPECT_EQ(Run(), updDownloadFailed);
+  EXPECT_EQ(platform.files.count(kDownloaded), 0u);  // the partial file is removed
+  EXPECT_FALSE(agent.updates.empty());
+  EXPECT_TRUE(agent.closed);
+  ExpectUntouched();
+}
+
+TEST_F(UpdateFlow, DownloadLongerThanAnnounced) {
+  ExeReply().announced = 5000;
+  EXPECT_EQ(Run(), updDownloadFailed);
+  EXPECT_EQ(platform.files.count(kDownloaded), 0u);
+  ExpectUntouched();
+}
+
+TEST_F(UpdateFlow, DownloadReadFails) {
+  ExeReply().failAfter = 8192;
+  EXPECT_EQ(Run(), updDownloadFailed);
+  EXPECT_EQ(platform.files.count(kDownloaded), 0u);
+  ExpectUntouched();
+}
+
+TEST_F(UpdateFlow, DownloadIsNotAnExecutable) {
+  Serve("1.0.1.1", "<html><body>Not Found</body></html>");
+  EXPECT_EQ(Run(), updDownloadFailed);
+  EXPECT_EQ(platform.files.count(kDownloaded), 0u);
+  ExpectUntouched();
+  // One byte of the mark is not the mark, even split over reads.
+  Serve("1.0.1.1", "M");
+  EXPECT_EQ(Run(), updDownloadFailed);
+  Serve("1.0.1.1", "MZ");
+  ExeReply().chunk = 1;
+  EXPECT_EQ(Run(), updInstalled);
+}
+
+TEST_F(UpdateFlow, DownloadWithoutAnnouncedLength) {
+  ExeReply().announced = -1;
+  EXPECT_EQ(Run(), updInstalled);
+  EXPECT_EQ(agent.shownWith, -1);
+  EXPECT_EQ(agent.updates.back(), (std::pair<int64_t, int64_t>{10000, -1}));
+}
+
+TEST_F(UpdateFlow, DownloadCannotBeWritten) {
+  platform.failWriteAt = 5000;
+  EXPECT_EQ(Run(), updDownloadFailed);
+  EXPECT_EQ(platform.files.count(kDownloaded), 0u);
+  ExpectUntouched();
+  platform.failWriteAt = SIZE_MAX;
+  platform.readOnly.insert(kDownloaded);
+  EXPECT_EQ(Run(), updDownloadFailed);
+  ExpectUntouched();
+}
+
+TEST_F(UpdateFlow, EarlierBackupIsReplaced) {
+  platform.files[kBackup] = "older program";
+  EXPECT_EQ(Run(), updInstalled);
+  EXPECT_EQ(platform.files[kBackup], "old program");
+}
+
+TEST_F(UpdateFlow, RenamedExecutable) {
+  platform.files.clear();
+  platform.ownPath = u"D:\\Apps\\Chat.exe";
+  platform.files[platform.ownPath] = "old program";
+  platform.modes[platform.ownPath] = 0700;
+  EXPECT_EQ(Run(), updInstalled);
+  EXPECT_EQ(platform.files[u"D:\\Apps\\Chat.exe"], NewExecutable(10000));
+  EXPECT_EQ(platform.files[u"D:\\Apps\\Chat.旧版本"], "old program");
+  EXPECT_EQ(platform.files.size(), 2u);
+  EXPECT_EQ(platform.modes[u"D:\\Apps\\Chat.exe"], 0700);
+}
+
+TEST_F(UpdateFlow, ExecutableWithoutExtension) {
+  platform.files.clear();
+  platform.ownPath = u"D:\\Apps\\Parlex";
+  platform.files[platform.ownPath] = "old program";
+  platform.modes[platform.ownPath] = 0755;
+  EXPECT_EQ(Run(), updInstalled);
+  EXPECT_EQ(platform.files[u"D:\\Apps\\.旧版本"], "old program");
+  EXPECT_EQ(platform.files[u"D:\\Apps\\Parlex"], NewExecutable(10000));
+}
+
+TEST_F(UpdateFlow, FirstMoveFails) {
+  platform.failMoveNumber = 1;
+  EXPECT_EQ(Run(), updNotInstalled);
+  ExpectUntouched();
+  EXPECT_TRUE(agent.closed);
+}
+
+TEST_F(UpdateFlow, SecondMoveFailsAndIsUndone) {
+  platform.failMoveNumber = 2;
+  EXPECT_EQ(Run(), updNotInstalled);
+  // The program still stands under its own name.
+  ExpectUntouched();
+  EXPECT_EQ(platform.modes[kExe], 0755);
+  EXPECT_EQ(agent.exeWhenClosed, "old program");
+}
+
+TEST_F(UpdateFlow, PermissionsThatCannotBeKeptAreUndone) {
+  platform.failCopyPermissions = true;
+  EXPECT_EQ(Run(), updNotInstalled);
+  ExpectUntouched();
+  EXPECT_EQ(platform.modes[kExe], 0755);
+}
+
+TEST(ReplaceExecutable, AtRestartOnlySchedules) {
+  Platform platform;
+  Agent agent;
+  platform.files[kExe] = "old";
+  platform.files[kDownloaded] = "MZnew";
+  platform.modes[kExe] = 0755;
+  platform.modes[kDownloaded] = 0600;
+  CAutoUpdater updater(platform, agent);
+  platform.failMoveNumber = 2;
+  // A scheduled move cannot be undone now: the answer is just the failure.
+  EXPECT_FALSE(updater.ReplaceExecutable(kExe, kDownloaded, true));
+  EXPECT_EQ(platform.moves, 2);
+}
+
+}  // namespace
+}  // namespace parlex::update
