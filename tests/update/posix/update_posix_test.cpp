@@ -1,0 +1,335 @@
+// The Linux updater against a loopback update server this test starts, with
+// real files in a temporary folder standing in for the running program.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "common/text.h"
+#include "update/loopback_server.h"
+#include "update/posix/http_get.h"
+#include "update/posix/update_platform_posix.h"
+
+namespace parlex::update::posix {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::LoopbackServer;
+using testing::Reply;
+
+TEST(SplitHttpUrl, TakesUrlsApart) {
+  HttpUrl u;
+  ASSERT_TRUE(SplitHttpUrl("http://127.0.0.1:18380/update/update.txt", &u));
+  EXPECT_EQ(u.host, "127.0.0.1");
+  EXPECT_EQ(u.port, 18380);
+  EXPECT_EQ(u.target, "/update/update.txt");
+  ASSERT_TRUE(SplitHttpUrl("HTTP://updates.example", &u));
+  EXPECT_EQ(u.host, "updates.example");
+  EXPECT_EQ(u.port, 80);
+  EXPECT_EQ(u.target, "/");
+  ASSERT_TRUE(SplitHttpUrl("http://[::1]:81/a?b=1#frag", &u));
+  EXPECT_EQ(u.host, "::1");
+  EXPECT_EQ(u.port, 81);
+  EXPECT_EQ(u.target, "/a?b=1");
+  ASSERT_TRUE(SplitHttpUrl("http://h?x", &u));
+  EXPECT_EQ(u.target, "/?x");
+  for (const char* bad : {"https://h/", "ftp://h/", "http://", "http:///x", "http://h:0/", "http://h:65536/",
+                          "http://h:8a/", "http://user@h/", "http://[::1/", "h/x"}) {
+    EXPECT_FALSE(SplitHttpUrl(bad, &u)) << bad;
+  }
+}
+
+TEST(ParseReplyHead, StatusAndLength) {
+  ReplyHead h;
+  ASSERT_TRUE(ParseReplyHead("HTTP/1.1 200 OK\r\nServer: x\r\ncontent-LENGTH:  1234 \r\n\r\n", &h));
+  EXPECT_EQ(h.status, 200);
+  EXPECT_EQ(h.contentLength, 1234);
+  ASSERT_TRUE(ParseReplyHead("HTTP/1.0 404 Not Found\r\n\r\n", &h));
+  EXPECT_EQ(h.status, 404);
+  EXPECT_EQ(h.contentLength, -1);
+  ASSERT_TRUE(ParseReplyHead("HTTP/1.0 200\n\n", &h));
+  EXPECT_EQ(h.status, 200);
+  EXPECT_FALSE(ParseReplyHead("<html>", &h));
+  EXPECT_FALSE(ParseReplyHead("HTTP/1.1 2000 OK\r\n\r\n", &h));
+  EXPECT_FALSE(ParseReplyHead("HTTP/1.1 20x OK\r\n\r\n", &h));
+  // A length that cannot be trusted makes the reply unusable.
+  EXPECT_FALSE(ParseReplyHead("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n", &h));
+  EXPECT_FALSE(ParseReplyHead("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n", &h));
+}
+
+TEST(HasNetwork, NeedsAnAddressBeyondLoopback) {
+  InterfaceAddress lo{true, true, false, false};
+  InterfaceAddress eth{true, false, false, false};
+  InterfaceAddress ethDown{false, false, false, false};
+  InterfaceAddress linkLocal6{true, false, true, true};
+  InterfaceAddress global6{true, false, true, false};
+  EXPECT_FALSE(HasNetwork({}));
+  EXPECT_FALSE(HasNetwork({lo}));
+  EXPECT_FALSE(HasNetwork({lo, ethDown}));
+  EXPECT_FALSE(HasNetwork({lo, linkLocal6}));
+  EXPECT_TRUE(HasNetwork({lo, eth}));
+  EXPECT_TRUE(HasNetwork({lo, linkLocal6, global6}));
+}
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteAll(const fs::path& p, const std::string& data) { std::ofstream(p, std::ios::binary) << data; }
+
+std::string Elf(size_t size) {
+  std::string body(
+      "\x7f"
+      "ELF",
+      4);
+  for (size_t i = body.size(); i < size; ++i) body += static_cast<char>(i * 7);
+  return body;
+}
+
+// The real platform, but the "running program" is a file of the test's and
+// the machine's network state does not matter for loopback.
+class TestPlatform : public UpdatePlatformPosix {
+ public:
+  fs::path exe;
+  int failMoveNumber = 0;
+  int moves = 0;
+  bool IsConnected() override { return true; }
+  std::u16string OwnPath() override { return FromUtf8(exe.string()); }
+  bool RenameFile(const std::u16string& from, const std::u16string& to, bool atRestart) override {
+    if (++moves == failMoveNumber) return false;
+    return UpdatePlatformPosix::RenameFile(from, to, atRestart);
+  }
+};
+
+struct TestAgent : IUpdateAgent {
+  bool answer = true;
+  int asked = 0;
+  std::vector<int64_t> received;
+  bool AskToUpdate() override {
+    ++asked;
+    return answer;
+  }
+  struct Progress : IDownloadProgress {
+    TestAgent& agent;
+    explicit Progress(TestAgent& a) : agent(a) {}
+    void Update(int64_t r, int64_t) override { agent.received.push_back(r); }
+  };
+  std::unique_ptr<IDownloadProgress> ShowProgress(int64_t) override {
+    return std::make_unique<Progress>(*this);
+  }
+};
+
+class PosixUpdate : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/parlex-update-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    temp = dir / "temp";
+    fs::create_directory(temp);
+    oldTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    setenv("TMPDIR", temp.c_str(), 1);
+    platform.exe = dir / "parlex";
+    WriteAll(platform.exe, "old program");
+    chmod(platform.exe.c_str(), 0751);
+    ASSERT_TRUE(server.Start());
+    server.Set("update/update.txt", Reply{200, "1.0.1.1"});
+    server.Set("update/parlex", Reply{200, Elf(50000)});
+  }
+  void TearDown() override {
+    server.Stop();
+    if (oldTmp.empty()) {
+      unsetenv("TMPDIR");
+    } else {
+      setenv("TMPDIR", oldTmp.c_str(), 1);
+    }
+    fs::remove_all(dir);
+  }
+  UpdateResult Run(UpdateBounds bounds = {}) {
+    CAutoUpdater updater(platform, agent, bounds);
+    return updater.RunUpdateCheck(FromUtf8(server.Url("update/")));
+  }
+  void ExpectUntouched() {
+    EXPECT_EQ(ReadAll(platform.exe), "old program");
+    EXPECT_FALSE(fs::exists(dir / ".旧版本"));
+    EXPECT_FALSE(fs::exists(temp / platform.exe.filename()));
+  }
+
+  fs::path dir;
+  fs::path temp;
+  std::string oldTmp;
+  LoopbackServer server;
+  TestPlatform platform;
+  TestAgent agent;
+};
+
+TEST_F(PosixUpdate, InstallsNewerVersion) {
+  EXPECT_EQ(Run(), updInstalled);
+  EXPECT_TRUE(ReadAll(platform.exe) == Elf(50000));
+  EXPECT_EQ(ReadAll(dir / ".旧版本"), "old program");
+  EXPECT_FALSE(fs::exists(temp / "parlex"));
+  struct stat st {};
+  ASSERT_EQ(stat(platform.exe.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0751u);
+  EXPECT_EQ(agent.asked, 1);
+  ASSERT_FALSE(agent.received.empty());
+  EXPECT_EQ(agent.received.back(), 50000);
+
+  std::vector<std::string> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")), "GET /update/update.txt HTTP/1.0");
+  EXPECT_EQ(requests[1].substr(0, requests[1].find("\r\n")), "GET /update/parlex HTTP/1.0");
+  EXPECT_NE(requests[0].find("\r\nUser-Agent: AutoUpdateAgent\r\n"), std::string::npos);
+  EXPECT_NE(requests[0].find("\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n"),
+            std::string::npos);
+}
+
+TEST_F(PosixUpdate, TemporaryDirectoryOnAnotherFileSystem) {
+  // /dev/shm is a tmpfs: the move into place has to copy, and the copy
+  // must still be the old program's kind of file: executable by the same people.
+  struct stat shm {};
+  struct stat here {};
+  if (stat("/dev/shm", &shm) != 0 || stat(dir.c_str(), &here) != 0 || shm.st_dev == here.st_dev) {
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  }
+  char pattern[] = "/dev/shm/parlex-update-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  setenv("TMPDIR", pattern, 1);
+  EXPECT_EQ(Run(), updInstalled);
+  EXPECT_TRUE(ReadAll(platform.exe) == Elf(50000));
+  EXPECT_EQ(ReadAll(dir / ".旧版本"), "old program");
+  EXPECT_FALSE(fs::exists(fs::path(pattern) / "parlex"));
+  struct stat st {};
+  ASSERT_EQ(stat(platform.exe.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0751u);
+  fs::remove_all(pattern);
+}
+
+TEST_F(PosixUpdate, ErrorRepliesAreNeverInstalled) {
+  server.Set("update/parlex", Reply{404, Elf(100)});
+  EXPECT_EQ(Run(), updOpenFailed);
+  EXPECT_EQ(agent.asked, 0);
+  ExpectUntouched();
+  server.Set("update/parlex", Reply{500, Elf(100)});
+  EXPECT_EQ(Run(), updOpenFailed);
+  server.Set("update/update.txt", Reply{404, "9.9"});
+  EXPECT_EQ(Run(), updOpenFailed);
+  EXPECT_EQ(agent.asked, 0);
+  ExpectUntouched();
+}
+
+TEST_F(PosixUpdate, VersionFileResults) {
+  server.Set("update/update.txt", Reply{200, ""});
+  EXPECT_EQ(Run(), updVersionFileEmpty);
+  server.Set("update/update.txt", Reply{200, "1.0.1.0"});  // the build's own version
+  EXPECT_EQ(Run(), updNotNewer);
+  server.Set("update/update.txt", Reply{200, "1.0.1.1\r\n"});
+  EXPECT_EQ(Run(), updNotNewer);
+  EXPECT_EQ(server.Requests().size(), 3u);  // the executable was never asked for
+  EXPECT_EQ(agent.asked, 0);
+  ExpectUntouched();
+}
+
+TEST_F(PosixUpdate, TruncatedExecutable) {
+  server.Set("update/parlex", Reply{200, Elf(8000), 20000});
+  EXPECT_EQ(Run(), updDownloadFailed);
+  EXPECT_EQ(agent.asked, 1);
+  ExpectUntouched();
+}
+
+TEST_F(PosixUpdate, BodyThatIsNoExecutable) {
+  server.Set("update/parlex", Reply{200, "<html><body>maintenance</body></html>"});
+  EXPECT_EQ(Run(), updDownloadFailed);
+  server.Set("update/parlex", Reply{200, std::string("MZ\x90\x00", 4)});  // the other build's kind
+  EXPECT_EQ(Run(), updDownloadFailed);
+  ExpectUntouched();
+}
+
+TEST_F(PosixUpdate, AgentSaysNo) {
+  agent.answer = false;
+  EXPECT_EQ(Run(), updNotInstalled);
+  ExpectUntouched();
+}
+
+TEST_F(PosixUpdate, SilentServerDoesNotHoldUpTheStart) {
+  server.Set("update/update.txt", Reply{200, "", -2, true});
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run({300, 30000}), updOpenFailed);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  // With the program's own bound.
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run(), updOpenFailed);
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(4500));
+  EXPECT_LT(took, std::chrono::seconds(8));
+  ExpectUntouched();
+}
+
+TEST_F(PosixUpdate, SilenceFailsTheDownload) {
+  server.Set("update/parlex", Reply{200, Elf(50000), -2, false, 8192, 3000});
+  EXPECT_EQ(Run({2000, 300}), updDownloadFailed);
+  ExpectUntouched();
+  // A pause shorter than the bound is just a slow server.
+  server.Set("update/parlex", Reply{200, Elf(50000), -2, false, 8192, 200});
+  EXPECT_EQ(Run({2000, 2000}), updInstalled);
+  EXPECT_TRUE(ReadAll(platform.exe) == Elf(50000));
+}
+
+TEST_F(PosixUpdate, EarlierBackupIsReplaced) {
+  WriteAll(dir / ".旧版本", "older program");
+  EXPECT_EQ(Run(), updInstalled);
+  EXPECT_EQ(ReadAll(dir / ".旧版本"), "old program");
+}
+
+TEST_F(PosixUpdate, RenamedExecutable) {
+  fs::rename(platform.exe, dir / "chat.bin");
+  platform.exe = dir / "chat.bin";
+  EXPECT_EQ(Run(), updInstalled);
+  EXPECT_TRUE(ReadAll(dir / "chat.bin") == Elf(50000));
+  EXPECT_EQ(ReadAll(dir / "chat.旧版本"), "old program");
+  EXPECT_FALSE(fs::exists(temp / "chat.bin"));
+  EXPECT_FALSE(fs::exists(dir / "parlex"));
+}
+
+TEST_F(PosixUpdate, SecondMoveFailsAndIsUndone) {
+  platform.failMoveNumber = 2;
+  EXPECT_EQ(Run(), updNotInstalled);
+  EXPECT_EQ(ReadAll(platform.exe), "old program");
+  EXPECT_FALSE(fs::exists(dir / ".旧版本"));
+  struct stat st {};
+  ASSERT_EQ(stat(platform.exe.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0751u);
+  // The download stays where it was; the next update overwrites it.
+  EXPECT_TRUE(ReadAll(temp / "parlex") == Elf(50000));
+}
+
+TEST(UpdatePlatformPosix, OwnThings) {
+  UpdatePlatformPosix platform;
+  // The test program itself.
+  std::string self = ToUtf8(platform.OwnPath());
+  EXPECT_EQ(fs::path(self), fs::canonical("/proc/self/exe"));
+  std::optional<FileVersion> v = platform.ReadFileVersion(platform.OwnPath());
+  ASSERT_TRUE(v.has_value());
+  EXPECT_EQ(OwnVersionText(*v), u"1.0.1.0");
+  EXPECT_EQ(platform.ServerExecutableName(), u"parlex");
+  EXPECT_EQ(platform.PathSeparator(), u'/');
+  std::string oldTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+  setenv("TMPDIR", "/var/tmp", 1);
+  EXPECT_EQ(platform.TempDirectory(), u"/var/tmp/");
+  unsetenv("TMPDIR");
+  EXPECT_EQ(platform.TempDirectory(), u"/tmp/");
+  if (!oldTmp.empty()) setenv("TMPDIR", oldTmp.c_str(), 1);
+  // This machine's own answer: it must agree with what its interfaces say.
+  EXPECT_EQ(platform.IsConnected(), MachineHasNetwork());
+}
+
+}  // namespace
+}  // namespace parlex::update::posix
