@@ -136,10 +136,13 @@ class Canvas {
   // --- Shapes, with the current pen (outline) and brush (inside), under the
   // raster mode. All three leave out the right column and bottom row of
   // their bounding rectangle; corners are put in order first.
-  // Polygon: the inside is the scan conversion of the closed polygon with the
-  // alternate (even-odd) rule, pixel (x, y) inside when the point (x, y) lies
-  // inside or on a left or top edge; then the closed outline as LineTo
-  // segments from point to point and back to the first.
+  // Polygon (count >= 2): the inside is the scan conversion of the closed
+  // polygon with the alternate (even-odd) rule as GDI's polygon regions do it:
+  // an edge covers the rows from its upper end to one above its lower end,
+  // stepping its x with integer error terms; on each row the pixels from one
+  // crossing (included) to the next (excluded) are filled, pair by pair.
+  // Then the closed outline as LineTo segments from point to point and back
+  // to the first, the dash running on from segment to segment.
   virtual void Polygon(const Point* points, size_t count) = 0;
   // Ellipse: for a bounding rectangle of width w and height h (after ordering)
   // nothing when w or h is 0, Rectangle when w <= 2 or h <= 2; else the
