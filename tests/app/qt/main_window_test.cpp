@@ -1,0 +1,268 @@
+// The main window and run procedure in this process, against pages served
+// from a loopback server the test starts.
+#include "app/qt/main_window_qt.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFontMetrics>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <QWindow>
+#include <memory>
+
+#include "app/qt/dialog_units.h"
+#include "app/qt/program_qt.h"
+#include "app/shell_texts.h"
+#include "qt_test_support.h"
+
+namespace parlex::app::qt {
+namespace {
+
+using parlex::testing::EvalInPage;
+using parlex::testing::LoopbackHttpServer;
+using parlex::testing::WaitUntil;
+
+constexpr int kLoadTimeoutMs = 30000;
+constexpr int kFocusTimeoutMs = 5000;
+
+const QByteArray kAgentPage =
+    "<!doctype html><html><head><meta charset='utf-8'><title>agent</title></head>"
+    "<body><p>agent page</p><input id='a'><input id='b'></body></html>";
+const QByteArray kSecondPage =
+    "<!doctype html><html><head><title>second</title></head><body><p>second</p></body></html>";
+
+bool PageHasFocus(MainWindowQt& window) {
+  const auto focused = EvalInPage(window.view()->page(), QStringLiteral("document.hasFocus()"), 2000);
+  return focused && focused->toBool();
+}
+
+QString PageValue(MainWindowQt& window, const QString& script) {
+  const auto value = EvalInPage(window.view()->page(), script, 2000);
+  return value ? value->toString() : QStringLiteral("<no answer>");
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server_.listening());
+    server_.Serve(QStringLiteral("/embeded"), kAgentPage);
+    server_.Serve(QStringLiteral("/second"), kSecondPage);
+  }
+
+  // Opens the window on the agent page and waits for the first load.
+  std::unique_ptr<MainWindowQt> OpenShown() {
+    auto window = std::make_unique<MainWindowQt>(server_.Url(QStringLiteral("/embeded")));
+    QObject::connect(window->view(), &QWebEngineView::loadFinished, [this](bool ok) {
+      ++loads_;
+      lastLoadOk_ = ok;
+    });
+    window->show();
+    EXPECT_TRUE(WaitUntil([&] { return loads_ >= 1; }, kLoadTimeoutMs)) << "page never finished loading";
+    return window;
+  }
+
+  LoopbackHttpServer server_;
+  int loads_ = 0;
+  bool lastLoadOk_ = false;
+};
+
+TEST_F(MainWindowTest, PageHasTheKeyboardFocusAfterEveryLoad) {
+  auto window = OpenShown();
+  ASSERT_EQ(loads_, 1);
+  EXPECT_TRUE(lastLoadOk_);
+  ASSERT_FALSE(server_.requests().isEmpty());
+  EXPECT_EQ(server_.requests().first(), QStringLiteral("/embeded"));
+  EXPECT_TRUE(WaitUntil([&] { return PageHasFocus(*window); }, kFocusTimeoutMs));
+  EXPECT_TRUE(window->view()->hasFocus());
+
+  // Take the focus away into another window, and make sure the page notices.
+  QWidget other;
+  auto* edit = new QLineEdit(&other);
+  other.show();
+  other.activateWindow();
+  edit->setFocus();
+  ASSERT_TRUE(WaitUntil([&] { return !PageHasFocus(*window); }, kFocusTimeoutMs));
+
+  // The page navigates itself; the finished load brings the focus back.
+  EvalInPage(window->view()->page(), QStringLiteral("location.href = '/second'; true"));
+  ASSERT_TRUE(WaitUntil([&] { return loads_ >= 2; }, kLoadTimeoutMs));
+  EXPECT_TRUE(server_.requests().contains(QStringLiteral("/second")));
+  EXPECT_TRUE(WaitUntil([&] { return PageHasFocus(*window); }, kFocusTimeoutMs));
+  EXPECT_TRUE(window->view()->hasFocus());
+  EXPECT_TRUE(window->isActiveWindow());
+  EXPECT_EQ(PageValue(*window, QStringLiteral("document.title")), QStringLiteral("second"));
+}
+
+TEST_F(MainWindowTest, KeysGoToThePageAndEscapeChangesNothing) {
+  auto window = OpenShown();
+  ASSERT_TRUE(WaitUntil([&] { return PageHasFocus(*window); }, kFocusTimeoutMs));
+  EvalInPage(window->view()->page(), QStringLiteral("document.getElementById('a').focus(); true"));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return PageValue(*window, QStringLiteral("document.activeElement.id")) == QStringLiteral("a"); },
+      kFocusTimeoutMs));
+
+  QWidget* target = QApplication::focusWidget();
+  ASSERT_NE(target, nullptr);
+  QTest::keyClicks(target, QStringLiteral("ab"));
+  QTest::keyClick(target, Qt::Key_Tab);  // the page's own tab order, not the window's
+  QTest::keyClicks(target, QStringLiteral("c"));
+  QTest::keyClick(target, Qt::Key_Escape);
+  QTest::keyClick(target, Qt::Key_Return);
+
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return PageValue(*window, QStringLiteral("document.getElementById('a').value + '|' + "
+                                                 "document.getElementById('b').value")) ==
+               QStringLiteral("ab|c");
+      },
+      kFocusTimeoutMs))
+      << PageValue(*window, QStringLiteral("document.getElementById('a').value + '|' + "
+                                           "document.getElementById('b').value"))
+             .toStdString();
+  WaitUntil([] { return false; }, 300);
+  EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, SizeAndPositionFollowTheLayout) {
+  auto window = std::make_unique<MainWindowQt>(server_.Url(QStringLiteral("/embeded")));
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Ostrel"));
+
+  const QFontMetrics metrics(QApplication::font());
+  const PixelSize expected = DialogUnitsToPixels(
+      187, 133,
+      BaseUnitsFromFont(metrics.horizontalAdvance(QString::fromUtf16(kAverageWidthSample)),
+                        metrics.height()));
+  const QSize minimum(expected.width, expected.height);
+  ASSERT_GT(minimum.width(), 100);
+  EXPECT_EQ(window->minimumSize(), minimum);
+  EXPECT_EQ(MainWindowQt::TemplateClientSize(), minimum);
+
+  window->show();
+  ASSERT_TRUE(
+      WaitUntil([&] { return window->windowHandle() && window->windowHandle()->isExposed(); }, 10000));
+  EXPECT_EQ(window->size(), minimum);
+  const QRect available = window->screen()->availableGeometry();
+  const QPoint offset = window->frameGeometry().center() - available.center();
+  EXPECT_LE(offset.manhattanLength(), 2) << offset.x() << "," << offset.y();
+
+  // Smaller than the layout is refused; larger is filled by the page.
+  window->resize(minimum.width() / 2, minimum.height() / 2);
+  WaitUntil([] { return false; }, 200);
+  EXPECT_EQ(window->size(), minimum);
+  EXPECT_EQ(window->view()->geometry(), window->rect());
+
+  window->resize(minimum.width() + 377, minimum.height() + 211);
+  EXPECT_TRUE(WaitUntil([&] { return window->view()->geometry() == window->rect(); }, 5000));
+  EXPECT_EQ(window->view()->geometry(), QRect(0, 0, minimum.width() + 377, minimum.height() + 211));
+}
+
+TEST_F(MainWindowTest, CloseHidesAndTheProgramKeepsRunning) {
+  PrepareApplication();
+  auto window = OpenShown();
+  bool hiddenAfterClose = false;
+  bool closeAccepted = true;
+  bool otherWindowClosed = false;
+
+  QTimer::singleShot(50, [&] {
+    // The same path as the title bar's close button.
+    closeAccepted = window->windowHandle()->close();
+  });
+  QTimer::singleShot(400, [&] {
+    hiddenAfterClose = window->isHidden();
+    // Another window closing while the main window is hidden must not end
+    // the program either.
+    auto* other = new QWidget;
+    other->setAttribute(Qt::WA_DeleteOnClose);
+    other->show();
+    otherWindowClosed = other->close();
+  });
+  QTimer::singleShot(1200, [] { QCoreApplication::exit(41); });
+  QTimer::singleShot(20000, [] { QCoreApplication::exit(-1); });
+  EXPECT_EQ(QApplication::exec(), 41);
+  EXPECT_FALSE(closeAccepted);
+  EXPECT_TRUE(hiddenAfterClose);
+  EXPECT_TRUE(otherWindowClosed);
+  EXPECT_FALSE(window->isVisible());
+
+  // It comes back with the page focused.
+  window->ShowAndFocus();
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_TRUE(WaitUntil([&] { return PageHasFocus(*window); }, kFocusTimeoutMs));
+}
+
+TEST_F(MainWindowTest, RunProcedureAnswersTheLoopsExitCode) {
+  PrepareApplication();
+  bool sawWindow = false;
+  QTimer::singleShot(300, [&] {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      if (qobject_cast<MainWindowQt*>(widget) && widget->isVisible()) sawWindow = true;
+    }
+    QCoreApplication::exit(kExitFromTrayMenu);
+  });
+  QTimer::singleShot(20000, [] { QCoreApplication::exit(-1); });
+  EXPECT_EQ(RunMainWindow(server_.Url(QStringLiteral("/embeded"))), 32778);
+  EXPECT_TRUE(sawWindow);
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    EXPECT_EQ(qobject_cast<MainWindowQt*>(widget), nullptr) << "main window outlived the run";
+  }
+}
+
+TEST(AlreadyRunningMessage, IsAPlainBoxWithOkThatWaitsForTheAgent) {
+  QString text, title;
+  QMessageBox::Icon icon = QMessageBox::Critical;
+  QMessageBox::StandardButtons buttons;
+  bool hadOwner = true;
+  bool found = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || found) return;
+    found = true;
+    text = box->text();
+    title = box->windowTitle();
+    icon = box->icon();
+    buttons = box->standardButtons();
+    hadOwner = box->parentWidget() != nullptr;
+    box->button(QMessageBox::Ok)->click();
+  });
+  poll.start(50);
+  // Never leave a modal box behind, whatever happens.
+  QTimer::singleShot(15000, [] {
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+  });
+  ShowAlreadyRunningMessage();
+  ASSERT_TRUE(found);
+  EXPECT_EQ(text, QStringLiteral("Ostrel登录程序已经启动！"));
+  EXPECT_EQ(title, QStringLiteral("提醒"));
+  EXPECT_EQ(icon, QMessageBox::NoIcon);
+  EXPECT_EQ(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+  EXPECT_FALSE(hadOwner);
+}
+
+TEST(AgentPage, IsTheChatServicesEmbededPath) {
+  const QUrl url = AgentPageUrl();
+  EXPECT_TRUE(url.isValid());
+  EXPECT_EQ(url.scheme(), QStringLiteral("http"));
+  EXPECT_TRUE(url.path().endsWith(QStringLiteral("/embeded"))) << url.toString().toStdString();
+  EXPECT_FALSE(url.path().contains(QStringLiteral("//")));
+}
+
+}  // namespace
+}  // namespace parlex::app::qt
+
+// Qt widgets need their application object for the whole run; listing the
+// tests (done at build time, maybe without a display) must not create it.
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
+  parlex::app::qt::PrepareProcess();
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,312 @@
+// The real program, started as the agent would start it, under the test's
+// X display. Windows are found and dismissed with xdotool.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/qt/single_instance_lock.h"
+#include "common/text.h"
+#include "parlex_config.h"
+
+extern char** environ;
+
+namespace parlex::app::qt {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr auto kStartTimeout = milliseconds(30000);
+constexpr auto kBoxTimeout = milliseconds(20000);
+constexpr auto kExitTimeout = milliseconds(10000);
+
+void Sleep(int ms) { std::this_thread::sleep_for(milliseconds(ms)); }
+
+// Output of a shell command, which is itself bounded by `timeout`.
+std::string Shell(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(("timeout 10 " + command + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[256];
+  while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+  pclose(pipe);
+  return out;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// Visible top-level windows of `pid` whose title matches `titleRegex`.
+std::vector<std::string> Windows(pid_t pid, const std::string& titleRegex) {
+  return Lines(Shell("xdotool search --all --onlyvisible --pid " + std::to_string(pid) + " --name '" +
+                     titleRegex + "'"));
+}
+
+template <typename Pred>
+bool WaitFor(Pred done, milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (!done()) {
+    if (Clock::now() > deadline) return done();
+    Sleep(100);
+  }
+  return true;
+}
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X display (Xvfb)";
+    std::string pattern = (fs::temp_directory_path() / "parlex-run-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    runtimeDir_ = pattern;
+  }
+
+  void TearDown() override {
+    for (pid_t pid : started_) {
+      kill(-pid, SIGKILL);  // the program and its web engine helpers
+      waitpid(pid, nullptr, 0);
+    }
+    std::error_code ec;
+    fs::remove_all(runtimeDir_, ec);
+  }
+
+  // Starts the program in its own process group, in this test's session.
+  pid_t Start() {
+    std::vector<std::string> env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      if (std::strncmp(*entry, "XDG_RUNTIME_DIR=", 16) != 0) env.emplace_back(*entry);
+    }
+    env.push_back("XDG_RUNTIME_DIR=" + runtimeDir_);
+    std::vector<char*> envp;
+    for (auto& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    const std::string log = runtimeDir_ + "/program-" + std::to_string(started_.size()) + ".log";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    std::string program = PARLEX_PROGRAM_PATH;
+    char* argv[] = {program.data(), nullptr};
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0) return -1;
+    started_.push_back(pid);
+    return pid;
+  }
+
+  // Exit status if the process ended within `timeout`.
+  std::optional<int> WaitExit(pid_t pid, milliseconds timeout) {
+    int status = 0;
+    bool ended = WaitFor(
+        [&] {
+          const pid_t r = waitpid(pid, &status, WNOHANG);
+          return r == pid;
+        },
+        timeout);
+    if (!ended) return std::nullopt;
+    std::erase(started_, pid);
+    kill(-pid, SIGKILL);  // helpers left behind
+    return status;
+  }
+
+  bool Running(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
+
+  bool LockHeldBySomeone() {
+    SingleInstanceLock probe;
+    return probe.Acquire(runtimeDir_ + "/Ostrel桌面登录程序.lock") ==
+           SingleInstanceLock::Result::kAlreadyRunning;
+  }
+
+  std::string runtimeDir_;
+  std::vector<pid_t> started_;
+};
+
+TEST_F(ProgramTest, SecondStartShowsItsMessageAndEndsWithZero) {
+  const pid_t first = Start();
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(WaitFor([&] { return !Windows(first, "^Ostrel$").empty(); }, kStartTimeout))
+      << "first copy shows no main window";
+  EXPECT_TRUE(LockHeldBySomeone());
+
+  const pid_t second = Start();
+  ASSERT_GT(second, 0);
+  std::vector<std::string> boxes;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        boxes = Windows(second, "^提醒$");
+        return !boxes.empty();
+      },
+      kBoxTimeout))
+      << "second copy shows no message";
+  // It waits for the agent, and it opens no main window of its own.
+  Sleep(300);
+  EXPECT_TRUE(Running(second));
+  EXPECT_TRUE(Windows(second, "^Ostrel$").empty());
+
+  std::optional<int> status;
+  for (int attempt = 0; attempt < 10 && !status; ++attempt) {
+    Shell("xdotool windowfocus " + boxes.front());
+    Shell("xdotool key --clearmodifiers Return");
+    status = WaitExit(second, milliseconds(1000));
+  }
+  ASSERT_TRUE(status.has_value()) << "second copy did not end after its message was dismissed";
+  EXPECT_TRUE(WIFEXITED(*status));
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+
+  // The running copy was left alone.
+  EXPECT_TRUE(Running(first));
+  EXPECT_FALSE(Windows(first, "^Ostrel$").empty());
+  EXPECT_TRUE(LockHeldBySomeone());
+}
+
+TEST_F(ProgramTest, CrashedCopyDoesNotBlockTheNextStart) {
+  const pid_t first = Start();
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(WaitFor([&] { return !Windows(first, "^Ostrel$").empty(); }, kStartTimeout));
+  kill(first, SIGKILL);  // the program only: its helpers may linger a moment
+  const auto status = WaitExit(first, kExitTimeout);
+  ASSERT_TRUE(status.has_value());
+  ASSERT_TRUE(WIFSIGNALED(*status));
+
+  const pid_t next = Start();
+  ASSERT_GT(next, 0);
+  EXPECT_TRUE(WaitFor([&] { return !Windows(next, "^Ostrel$").empty(); }, kStartTimeout))
+      << "next start shows no main window";
+  EXPECT_TRUE(Windows(next, "^提醒$").empty());
+  EXPECT_TRUE(Running(next));
+  EXPECT_TRUE(LockHeldBySomeone());
+}
+
+// A one-page HTTP server on the chat service's configured loopback address,
+// run for one test on its own thread, with bounded waits throughout.
+class ChatServiceStandIn {
+ public:
+  bool Listen(uint16_t port) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) return false;
+    const int one = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd_, 16) != 0) return false;
+    thread_ = std::thread([this] { Serve(); });
+    return true;
+  }
+  ~ChatServiceStandIn() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) close(fd_);
+  }
+  std::vector<std::string> requestLines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  void Serve() {
+    for (int served = 0; !stop_ && served < 100;) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      const int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) continue;
+      ++served;
+      std::string request;
+      char buffer[2048];
+      const auto deadline = Clock::now() + milliseconds(2000);
+      while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536 &&
+             Clock::now() < deadline) {
+        pollfd c{client, POLLIN, 0};
+        if (poll(&c, 1, 100) <= 0) continue;
+        const ssize_t n = read(client, buffer, sizeof buffer);
+        if (n <= 0) break;
+        request.append(buffer, static_cast<size_t>(n));
+      }
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.push_back(request.substr(0, request.find("\r\n")));
+      }
+      const std::string body = "<!doctype html><title>agent</title><p>agent page</p>";
+      const std::string reply =
+          "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
+          "\r\n\r\n" + body;
+      (void)!write(client, reply.data(), reply.size());
+      close(client);
+    }
+  }
+
+  int fd_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+TEST_F(ProgramTest, OpensTheChatServicesAgentPage) {
+  // Only when the configured chat service is on loopback and its port is ours
+  // to take for this test.
+  const std::string base = ToUtf8(PARLEX_CHAT_URL);
+  const std::string prefix = "http://127.0.0.1:";
+  if (base.rfind(prefix, 0) != 0) GTEST_SKIP() << "chat service is not on loopback: " << base;
+  const std::string rest = base.substr(prefix.size());
+  const size_t slash = rest.find('/');
+  const int port = std::atoi(rest.substr(0, slash).c_str());
+  const std::string path = rest.substr(slash) + "embeded";
+  ChatServiceStandIn service;
+  if (!service.Listen(static_cast<uint16_t>(port))) GTEST_SKIP() << "port " << port << " is in use";
+
+  const pid_t program = Start();
+  ASSERT_GT(program, 0);
+  const std::string expected = "GET " + path + " HTTP/1.1";
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        for (const auto& line : service.requestLines()) {
+          if (line == expected) return true;
+        }
+        return false;
+      },
+      kStartTimeout))
+      << "no \"" << expected << "\" request";
+  EXPECT_TRUE(Running(program));
+}
+
+}  // namespace
+}  // namespace parlex::app::qt
