@@ -140,6 +140,8 @@ void LoopbackServer::Stop() {
     CloseSock(listener_);
     listener_ = kNoSocket;
   }
+  for (uintptr_t s : held_) CloseSock(s);
+  held_.clear();
   std::lock_guard lock(mutex_);
   for (auto& c : conns_) c.done = true;
   changed_.notify_all();
@@ -174,16 +176,21 @@ void LoopbackServer::Serve() {
       index = conns_.size();
       conns_.emplace_back();
     }
-    Handle(static_cast<uintptr_t>(s), index);
-    CloseSock(static_cast<uintptr_t>(s));
+    // A silent connection is parked, open, until Stop(), so the next
+    // connections are still served.
+    if (Handle(static_cast<uintptr_t>(s), index)) {
+      held_.push_back(static_cast<uintptr_t>(s));
+    } else {
+      CloseSock(static_cast<uintptr_t>(s));
+    }
     std::lock_guard lock(mutex_);
     conns_[index].done = true;
     changed_.notify_all();
   }
 }
 
-void LoopbackServer::Handle(uintptr_t s, size_t index) {
-  if (index >= replies_.size()) return;
+bool LoopbackServer::Handle(uintptr_t s, size_t index) {
+  if (index >= replies_.size()) return false;
   const ScriptedReply& reply = replies_[index];
   // Read the request.
   std::string bytes;
@@ -208,16 +215,16 @@ void LoopbackServer::Handle(uintptr_t s, size_t index) {
   }
   switch (reply.mode) {
     case ScriptedReply::Mode::kAnswer:
-      if (!Sleep(reply.delayMs)) return;
+      if (!Sleep(reply.delayMs)) return false;
       SendAll(s, reply.head);
       SendAll(s, reply.body);
-      break;
+      return false;
     case ScriptedReply::Mode::kNeverAnswer:
-      Sleep(kHoldMs);
-      break;
+      return true;
     case ScriptedReply::Mode::kCloseWithoutReply:
-      break;
+      return false;
   }
+  return false;
 }
 
 }  // namespace parlex::test

@@ -5,8 +5,9 @@
 //
 // Everything is bounded: a request is read until its head and Content-Length
 // body are in, the client closes, kReadIdleMs pass in silence or
-// kMaxRequestBytes arrive; a connection told never to answer is held until
-// Stop() or kHoldMs; the destructor stops the thread and closes every socket.
+// kMaxRequestBytes arrive; a connection told never to answer is held open
+// (while later connections are served) until Stop(); the destructor stops
+// the thread and closes every socket.
 #pragma once
 
 #include <atomic>
@@ -24,7 +25,7 @@ namespace parlex::test {
 struct ScriptedReply {
   enum class Mode {
     kAnswer,             // wait delayMs, send head and body, close
-    kNeverAnswer,        // read the request, then hold the connection silently
+    kNeverAnswer,        // read the request, then hold the connection silently until Stop()
     kCloseWithoutReply,  // read the request, then close without a byte
   };
   Mode mode = Mode::kAnswer;
@@ -41,7 +42,6 @@ struct ScriptedReply {
 class LoopbackServer {
  public:
   static constexpr int kReadIdleMs = 3000;
-  static constexpr int kHoldMs = 60000;
   static constexpr size_t kMaxRequestBytes = 32u << 20;
 
   // Connection n gets replies[n]; connections beyond the script are closed at once.
@@ -74,7 +74,8 @@ class LoopbackServer {
     bool done = false;
   };
   void Serve();
-  void Handle(uintptr_t sock, size_t index);
+  // Serves one connection; true when it is to be held open.
+  bool Handle(uintptr_t sock, size_t index);
   bool Sleep(int ms);  // false once stopping
 
   std::vector<ScriptedReply> replies_;
@@ -85,6 +86,7 @@ class LoopbackServer {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Conn> conns_;
+  std::vector<uintptr_t> held_;  // silent connections, closed by Stop()
   bool winsockStarted_ = false;
 };
 

@@ -1,0 +1,184 @@
+#include "http/win32/wininet_transport.h"
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/win32/wide_text.h"
+
+namespace parlex {
+
+std::unique_ptr<Transport> MakePlatformTransport() { return std::make_unique<win32::WinInetTransport>(); }
+
+namespace win32 {
+
+namespace {
+
+static_assert(sizeof(INTERNET_BUFFERSW) == 40, "the buffers record of HttpSendRequestExW is 40 bytes");
+
+// The API wants terminated texts; the seam hands views.
+std::wstring Terminated(std::u16string_view text) { return ToWide(text); }
+
+DWORD Millis(int ms) { return ms > 0 ? static_cast<DWORD>(ms) : 1; }
+
+// The first size tried for the reply's header block, in bytes. Ordinary
+// replies fit; larger ones are asked for again at the size WinINet names.
+constexpr DWORD kFirstHeaderBytes = 1024;
+
+}  // namespace
+
+std::atomic<long> WinInetTransport::openHandles_{0};
+
+WinInetTransport::~WinInetTransport() { CloseRoot(); }
+
+bool WinInetTransport::Fail() { return Fail(::GetLastError()); }
+
+HINTERNET WinInetTransport::Opened(HINTERNET handle) {
+  if (handle != nullptr) ++openHandles_;
+  return handle;
+}
+
+void WinInetTransport::Close(HINTERNET* handle) {
+  if (*handle == nullptr) return;
+  ::InternetCloseHandle(*handle);
+  *handle = nullptr;
+  --openHandles_;
+}
+
+// Each handle carries the bounds: WinINet copies them from the root to what
+// it opens below, but not every implementation does, so each level gets its
+// own. A failure to set one is not fatal: the default bounds still apply.
+void WinInetTransport::SetTimeouts(HINTERNET handle) {
+  DWORD connect = Millis(timeouts_.connectMs);
+  DWORD idle = Millis(timeouts_.idleMs);
+  ::InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+  ::InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &idle, sizeof idle);
+  ::InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &idle, sizeof idle);
+}
+
+bool WinInetTransport::Open(std::u16string_view agent, const TransportTimeouts& timeouts) {
+  CloseRoot();
+  timeouts_ = timeouts;
+  std::wstring text = Terminated(agent);
+  root_ = Opened(::InternetOpenW(text.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (root_ == nullptr) return Fail();
+  SetTimeouts(root_);
+  return true;
+}
+
+bool WinInetTransport::Connect(std::u16string_view host, uint16_t port, uint32_t flags) {
+  if (root_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  CloseConnection();
+  std::wstring name = Terminated(host);
+  connection_ = Opened(
+      ::InternetConnectW(root_, name.c_str(), port, nullptr, nullptr, INTERNET_SERVICE_HTTP, flags, 0));
+  if (connection_ == nullptr) return Fail();
+  //SetTimeouts(connection_);
+  return true;
+}
+
+bool WinInetTransport::AttemptConnect() {
+  DWORD result = ::InternetAttemptConnect(0);
+  return result == ERROR_SUCCESS ? true : Fail(result);
+}
+
+bool WinInetTransport::OpenRequest(std::u16string_view verb, std::u16string_view path,
+                                   const char16_t* const* acceptTypes, uint32_t flags) {
+  if (connection_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  CloseRequest();
+  std::wstring verbText = Terminated(verb);
+  std::wstring pathText = Terminated(path);
+  // char16_t and wchar_t are both UTF-16 units here: the list has the
+  // layout WinINet expects.
+  auto types = const_cast<LPCWSTR*>(reinterpret_cast<const wchar_t* const*>(acceptTypes));
+  request_ = Opened(::HttpOpenRequestW(connection_, verbText.c_str(), pathText.c_str(), L"HTTP/1.0", L"", types,
+                                       flags, 0));
+  if (request_ == nullptr) return Fail();
+  //SetTimeouts(request_);
+  return true;
+}
+
+bool WinInetTransport::AddHeaders(std::u16string_view lines, uint32_t mode) {
+  if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  std::wstring text = Terminated(lines);
+  if (!::HttpAddRequestHeadersW(request_, text.c_str(), static_cast<DWORD>(text.size()), mode)) return Fail();
+  return true;
+}
+
+bool WinInetTransport::Send(std::u16string_view extraHeaders, const void* body, size_t bodyLength) {
+  if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  std::wstring headers = Terminated(extraHeaders);
+  if (!::HttpSendRequestW(request_, headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()),
+                          const_cast<void*>(body), static_cast<DWORD>(bodyLength)))
+    return Fail();
+  return true;
+}
+
+bool WinInetTransport::BeginSend() {
+  if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  INTERNET_BUFFERSW buffers{};
+  buffers.dwStructSize = sizeof buffers;
+  if (!::HttpSendRequestExW(request_, &buffers, nullptr, HSR_INITIATE, 0)) return Fail();
+  return true;
+}
+
+bool WinInetTransport::Write(const void* data, size_t length, size_t* written) {
+  *written = 0;
+  if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  DWORD done = 0;
+  if (!::InternetWriteFile(request_, data, static_cast<DWORD>(length), &done)) return Fail();
+  *written = done;
+  return true;
+}
+
+bool WinInetTransport::EndSend() {
+  if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (!::HttpEndRequestW(request_, nullptr, HSR_INITIATE, 0)) return Fail();
+  return true;
+}
+
+bool WinInetTransport::Read(void* buffer, size_t capacity, size_t* got) {
+  *got = 0;
+  if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  DWORD read = 0;
+  if (!::InternetReadFile(request_, buffer, static_cast<DWORD>(capacity), &read)) return Fail();
+  *got = read;
+  return true;
+}
+
+bool WinInetTransport::QueryRawHeaders(size_t capacityUnits, std::u16string* headers) {
+  if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  const size_t capacityBytes = capacityUnits * sizeof(wchar_t);
+  DWORD bytes = static_cast<DWORD>(std::min<size_t>(kFirstHeaderBytes, capacityBytes));
+  for (;;) {
+    std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1, L'\0');
+    DWORD length = bytes;
+    if (::HttpQueryInfoW(request_, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length, nullptr)) {
+      // On success the length is that of the text, without its terminator.
+      size_t units = std::min<size_t>(length / sizeof(wchar_t), buffer.size() - 1);
+      *headers = FromWide(std::wstring_view(buffer.data(), units));
+      return true;
+    }
+    DWORD error = ::GetLastError();
+    // WinINet names the size it needs; anything beyond the caller's room is
+    // refused with the same error it would give for a fixed buffer.
+    if (error != ERROR_INSUFFICIENT_BUFFER || length <= bytes || length > capacityBytes) return Fail(error);
+    bytes = length;
+  }
+}
+
+void WinInetTransport::CloseRequest() { Close(&request_); }
+
+void WinInetTransport::CloseConnection() {
+  CloseRequest();
+  Close(&connection_);
+}
+
+void WinInetTransport::CloseRoot() {
+  CloseConnection();
+  Close(&root_);
+}
+
+}  // namespace win32
+}  // namespace parlex
