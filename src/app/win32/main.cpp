@@ -1,0 +1,36 @@
+// Process entry: one running copy per user session, then COM, the common
+// controls and the window framework around the run procedure.
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "app/shell_texts.h"
+#include "app/win32/run.h"
+#include "platform/win32/app_module.h"
+#include "platform/win32/ax_host.h"
+#include "platform/win32/wide_text.h"
+
+int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPWSTR commandLine, int showCommand) {
+  using namespace parlex;
+  using parlex::win32::AsWide;
+
+  // Never closed: the system releases it when the process ends, however it
+  // ends, and the next start gets in.
+  ::CreateMutexW(nullptr, FALSE, AsWide(app::kInstanceName));
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+    ::MessageBoxW(nullptr, AsWide(app::kAlreadyRunningText), AsWide(app::kAlreadyRunningCaption), MB_OK);
+    return app::kExitNormal;
+  }
+
+  ::CoInitialize(nullptr);
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_BAR_CLASSES};
+  ::InitCommonControlsEx(&controls);
+  win32::g_module.Init(::GetModuleHandleW(nullptr));
+  win32::RegisterAxHostClass(win32::g_module.GetModuleInstance());
+
+  int result = app::win32::Run(commandLine, showCommand);
+
+  win32::g_module.Term();
+  ::CoUninitialize();
+  return result;
+}

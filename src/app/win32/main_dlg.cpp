@@ -1,0 +1,191 @@
+#include "app/win32/main_dlg.h"
+
+#include <exdisp.h>
+#include <exdispid.h>
+#include <mshtml.h>
+
+#include <array>
+#include <string>
+
+#include "app/shell_texts.h"
+#include "parlex_config.h"
+#include "platform/win32/app_module.h"
+#include "platform/win32/ax_host.h"
+#include "platform/win32/scoped_variant.h"
+#include "platform/win32/wide_text.h"
+#include "resource.h"
+
+namespace parlex::app::win32 {
+
+using parlex::win32::CAxHost;
+using parlex::win32::CDialogResize;
+using parlex::win32::ComPtr;
+using parlex::win32::g_module;
+using parlex::win32::MessageRoute;
+
+namespace {
+
+using Route = MessageRoute<CMainDlg>;
+
+// The browser control takes the whole client area as the window is sized.
+constexpr std::array<CDialogResize::Entry, 1> kLayout{{
+    {IDC_EXPLORER, CDialogResize::kSizeX | CDialogResize::kSizeY},
+}};
+
+bool IsKeyboardOrMouse(UINT message) {
+  return (message >= WM_KEYFIRST && message <= WM_KEYLAST) || (message >= WM_MOUSEFIRST && message <= 0x020D);
+}
+
+}  // namespace
+
+CMainDlg::CMainDlg() : CDialogBase(IDD_MAINDLG), CDispatchSink(DIID_DWebBrowserEvents2) {}
+
+CMainDlg::~CMainDlg() {
+  // Still a window when the loop ended by a quit from elsewhere: tear it down
+  // with our own handlers while they exist.
+  DestroyWindow();
+}
+
+HWND CMainDlg::Create() { return CDialogBase::Create(nullptr, 0); }
+
+bool CMainDlg::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  static const Route kRoutes[] = {
+      {Route::kMessage, WM_INITDIALOG, &CMainDlg::OnInitDialog},
+      {Route::kMessage, WM_CLOSE, &CMainDlg::OnClose},
+      {Route::kMessage, WM_DESTROY, &CMainDlg::OnDestroy},
+      {Route::kCommand, ID_TRAY_SHOW, &CMainDlg::OnShowCommand},
+      {Route::kCommand, ID_TRAY_EXIT, &CMainDlg::OnExitCommand},
+  };
+  if (parlex::win32::RouteMessage<CMainDlg>(this, kRoutes, message, wParam, lParam, result)) return true;
+  return m_resize.ProcessMessage(message, wParam, lParam, result);
+}
+
+LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
+  HWND hwnd = GetHwnd();
+  CenterOnWorkArea();
+
+  HINSTANCE instance = g_module.GetModuleInstance();
+  m_hIconBig.Reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_PARLEX), IMAGE_ICON,
+                                                   ::GetSystemMetrics(SM_CXICON),
+                                                   ::GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR)));
+  ::SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIconBig.Get()));
+  m_hIconSmall.Reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_PARLEX), IMAGE_ICON,
+                                                     ::GetSystemMetrics(SM_CXSMICON),
+                                                     ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
+  ::SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIconSmall.Get()));
+
+  if (auto* loop = g_module.GetMessageLoop()) {
+    loop->AddMessageFilter(this);
+    loop->AddIdleHandler(this);
+  }
+
+  m_resize.Init(hwnd, kLayout);
+
+  // The tray icon and its welcome balloon come here, while the window is
+  // still hidden.
+
+  // The page's external object is handed to the browser's host here
+  // (CAxHost::SetExternalDispatch on the host of IDC_EXPLORER).
+
+  if (ComPtr<IWebBrowser2> browser = GetBrowser()) {
+    Advise(browser.Get());
+    std::u16string address = std::u16string(PARLEX_CHAT_URL) + kAgentPagePath;
+    parlex::win32::ScopedVariant url(parlex::win32::ToWide(address));
+    parlex::win32::ScopedVariant empty;
+    browser->Navigate2(url.Get(), empty.Get(), empty.Get(), empty.Get(), empty.Get());
+  }
+  // The platform puts the focus on the first tab stop: the browser control.
+  return TRUE;
+}
+
+LRESULT CMainDlg::OnClose(UINT, WPARAM, LPARAM, bool&) {
+  ::ShowWindow(GetHwnd(), SW_HIDE);
+  ::UpdateWindow(GetHwnd());
+  return 0;
+}
+
+LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM, bool&) {
+  ComPtr<IWebBrowser2> browser = GetBrowser();
+  if (browser) Unadvise(browser.Get());
+  if (auto* loop = g_module.GetMessageLoop()) {
+    loop->RemoveMessageFilter(this);
+    loop->RemoveIdleHandler(this);
+  }
+  return 0;
+}
+
+LRESULT CMainDlg::OnShowCommand(UINT, WPARAM, LPARAM, bool&) {
+  ShowAndFocus();
+  return 0;
+}
+
+LRESULT CMainDlg::OnExitCommand(UINT, WPARAM, LPARAM, bool&) {
+  // The tray icon is removed here, before the window goes.
+  DestroyWindow();
+  ::PostQuitMessage(kExitFromTrayMenu);
+  return 0;
+}
+
+void CMainDlg::ShowAndFocus() {
+  ::ShowWindow(GetHwnd(), SW_SHOW);
+  FocusPage();
+}
+
+void CMainDlg::FocusPage() {
+  ComPtr<IWebBrowser2> browser = GetBrowser();
+  if (!browser) return;
+  ComPtr<IDispatch> document;
+  if (FAILED(browser->get_Document(document.Put())) || !document) return;
+  ComPtr<IHTMLDocument2> html;
+  if (FAILED(document.As(html)) || !html) return;
+  ComPtr<IHTMLWindow2> window;
+  if (FAILED(html->get_parentWindow(window.Put())) || !window) return;
+  window->focus();
+}
+
+bool CMainDlg::PreTranslateMessage(MSG* msg) {
+  if (!IsKeyboardOrMouse(msg->message)) return false;
+  HWND hwnd = GetHwnd();
+  HWND target = ::GetFocus();
+  if (::IsChild(hwnd, target)) {
+    while (::GetParent(target) != hwnd) target = ::GetParent(target);
+  }
+  if (target && ::SendMessageW(target, parlex::win32::WM_FORWARDMSG, 0, reinterpret_cast<LPARAM>(msg)) == 1) {
+    return true;
+  }
+  return ::IsDialogMessageW(hwnd, msg) != FALSE;
+}
+
+bool CMainDlg::OnIdle() { return false; }
+
+void CMainDlg::OnEvent(DISPID id, DISPPARAMS*) {
+  if (id == DISPID_DOCUMENTCOMPLETE) FocusPage();
+}
+
+ComPtr<IWebBrowser2> CMainDlg::GetBrowser() const {
+  ComPtr<IWebBrowser2> browser;
+  if (CAxHost* host = CAxHost::FromWindow(::GetDlgItem(GetHwnd(), IDC_EXPLORER))) host->QueryControl(browser);
+  return browser;
+}
+
+void CMainDlg::CenterOnWorkArea() {
+  HWND hwnd = GetHwnd();
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  if (!::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &monitor)) return;
+  const RECT& work = monitor.rcWork;
+  RECT window;
+  ::GetWindowRect(hwnd, &window);
+  int width = window.right - window.left;
+  int height = window.bottom - window.top;
+  int x = work.left + (work.right - work.left - width) / 2;
+  int y = work.top + (work.bottom - work.top - height) / 2;
+  // A window larger than the work area keeps its top-left corner inside it.
+  if (x + width > work.right) x = work.right - width;
+  if (x < work.left) x = work.left;
+  if (y + height > work.bottom) y = work.bottom - height;
+  if (y < work.top) y = work.top;
+  ::SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+}  // namespace parlex::app::win32

@@ -1,0 +1,80 @@
+// Owners of Windows handles: each releases its handle exactly once, when it
+// goes out of scope or is reset.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace parlex::win32 {
+
+template <class Traits>
+class ScopedHandle {
+ public:
+  using Type = typename Traits::Type;
+
+  ScopedHandle() = default;
+  explicit ScopedHandle(Type handle) : m_handle(handle) {}
+  ScopedHandle(ScopedHandle&& other) noexcept : m_handle(other.Release()) {}
+  ScopedHandle& operator=(ScopedHandle&& other) noexcept {
+    Reset(other.Release());
+    return *this;
+  }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  ~ScopedHandle() { Reset(); }
+
+  Type Get() const { return m_handle; }
+  explicit operator bool() const { return Traits::IsValid(m_handle); }
+
+  // Gives up ownership without releasing.
+  Type Release() { return std::exchange(m_handle, Traits::Invalid()); }
+
+  void Reset(Type handle = Traits::Invalid()) {
+    Type old = std::exchange(m_handle, handle);
+    if (Traits::IsValid(old)) Traits::Free(old);
+  }
+
+ private:
+  Type m_handle = Traits::Invalid();
+};
+
+// Kernel objects: processes, threads, files, events, mutexes. Both null and
+// INVALID_HANDLE_VALUE mean "none", as the creating calls differ.
+struct KernelHandleTraits {
+  using Type = HANDLE;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Free(Type h) { ::CloseHandle(h); }
+};
+
+struct IconTraits {
+  using Type = HICON;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Free(Type h) { ::DestroyIcon(h); }
+};
+
+struct MenuTraits {
+  using Type = HMENU;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Free(Type h) { ::DestroyMenu(h); }
+};
+
+// Pens, brushes, bitmaps, fonts, regions.
+template <class T>
+struct GdiObjectTraits {
+  using Type = T;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Free(Type h) { ::DeleteObject(h); }
+};
+
+using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
+using ScopedIcon = ScopedHandle<IconTraits>;
+using ScopedMenu = ScopedHandle<MenuTraits>;
+template <class T>
+using ScopedGdiObject = ScopedHandle<GdiObjectTraits<T>>;
+
+}  // namespace parlex::win32

@@ -1,0 +1,114 @@
+// The main window in this process: its icons, its registration with the
+// thread's message loop, hiding and showing, and its teardown.
+#include "app/win32/main_dlg.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/win32/app_module.h"
+#include "platform/win32/ax_host.h"
+#include "platform/win32/message_loop.h"
+#include "resource.h"
+
+namespace parlex::app::win32 {
+namespace {
+
+using parlex::win32::CMessageLoop;
+using parlex::win32::g_module;
+
+class MainDlgTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ::CoInitialize(nullptr);
+    g_module.Init(::GetModuleHandleW(nullptr));
+    parlex::win32::RegisterAxHostClass(g_module.GetModuleInstance());
+  }
+  static void TearDownTestSuite() {
+    g_module.Term();
+    ::CoUninitialize();
+  }
+  void SetUp() override { ASSERT_TRUE(g_module.AddMessageLoop(&loop)); }
+  void TearDown() override { g_module.RemoveMessageLoop(); }
+
+  CMessageLoop loop;
+};
+
+SIZE IconSize(HICON icon) {
+  ICONINFO info{};
+  if (!::GetIconInfo(icon, &info)) return {};
+  BITMAP bitmap{};
+  ::GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(bitmap), &bitmap);
+  if (info.hbmColor) ::DeleteObject(info.hbmColor);
+  if (info.hbmMask) ::DeleteObject(info.hbmMask);
+  return {bitmap.bmWidth, info.hbmColor ? bitmap.bmHeight : bitmap.bmHeight / 2};
+}
+
+void Pump() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
+TEST_F(MainDlgTest, CarriesTheBigAndSmallIconsOfResource128) {
+  CMainDlg dialog;
+  HWND hwnd = dialog.Create();
+  ASSERT_TRUE(hwnd);
+  EXPECT_FALSE(::IsWindowVisible(hwnd));  // shown by the run procedure
+  auto big = reinterpret_cast<HICON>(::SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0));
+  auto small = reinterpret_cast<HICON>(::SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0));
+  ASSERT_TRUE(big);
+  ASSERT_TRUE(small);
+  SIZE bigSize = IconSize(big);
+  SIZE smallSize = IconSize(small);
+  EXPECT_EQ(bigSize.cx, ::GetSystemMetrics(SM_CXICON));
+  EXPECT_EQ(bigSize.cy, ::GetSystemMetrics(SM_CYICON));
+  EXPECT_EQ(smallSize.cx, ::GetSystemMetrics(SM_CXSMICON));
+  EXPECT_EQ(smallSize.cy, ::GetSystemMetrics(SM_CYSMICON));
+}
+
+TEST_F(MainDlgTest, RegistersWithTheThreadsLoopUntilDestroyed) {
+  CMainDlg dialog;
+  ASSERT_TRUE(dialog.Create());
+  // Found once each while the window lives (then put back).
+  EXPECT_TRUE(loop.RemoveMessageFilter(&dialog));
+  EXPECT_TRUE(loop.RemoveIdleHandler(&dialog));
+  loop.AddMessageFilter(&dialog);
+  loop.AddIdleHandler(&dialog);
+  EXPECT_FALSE(dialog.OnIdle());
+
+  EXPECT_TRUE(dialog.DestroyWindow());
+  EXPECT_FALSE(loop.RemoveMessageFilter(&dialog));
+  EXPECT_FALSE(loop.RemoveIdleHandler(&dialog));
+}
+
+TEST_F(MainDlgTest, CloseHidesAndTheShowCommandShowsAgain) {
+  CMainDlg dialog;
+  HWND hwnd = dialog.Create();
+  ASSERT_TRUE(hwnd);
+  ::ShowWindow(hwnd, SW_SHOWNORMAL);
+  Pump();
+  ::SendMessageW(hwnd, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(::IsWindow(hwnd));
+  EXPECT_FALSE(::IsWindowVisible(hwnd));
+  ::SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(ID_TRAY_SHOW, 0), 0);
+  EXPECT_TRUE(::IsWindowVisible(hwnd));
+  ::SendMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_FALSE(::IsWindowVisible(hwnd));
+  dialog.ShowAndFocus();
+  EXPECT_TRUE(::IsWindowVisible(hwnd));
+}
+
+TEST_F(MainDlgTest, TheExitCommandDestroysTheWindowAndPostsItsQuitCode) {
+  CMainDlg dialog;
+  HWND hwnd = dialog.Create();
+  ASSERT_TRUE(hwnd);
+  ::PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(ID_TRAY_EXIT, 0), 0);
+  // The loop's own run ends with the posted code.
+  EXPECT_EQ(loop.Run(), 32778);
+  EXPECT_FALSE(::IsWindow(hwnd));
+  EXPECT_EQ(dialog.GetHwnd(), nullptr);
+}
+
+}  // namespace
+}  // namespace parlex::app::win32
