@@ -151,8 +151,9 @@ class Canvas {
   virtual void Ellipse(const Rect& bounds) = 0;
   // Rectangle: the outline through (right-1, top), (left, top), (left,
   // bottom-1), (right-1, bottom-1) and back; the inside
-  // [left+1, right-1) x [top+1, bottom-1) with the brush. Nothing when the
-  // width or height is 0.
+  // [left+1, right-1) x [top+1, bottom-1) with the brush; with the null pen
+  // the inside is [left, right-1) x [top, bottom-1). Nothing when the width
+  // or height is 0.
   virtual void Rectangle(const Rect& bounds) = 0;
 };
 

@@ -153,7 +153,7 @@ void PixelCanvas::PenSegment(Point from, Point to) {
   else if (dx < 0)
     bias = 1;
   else
-    bias = dx > -dy ? 1 : 0;
+    bias = 0;
   const int xInc = dx > 0 ? 1 : -1;
   const int yInc = dy > 0 ? 1 : -1;
   int x = from.x;
@@ -323,7 +323,10 @@ void PixelCanvas::Rectangle(const Rect& bounds) {
   const int bottom = r.bottom - 1;
   const Point outline[4] = {{right, r.top}, {r.left, r.top}, {r.left, bottom}, {right, bottom}};
   PenOutline(outline, 4);
-  BrushRect(Rect{r.left + 1, r.top + 1, right, bottom}, brush_, mode_);
+  // Without an outline GDI fills where the outline would have been on the
+  // left and top as well: the rectangle one pixel smaller each way.
+  const int inset = pen_.style == PenStyle::kNull ? 0 : 1;
+  BrushRect(Rect{r.left + inset, r.top + inset, right, bottom}, brush_, mode_);
 }
 
 void PixelCanvas::Ellipse(const Rect& bounds) {

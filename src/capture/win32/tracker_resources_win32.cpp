@@ -1,0 +1,88 @@
+#include "capture/win32/tracker_resources_win32.h"
+
+#include <array>
+
+#include "capture/win32/gdi_canvas.h"
+#include "resource.h"
+
+namespace parlex::win32 {
+namespace {
+
+std::array<HCURSOR, 6> g_cursors{};
+
+// Owns the hatch bitmap until the process ends.
+struct HatchHolder {
+  HBITMAP bitmap = nullptr;
+  std::shared_ptr<const BrushPattern> pattern;
+
+  ~HatchHolder() {
+    if (bitmap) ::DeleteObject(bitmap);
+  }
+};
+
+HatchHolder& Hatch() {
+  static HatchHolder holder;
+  return holder;
+}
+
+void BuildHatch() {
+  HatchHolder& hatch = Hatch();
+  if (hatch.bitmap) return;
+  const CAxTracker::SystemColors colors = TrackerSystemColors();
+  HDC screen = ::GetDC(nullptr);
+  if (!screen) return;
+  HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 4, 4);
+  HDC mem = ::CreateCompatibleDC(screen);
+  ::ReleaseDC(nullptr, screen);
+  if (!bitmap || !mem) {
+    if (bitmap) ::DeleteObject(bitmap);
+    if (mem) ::DeleteDC(mem);
+    return;
+  }
+  HGDIOBJ old = ::SelectObject(mem, bitmap);
+  RECT all{0, 0, 4, 4};
+  ::FillRect(mem, &all, ::GetSysColorBrush(COLOR_WINDOW));
+  // One-pixel diagonals rising to the right: x + y = 1 (mod 4).
+  const COLORREF line = ::GetSysColor(COLOR_ACTIVECAPTION);
+  ::SetPixel(mem, 0, 1, line);
+  ::SetPixel(mem, 1, 0, line);
+  ::SetPixel(mem, 2, 3, line);
+  ::SetPixel(mem, 3, 2, line);
+  ::SelectObject(mem, old);
+  ::DeleteDC(mem);
+  hatch.bitmap = bitmap;
+  hatch.pattern = CAxTracker::MakeHatchPattern(colors);
+}
+
+}  // namespace
+
+void EnsureTrackerResources() {
+  if (!g_cursors[0]) {
+    HINSTANCE module = ::GetModuleHandleW(nullptr);
+    for (int i = 0; i < 6; ++i) g_cursors[i] = ::LoadCursorW(module, MAKEINTRESOURCEW(IDC_TRACK_NWSE + i));
+  }
+  BuildHatch();
+}
+
+HCURSOR TrackerCursor(int index) {
+  if (index < 0 || index >= 6) return nullptr;
+  return g_cursors[static_cast<size_t>(index)];
+}
+
+HBITMAP TrackerHatchBitmap() { return Hatch().bitmap; }
+
+const BrushPattern* TrackerHatchPattern() { return Hatch().pattern.get(); }
+
+CAxTracker::SystemColors TrackerSystemColors() {
+  CAxTracker::SystemColors colors;
+  colors.activeCaption = FromColorRef(::GetSysColor(COLOR_ACTIVECAPTION));
+  colors.window = FromColorRef(::GetSysColor(COLOR_WINDOW));
+  return colors;
+}
+
+void InitTracker(CAxTracker& tracker) {
+  EnsureTrackerResources();
+  tracker.colors = TrackerSystemColors();
+}
+
+}  // namespace parlex::win32
