@@ -159,9 +159,13 @@ BOTTOM_COLOUR = (0x1C, 0x6C, 0xE0)
 EDGE_COLOUR = (0x10, 0x4F, 0xAE)
 
 
-def bubble_distance(u, v):
+# Small sizes get a stubbier tail: a thin tip would fade to nothing.
+SMALL_TAIL = ((0.20, 0.60), (0.52, 0.70), (0.16, 0.92))
+
+
+def bubble_distance(u, v, tail=TAIL):
     b = BUBBLE
-    return min(sd_round_rect(u, v, b["cx"], b["cy"], b["hw"], b["hh"], b["r"]), sd_triangle(u, v, *TAIL))
+    return min(sd_round_rect(u, v, b["cx"], b["cy"], b["hw"], b["hh"], b["r"]), sd_triangle(u, v, *tail))
 
 
 def clamp01(x):
@@ -172,10 +176,24 @@ def mix(a, b, t):
     return tuple(x + (y - x) * t for x, y in zip(a, b))
 
 
+def snapped_dots(size):
+    """Dot centres and radius in unit coordinates. Small sizes put the dots on
+    the pixel grid, so that each is a crisp blob instead of a smear."""
+    r = 0.065
+    if size >= 48:
+        return DOTS, r
+    diameter = max(2, round(2 * r * size))
+    offset = 0.0 if diameter % 2 == 0 else 0.5
+    dots = tuple(((math.floor(cx * size - offset + 0.5) + offset) / size,
+                  (math.floor(cy * size - offset + 0.5) + offset) / size) for cx, cy in DOTS)
+    return dots, diameter / 2 / size
+
+
 def draw_icon(size):
     """RGBA rows (top-down) of the icon at one size, straight alpha."""
     edge_px = max(1.0, size * 0.035)
-    dot_r = max(0.065, 1.1 / size)
+    dots, dot_r = snapped_dots(size)
+    tail = TAIL if size >= 32 else SMALL_TAIL
     shadow = size >= 32  # a soft shadow reads well only where there is room
     blur = max(1.0, size * 0.03)
     rows = []
@@ -183,16 +201,19 @@ def draw_icon(size):
         row = []
         for x in range(size):
             u, v = (x + 0.5) / size, (y + 0.5) / size
-            d = bubble_distance(u, v) * size  # in pixels
+            d = bubble_distance(u, v, tail) * size  # in pixels
             body = clamp01(0.5 - d)
             inner = clamp01(0.5 - (d + edge_px))
             fill = mix(TOP_COLOUR, BOTTOM_COLOUR, clamp01((v - 0.10) / 0.75))
             colour = mix(EDGE_COLOUR, fill, inner)
-            dd = min(sd_circle(u, v, cx, cy, dot_r) for cx, cy in DOTS) * size
+            if size >= 32:
+                dd = min(sd_circle(u, v, cx, cy, dot_r) for cx, cy in dots) * size
+            else:  # squarish dots fill their few pixels
+                dd = min(sd_round_rect(u, v, cx, cy, dot_r, dot_r, dot_r * 0.4) for cx, cy in dots) * size
             colour = mix(colour, (255, 255, 255), clamp01(0.5 - dd) * inner)
             alpha = body
             if shadow:
-                ds = bubble_distance(u - 0.015, v - 0.03) * size
+                ds = bubble_distance(u - 0.015, v - 0.03, tail) * size
                 sh = 0.35 * clamp01(0.5 - ds / blur) * (1.0 - body)
                 total = body + sh
                 if total > 0:
