@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "platform/win32/app_module.h"
 #include "platform/win32/ax_host.h"
 #include "platform/win32/message_loop.h"
@@ -97,6 +99,64 @@ TEST_F(MainDlgTest, CloseHidesAndTheShowCommandShowsAgain) {
   EXPECT_FALSE(::IsWindowVisible(hwnd));
   dialog.ShowAndFocus();
   EXPECT_TRUE(::IsWindowVisible(hwnd));
+}
+
+// Stands in front of the browser's host window: records forward requests and
+// answers with what the test says the control did.
+struct ForwardSpy {
+  static inline std::vector<UINT> forwarded;
+  static inline LRESULT answer = 0;
+  static inline WNDPROC original = nullptr;
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == parlex::win32::WM_FORWARDMSG) {
+      forwarded.push_back(reinterpret_cast<MSG*>(lParam)->message);
+      return answer;
+    }
+    return ::CallWindowProcW(original, hwnd, message, wParam, lParam);
+  }
+};
+
+TEST_F(MainDlgTest, KeyboardAndMouseGoToTheBrowserHostFirstThenToDialogNavigation) {
+  CMainDlg dialog;
+  HWND hwnd = dialog.Create();
+  ASSERT_TRUE(hwnd);
+  ::ShowWindow(hwnd, SW_SHOWNORMAL);
+  Pump();
+  HWND host = ::GetDlgItem(hwnd, IDC_EXPLORER);
+  ASSERT_TRUE(host);
+  ForwardSpy::forwarded.clear();
+  ForwardSpy::original = reinterpret_cast<WNDPROC>(
+      ::SetWindowLongPtrW(host, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ForwardSpy::Proc)));
+
+  // The focus deep inside the control: the request goes to the host.
+  HWND inner = host;
+  while (HWND child = ::GetWindow(inner, GW_CHILD)) inner = child;
+  ::SetFocus(inner);
+  ASSERT_EQ(::GetFocus(), inner);
+
+  MSG key{inner, WM_KEYDOWN, 'A', 0, 0, {}};
+  ForwardSpy::answer = 1;
+  EXPECT_TRUE(dialog.PreTranslateMessage(&key));
+  MSG click{inner, WM_LBUTTONDOWN, 0, 0, 0, {}};
+  EXPECT_TRUE(dialog.PreTranslateMessage(&click));
+  EXPECT_EQ(ForwardSpy::forwarded, (std::vector<UINT>{WM_KEYDOWN, WM_LBUTTONDOWN}));
+
+  // Other messages are not looked at.
+  MSG other{inner, WM_TIMER, 1, 0, 0, {}};
+  EXPECT_FALSE(dialog.PreTranslateMessage(&other));
+  EXPECT_EQ(ForwardSpy::forwarded.size(), 2u);
+
+  // Not taken by the control: dialog navigation decides, and it takes the
+  // dialog's own keys.
+  ForwardSpy::answer = 0;
+  MSG tab{inner, WM_KEYDOWN, VK_TAB, 0, 0, {}};
+  EXPECT_TRUE(dialog.PreTranslateMessage(&tab));
+  EXPECT_EQ(ForwardSpy::forwarded.size(), 3u);
+  MSG elsewhere{nullptr, WM_KEYDOWN, 'A', 0, 0, {}};
+  ::SetFocus(nullptr);
+  EXPECT_FALSE(dialog.PreTranslateMessage(&elsewhere));
+
+  ::SetWindowLongPtrW(host, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ForwardSpy::original));
 }
 
 TEST_F(MainDlgTest, TheExitCommandDestroysTheWindowAndPostsItsQuitCode) {
