@@ -153,7 +153,7 @@ void PixelCanvas::PenSegment(Point from, Point to) {
   else if (dx < 0)
     bias = 1;
   else
-    bias = 0;
+    bias = dx > -dy ? 1 : 0;
   const int xInc = dx > 0 ? 1 : -1;
   const int yInc = dy > 0 ? 1 : -1;
   int x = from.x;
