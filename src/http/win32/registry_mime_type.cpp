@@ -22,11 +22,13 @@ std::u16string LookupMimeType(std::u16string_view key) {
   if (key.empty() || key.find(u'\\') != std::u16string_view::npos) return {};
   std::wstring name = win32::ToWide(key);
   HKEY handle = nullptr;
-  if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return {};
+  if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
+    return {};
   wchar_t value[kTypeBytes / sizeof(wchar_t) + 1] = {};
   DWORD type = 0;
   DWORD bytes = kTypeBytes;
-  LONG result = ::RegQueryValueExW(handle, L"Content Type", nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes);
+  LONG result =
+      ::RegQueryValueExW(handle, L"Content Type", nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes);
   ::RegCloseKey(handle);
   if (result != ERROR_SUCCESS || type != REG_SZ) return {};
   // The stored text may or may not carry its terminator; the extra unit of

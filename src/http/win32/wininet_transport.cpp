@@ -74,7 +74,7 @@ bool WinInetTransport::Connect(std::u16string_view host, uint16_t port, uint32_t
   connection_ = Opened(
       ::InternetConnectW(root_, name.c_str(), port, nullptr, nullptr, INTERNET_SERVICE_HTTP, flags, 0));
   if (connection_ == nullptr) return Fail();
-  //SetTimeouts(connection_);
+  SetTimeouts(connection_);
   return true;
 }
 
@@ -92,10 +92,10 @@ bool WinInetTransport::OpenRequest(std::u16string_view verb, std::u16string_view
   // char16_t and wchar_t are both UTF-16 units here: the list has the
   // layout WinINet expects.
   auto types = const_cast<LPCWSTR*>(reinterpret_cast<const wchar_t* const*>(acceptTypes));
-  request_ = Opened(::HttpOpenRequestW(connection_, verbText.c_str(), pathText.c_str(), L"HTTP/1.0", L"", types,
-                                       flags, 0));
+  request_ = Opened(
+      ::HttpOpenRequestW(connection_, verbText.c_str(), pathText.c_str(), L"HTTP/1.0", L"", types, flags, 0));
   if (request_ == nullptr) return Fail();
-  //SetTimeouts(request_);
+  SetTimeouts(request_);
   return true;
 }
 
@@ -109,8 +109,9 @@ bool WinInetTransport::AddHeaders(std::u16string_view lines, uint32_t mode) {
 bool WinInetTransport::Send(std::u16string_view extraHeaders, const void* body, size_t bodyLength) {
   if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
   std::wstring headers = Terminated(extraHeaders);
-  if (!::HttpSendRequestW(request_, headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()),
-                          const_cast<void*>(body), static_cast<DWORD>(bodyLength)))
+  if (!::HttpSendRequestW(request_, headers.empty() ? nullptr : headers.c_str(),
+                          static_cast<DWORD>(headers.size()), const_cast<void*>(body),
+                          static_cast<DWORD>(bodyLength)))
     return Fail();
   return true;
 }
