@@ -46,7 +46,9 @@ TEST(PixelCanvasLines, BresenhamLeavesOutTheEndPoint) {
 
 TEST(PixelCanvasLines, ALineDrawnBackwardsCoversTheSamePixelsButItsOtherEnd) {
   // The octant bias makes the middle pixels agree whichever way the line runs.
-  const Point ends[][2] = {{{0, 0}, {4, 2}}, {{1, 3}, {20, 11}}, {{2, 30}, {9, 1}}, {{30, 2}, {3, 17}}};
+  // One line with an exact tie between two pixels in every pair of octants.
+  const Point ends[][2] = {{{0, 0}, {4, 2}},   {{0, 2}, {4, 0}},   {{0, 0}, {2, 4}},   {{2, 0}, {0, 4}},
+                           {{1, 3}, {21, 13}}, {{2, 30}, {10, 2}}, {{30, 2}, {2, 16}}, {{5, 35}, {9, 3}}};
   for (const auto& e : ends) {
     PixelSet forward = Line(e[0], e[1]);
     PixelSet backward = Line(e[1], e[0]);
