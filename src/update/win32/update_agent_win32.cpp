@@ -4,6 +4,7 @@
 
 #include "app/shell_texts.h"
 #include "update/update_texts.h"
+#include "update/win32/bounded_worker.h"
 
 namespace parlex::update::win32 {
 
@@ -30,20 +31,6 @@ bool RegisterProgressClass(HINSTANCE instance) {
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = kProgressWindowClass;
   return RegisterClassExW(&wc) != 0;
-}
-
-// Lets the window paint. A quit message that turns up here belongs to an
-// outer loop, so it is put back.
-void PumpMessages() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      PostQuitMessage(static_cast<int>(msg.wParam));
-      return;
-    }
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
 }
 
 class ProgressWindow : public IDownloadProgress {
@@ -79,12 +66,12 @@ class ProgressWindow : public IDownloadProgress {
     }
     ShowWindow(window_, SW_SHOWNORMAL);
     UpdateWindow(window_);
-    PumpMessages();
+    PumpPendingMessages();
   }
 
   ~ProgressWindow() override {
     if (window_ != nullptr) DestroyWindow(window_);
-    PumpMessages();
+    PumpPendingMessages();
   }
   ProgressWindow(const ProgressWindow&) = delete;
   ProgressWindow& operator=(const ProgressWindow&) = delete;
@@ -94,7 +81,7 @@ class ProgressWindow : public IDownloadProgress {
     SetWindowTextW(label_, W(DownloadProgressText(received, announced).c_str()));
     int permille = DownloadProgressPermille(received, announced);
     if (permille >= 0) SendMessageW(bar_, PBM_SETPOS, static_cast<WPARAM>(permille), 0);
-    PumpMessages();
+    PumpPendingMessages();
   }
 
  private:

@@ -1,8 +1,12 @@
 #include "update/win32/update_platform_win32.h"
 
+#include <cstring>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "update/update_texts.h"
+#include "update/win32/bounded_worker.h"
 
 namespace parlex::update::win32 {
 
@@ -41,8 +45,9 @@ int64_t QueryContentLength(HINTERNET request) {
 
 class RemoteFile : public IRemoteFile {
  public:
-  RemoteFile(HINTERNET request, int64_t announced) : request_(request), announced_(announced) {}
-  ~RemoteFile() override { InternetCloseHandle(request_); }
+  RemoteFile(HINTERNET request, int64_t announced)
+      : request_(std::make_shared<SharedInternetHandle>(request)), announced_(announced) {}
+  ~RemoteFile() override { request_->Release(); }
   RemoteFile(const RemoteFile&) = delete;
   RemoteFile& operator=(const RemoteFile&) = delete;
 
@@ -50,18 +55,37 @@ class RemoteFile : public IRemoteFile {
 
   ptrdiff_t Read(void* buffer, size_t capacity, int idleMs) override {
     if (idleMs != idleMs_) {
-      SetTimeouts(request_, idleMs, false);
+      SetTimeouts(request_->get(), idleMs, false);
       idleMs_ = idleMs;
     }
-    DWORD got = 0;
-    if (!InternetReadFile(request_, buffer, static_cast<DWORD>(capacity), &got)) return -1;
-    return static_cast<ptrdiff_t>(got);
+    // The read lands in a buffer of its own: a read given up on may still
+    // complete after this call has returned.
+    struct Result {
+      std::vector<char> data;
+      DWORD got = 0;
+      BOOL ok = FALSE;
+    };
+    auto result = std::make_shared<Result>();
+    result->data.resize(capacity);
+    std::shared_ptr<SharedInternetHandle> request = request_;
+    request->BeginCall();
+    bool inTime = worker_.Run(
+        [result, request] {
+          result->ok = InternetReadFile(request->get(), result->data.data(),
+                                        static_cast<DWORD>(result->data.size()), &result->got);
+          request->EndCall();
+        },
+        idleMs);
+    if (!inTime || !result->ok || result->got > capacity) return -1;
+    std::memcpy(buffer, result->data.data(), result->got);
+    return static_cast<ptrdiff_t>(result->got);
   }
 
  private:
-  HINTERNET request_;
+  std::shared_ptr<SharedInternetHandle> request_;
   int64_t announced_;
   int idleMs_ = -1;
+  BoundedWorker worker_;
 };
 
 class LocalFile : public ILocalFile {
@@ -90,10 +114,12 @@ class LocalFile : public ILocalFile {
 }  // namespace
 
 UpdatePlatformWin32::UpdatePlatformWin32()
-    : internetHandle_(InternetOpenW(W(kAgentName), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)) {}
+    : internetHandle_(InternetOpenW(W(kAgentName), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)),
+      session_(std::make_shared<SharedInternetHandle>(internetHandle_)) {}
 
 UpdatePlatformWin32::~UpdatePlatformWin32() {
-  if (internetHandle_ != nullptr) InternetCloseHandle(internetHandle_);
+  // Closed now, or by an open that was given up on once it ends.
+  session_->Release();
 }
 
 bool UpdatePlatformWin32::IsConnected() {
@@ -106,10 +132,42 @@ std::unique_ptr<IRemoteFile> UpdatePlatformWin32::OpenRemoteFile(std::u16string&
   wchar_t canonical[1024] = {};
   DWORD length = 1024;
   if (!InternetCanonicalizeUrlW(W(url), canonical, &length, ICU_BROWSER_MODE)) return nullptr;
-  // Children of the session take its waits: a silent server fails the open
-  // instead of holding up the start.
+  // Children of the session take its waits where the host honours them; the
+  // helper thread makes sure of the bound where it does not.
   SetTimeouts(internetHandle_, waitMs, true);
-  HINTERNET request = InternetOpenUrlW(internetHandle_, canonical, nullptr, 0, kOpenUrlFlags, 0);
+  struct Result {
+    std::mutex mutex;
+    HINTERNET request = nullptr;
+    bool finished = false;
+    bool abandoned = false;
+  };
+  auto result = std::make_shared<Result>();
+  std::shared_ptr<SharedInternetHandle> session = session_;
+  std::wstring target = canonical;
+  BoundedWorker worker;
+  session->BeginCall();
+  worker.Run(
+      [result, session, target] {
+        HINTERNET h = InternetOpenUrlW(session->get(), target.c_str(), nullptr, 0, kOpenUrlFlags, 0);
+        session->EndCall();
+        std::lock_guard<std::mutex> lock(result->mutex);
+        if (result->abandoned && h != nullptr) {
+          InternetCloseHandle(h);
+          h = nullptr;
+        }
+        result->request = h;
+        result->finished = true;
+      },
+      waitMs);
+  HINTERNET request = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(result->mutex);
+    if (result->finished) {
+      request = result->request;
+    } else {
+      result->abandoned = true;
+    }
+  }
   url.assign(reinterpret_cast<const char16_t*>(canonical));
   if (request == nullptr) return nullptr;
   DWORD status = 0;

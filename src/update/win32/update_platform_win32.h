@@ -6,9 +6,13 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <memory>
+
 #include "update/auto_updater.h"
 
 namespace parlex::update::win32 {
+
+class SharedInternetHandle;
 
 class UpdatePlatformWin32 : public IUpdatePlatform {
  public:
@@ -16,7 +20,7 @@ class UpdatePlatformWin32 : public IUpdatePlatform {
   // pre-configured access, no proxy and no flags. A null session is kept:
   // the check then answers updOffline.
   UpdatePlatformWin32();
-  // Closes the session.
+  // Closes the session (once no call given up on is still using it).
   ~UpdatePlatformWin32() override;
   UpdatePlatformWin32(const UpdatePlatformWin32&) = delete;
   UpdatePlatformWin32& operator=(const UpdatePlatformWin32&) = delete;
@@ -25,8 +29,10 @@ class UpdatePlatformWin32 : public IUpdatePlatform {
 
   bool IsConnected() override;
   // InternetCanonicalizeUrlW (browser mode) then InternetOpenUrlW with
-  // reload | resynchronize | hyperlink | need-file (0x80000C10); every wait
-  // of the session is bounded by waitMs first. Only a 200 reply opens.
+  // reload | resynchronize | hyperlink | need-file (0x80000C10). The session's
+  // timeouts are set to waitMs, and the open runs on a helper thread that is
+  // given up on after waitMs, since not every host honours those timeouts.
+  // Reads are bounded the same way. Only a 200 reply opens.
   std::unique_ptr<IRemoteFile> OpenRemoteFile(std::u16string& url, int waitMs) override;
   std::u16string ServerExecutableName() override { return u"Parlex.exe"; }
   std::string_view ExecutableMagic() override { return "MZ"; }
@@ -44,6 +50,7 @@ class UpdatePlatformWin32 : public IUpdatePlatform {
 
  private:
   HINTERNET internetHandle_ = nullptr;
+  std::shared_ptr<SharedInternetHandle> session_;
 };
 
 }  // namespace parlex::update::win32
