@@ -21,6 +21,7 @@
 #include "app/qt/program_qt.h"
 #include "app/shell_texts.h"
 #include "qt_test_support.h"
+#include "x_display_guard.h"
 
 namespace parlex::app::qt {
 namespace {
@@ -262,6 +263,7 @@ TEST(AgentPage, IsTheChatServicesEmbededPath) {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
+  parlex::testing::HoldXDisplay();
   parlex::app::qt::PrepareProcess();
   QApplication app(argc, argv);
   return RUN_ALL_TESTS();

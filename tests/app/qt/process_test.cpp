@@ -27,6 +27,7 @@
 #include "app/qt/single_instance_lock.h"
 #include "common/text.h"
 #include "parlex_config.h"
+#include "x_display_guard.h"
 
 extern char** environ;
 
@@ -86,12 +87,21 @@ class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X display (Xvfb)";
+    ASSERT_TRUE(parlex::testing::HoldXDisplay()) << "X display does not answer";
     std::string pattern = (fs::temp_directory_path() / "parlex-run-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     runtimeDir_ = pattern;
   }
 
   void TearDown() override {
+    if (HasFailure()) {
+      // What the program said is the best clue to a failure here.
+      for (size_t i = 0; i < spawned_; ++i) {
+        std::fprintf(stderr, "--- program %zu:\n%s\n", i,
+                     Shell("tail -n 40 " + runtimeDir_ + "/program-" + std::to_string(i) + ".log").c_str());
+      }
+      std::fprintf(stderr, "--- windows:\n%s\n", Shell("xdotool search --onlyvisible --name .").c_str());
+    }
     for (pid_t pid : started_) {
       kill(-pid, SIGKILL);  // the program and its web engine helpers
       waitpid(pid, nullptr, 0);
@@ -111,7 +121,7 @@ class ProgramTest : public ::testing::Test {
     for (auto& entry : env) envp.push_back(entry.data());
     envp.push_back(nullptr);
 
-    const std::string log = runtimeDir_ + "/program-" + std::to_string(started_.size()) + ".log";
+    const std::string log = runtimeDir_ + "/program-" + std::to_string(spawned_++) + ".log";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -156,6 +166,7 @@ class ProgramTest : public ::testing::Test {
 
   std::string runtimeDir_;
   std::vector<pid_t> started_;
+  size_t spawned_ = 0;
 };
 
 TEST_F(ProgramTest, SecondStartShowsItsMessageAndEndsWithZero) {

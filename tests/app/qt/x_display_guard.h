@@ -1,0 +1,14 @@
+// An X server started without -noreset regenerates whenever its last client
+// leaves, and refuses connections while it does. Tests run one process after
+// another on one server, so a test process can start in that gap.
+#pragma once
+
+namespace parlex::testing {
+
+// Waits (bounded) until the X server of $DISPLAY accepts a connection, then
+// keeps that connection open for the rest of the process, so the server
+// cannot reset under this test or the programs it starts. Answers whether
+// the connection is held.
+bool HoldXDisplay(int timeoutMs = 10000);
+
+}  // namespace parlex::testing
