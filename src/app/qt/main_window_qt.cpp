@@ -11,6 +11,7 @@
 
 #include "app/qt/dialog_units.h"
 #include "app/shell_texts.h"
+#include "platform/qt/resource_images.h"
 
 namespace parlex::app::qt {
 
@@ -26,6 +27,9 @@ QString FromU16(const char16_t* text) { return QString::fromUtf16(text); }
 
 MainWindowQt::MainWindowQt(const QUrl& page, QWidget* parent) : QWidget(parent) {
   setWindowTitle(FromU16(kMainWindowTitle));
+  // Icon 128 with all its sizes: the window manager picks the title bar's and
+  // the task switcher's.
+  setWindowIcon(parlex::qt::AppIcon());
 
   const QSize client = TemplateClientSize();
   resize(client);

@@ -131,9 +131,13 @@ TEST_F(MainWindowTest, KeysGoToThePageAndEscapeChangesNothing) {
   EXPECT_TRUE(window->isVisible());
 }
 
-TEST_F(MainWindowTest, SizeAndPositionFollowTheLayout) {
+TEST_F(MainWindowTest, TitleIconSizeAndPositionFollowTheLayout) {
   auto window = std::make_unique<MainWindowQt>(server_.Url(QStringLiteral("/embeded")));
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Ostrel"));
+  const QList<QSize> iconSizes = window->windowIcon().availableSizes();
+  EXPECT_TRUE(iconSizes.contains(QSize(16, 16)) && iconSizes.contains(QSize(32, 32)) &&
+              iconSizes.contains(QSize(256, 256)))
+      << iconSizes.size() << " icon sizes";
 
   const QFontMetrics metrics(QApplication::font());
   const PixelSize expected = DialogUnitsToPixels(
