@@ -21,7 +21,7 @@
 #include "app/qt/program_qt.h"
 #include "app/shell_texts.h"
 #include "qt_test_support.h"
-#include "x_display_guard.h"
+#include "x11_test_support.h"
 
 namespace parlex::app::qt {
 namespace {

@@ -27,7 +27,7 @@
 #include "app/qt/single_instance_lock.h"
 #include "common/text.h"
 #include "parlex_config.h"
-#include "x_display_guard.h"
+#include "x11_test_support.h"
 
 extern char** environ;
 
@@ -223,6 +223,44 @@ TEST_F(ProgramTest, CrashedCopyDoesNotBlockTheNextStart) {
   EXPECT_TRUE(Windows(next, "^提醒$").empty());
   EXPECT_TRUE(Running(next));
   EXPECT_TRUE(LockHeldBySomeone());
+}
+
+TEST_F(ProgramTest, ClosingHidesTheWindowAndTheProgramKeepsRunning) {
+  const pid_t program = Start();
+  ASSERT_GT(program, 0);
+  std::vector<std::string> windows;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        windows = Windows(program, "^Ostrel$");
+        return !windows.empty();
+      },
+      kStartTimeout));
+  ASSERT_TRUE(parlex::testing::SendCloseRequest(std::stoul(windows.front())));
+  EXPECT_TRUE(WaitFor([&] { return Windows(program, "^Ostrel$").empty(); }, milliseconds(5000)))
+      << "window still shown after the close request";
+  Sleep(1000);
+  EXPECT_TRUE(Running(program));
+
+  // Hidden, it is still the running copy, and a second start leaves it hidden.
+  const pid_t second = Start();
+  ASSERT_GT(second, 0);
+  std::vector<std::string> boxes;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        boxes = Windows(second, "^提醒$");
+        return !boxes.empty();
+      },
+      kBoxTimeout));
+  std::optional<int> status;
+  for (int attempt = 0; attempt < 10 && !status; ++attempt) {
+    Shell("xdotool windowfocus " + boxes.front());
+    Shell("xdotool key --clearmodifiers Return");
+    status = WaitExit(second, milliseconds(1000));
+  }
+  ASSERT_TRUE(status.has_value());
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+  EXPECT_TRUE(Running(program));
+  EXPECT_TRUE(Windows(program, "^Ostrel$").empty());
 }
 
 // A one-page HTTP server on the chat service's configured loopback address,
