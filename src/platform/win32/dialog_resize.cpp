@@ -32,6 +32,10 @@ void CDialogResize::Init(HWND dialog, std::span<const Entry> layout, bool addGri
     ::GetWindowRect(control, &rect);
     ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
     m_controls.push_back({entry.controlId, entry.flags, rect});
+    // A control under the gripper must not paint over it.
+    if (addGripper) {
+      ::SetWindowLongPtrW(control, GWL_STYLE, ::GetWindowLongPtrW(control, GWL_STYLE) | WS_CLIPSIBLINGS);
+    }
   }
 
   if (addGripper && !m_hGripper) {

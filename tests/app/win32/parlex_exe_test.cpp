@@ -48,6 +48,18 @@ HWND FindGripper(HWND dialog) {
   return nullptr;
 }
 
+// How many pixels of a window's rectangle show this colour on the screen.
+int PixelsOnScreen(HWND hwnd, COLORREF colour) {
+  RECT rect = WindowRect(hwnd);
+  HDC screen = ::GetDC(nullptr);
+  int count = 0;
+  for (int y = rect.top; y < rect.bottom; ++y) {
+    for (int x = rect.left; x < rect.right; ++x) count += ::GetPixel(screen, x, y) == colour;
+  }
+  ::ReleaseDC(nullptr, screen);
+  return count;
+}
+
 // Finds the second copy's message box, checks its text and clicks its OK.
 void ExpectAlreadyRunningBoxAndClickOk(DWORD pid) {
   HWND box = WaitForWindow(pid, L"#32770", L"提醒", 30000);
@@ -114,6 +126,16 @@ TEST_F(ParlexExe, MainWindowIsCentredAndHostsTheBrowser) {
   // The template leaves the control a dialog unit short of the client area.
   EXPECT_LE(client.right - host.right, 3);
   EXPECT_LE(client.bottom - host.bottom, 3);
+  // The size gripper is on the screen: the browser under it does not paint
+  // over it, so none of its pixels has the colour of the (empty) page.
+  HWND gripper = FindGripper(main);
+  ASSERT_TRUE(gripper);
+  Settle(1000);
+  RECT page = WindowRect(browser);
+  HDC screen = ::GetDC(nullptr);
+  COLORREF pageColour = ::GetPixel(screen, (page.left + page.right) / 2, (page.top + page.bottom) / 2);
+  ::ReleaseDC(nullptr, screen);
+  EXPECT_EQ(PixelsOnScreen(gripper, pageColour), 0);
   EXPECT_TRUE(first.IsRunning());
 }
 
