@@ -48,7 +48,8 @@ MainWindowQt::MainWindowQt(const QUrl& page, QWidget* parent) : QWidget(parent) 
   // The page's external scripting object is attached to view_->page() here,
   // before the first load, so the page finds it from its first script on.
 
-  // Every finished load, a frame's included, puts the focus into the page.
+  // Every finished load of the page, including the page's own navigations,
+  // puts the focus back into it.
   connect(view_, &QWebEngineView::loadFinished, this, [this](bool) { FocusPage(); });
   view_->load(page);
 }

@@ -39,6 +39,15 @@ const QByteArray kAgentPage =
 const QByteArray kSecondPage =
     "<!doctype html><html><head><title>second</title></head><body><p>second</p></body></html>";
 
+// Arms `timer` to run `action` once after `ms`; the timer belongs to the test,
+// so the bound cannot fire into a later test.
+template <typename Action>
+void Bound(QTimer& timer, int ms, Action action) {
+  timer.setSingleShot(true);
+  QObject::connect(&timer, &QTimer::timeout, action);
+  timer.start(ms);
+}
+
 bool PageHasFocus(MainWindowQt& window) {
   const auto focused = EvalInPage(window.view()->page(), QStringLiteral("document.hasFocus()"), 2000);
   return focused && focused->toBool();
@@ -175,11 +184,12 @@ TEST_F(MainWindowTest, CloseHidesAndTheProgramKeepsRunning) {
   bool closeAccepted = true;
   bool otherWindowClosed = false;
 
-  QTimer::singleShot(50, [&] {
+  QObject scope;  // cancels the steps below if the test ends early
+  QTimer::singleShot(50, &scope, [&] {
     // The same path as the title bar's close button.
     closeAccepted = window->windowHandle()->close();
   });
-  QTimer::singleShot(400, [&] {
+  QTimer::singleShot(400, &scope, [&] {
     hiddenAfterClose = window->isHidden();
     // Another window closing while the main window is hidden must not end
     // the program either.
@@ -188,8 +198,9 @@ TEST_F(MainWindowTest, CloseHidesAndTheProgramKeepsRunning) {
     other->show();
     otherWindowClosed = other->close();
   });
-  QTimer::singleShot(1200, [] { QCoreApplication::exit(41); });
-  QTimer::singleShot(20000, [] { QCoreApplication::exit(-1); });
+  QTimer::singleShot(1200, &scope, [] { QCoreApplication::exit(41); });
+  QTimer safety;
+  Bound(safety, 20000, [] { QCoreApplication::exit(-1); });
   EXPECT_EQ(QApplication::exec(), 41);
   EXPECT_FALSE(closeAccepted);
   EXPECT_TRUE(hiddenAfterClose);
@@ -205,13 +216,15 @@ TEST_F(MainWindowTest, CloseHidesAndTheProgramKeepsRunning) {
 TEST_F(MainWindowTest, RunProcedureAnswersTheLoopsExitCode) {
   PrepareApplication();
   bool sawWindow = false;
-  QTimer::singleShot(300, [&] {
+  QObject scope;
+  QTimer::singleShot(300, &scope, [&] {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
       if (qobject_cast<MainWindowQt*>(widget) && widget->isVisible()) sawWindow = true;
     }
     QCoreApplication::exit(kExitFromTrayMenu);
   });
-  QTimer::singleShot(20000, [] { QCoreApplication::exit(-1); });
+  QTimer safety;
+  Bound(safety, 20000, [] { QCoreApplication::exit(-1); });
   EXPECT_EQ(RunMainWindow(server_.Url(QStringLiteral("/embeded"))), 32778);
   EXPECT_TRUE(sawWindow);
   for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -239,7 +252,8 @@ TEST(AlreadyRunningMessage, IsAPlainBoxWithOkThatWaitsForTheAgent) {
   });
   poll.start(50);
   // Never leave a modal box behind, whatever happens.
-  QTimer::singleShot(15000, [] {
+  QTimer safety;
+  Bound(safety, 15000, [] {
     if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
   });
   ShowAlreadyRunningMessage();
