@@ -158,6 +158,30 @@ class ProgramTest : public ::testing::Test {
 
   bool Running(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
 
+  // The message box of `pid`, once it shows (bounded); empty if it never did.
+  std::string WaitForBox(pid_t pid) {
+    std::vector<std::string> boxes;
+    WaitFor(
+        [&] {
+          boxes = Windows(pid, "^提醒$");
+          return !boxes.empty();
+        },
+        kBoxTimeout);
+    return boxes.empty() ? std::string() : boxes.front();
+  }
+
+  // Presses Enter on the box the way the agent would, until `pid` ends
+  // (bounded); answers its exit status.
+  std::optional<int> DismissBox(const std::string& box, pid_t pid) {
+    std::optional<int> status;
+    for (int attempt = 0; attempt < 10 && !status; ++attempt) {
+      Shell("xdotool windowfocus " + box);
+      Shell("xdotool key --clearmodifiers Return");
+      status = WaitExit(pid, milliseconds(1000));
+    }
+    return status;
+  }
+
   bool LockHeldBySomeone() {
     SingleInstanceLock probe;
     return probe.Acquire(runtimeDir_ + "/Ostrel桌面登录程序.lock") ==
@@ -178,25 +202,14 @@ TEST_F(ProgramTest, SecondStartShowsItsMessageAndEndsWithZero) {
 
   const pid_t second = Start();
   ASSERT_GT(second, 0);
-  std::vector<std::string> boxes;
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        boxes = Windows(second, "^提醒$");
-        return !boxes.empty();
-      },
-      kBoxTimeout))
-      << "second copy shows no message";
+  const std::string box = WaitForBox(second);
+  ASSERT_FALSE(box.empty()) << "second copy shows no message";
   // It waits for the agent, and it opens no main window of its own.
   Sleep(300);
   EXPECT_TRUE(Running(second));
   EXPECT_TRUE(Windows(second, "^Ostrel$").empty());
 
-  std::optional<int> status;
-  for (int attempt = 0; attempt < 10 && !status; ++attempt) {
-    Shell("xdotool windowfocus " + boxes.front());
-    Shell("xdotool key --clearmodifiers Return");
-    status = WaitExit(second, milliseconds(1000));
-  }
+  const std::optional<int> status = DismissBox(box, second);
   ASSERT_TRUE(status.has_value()) << "second copy did not end after its message was dismissed";
   EXPECT_TRUE(WIFEXITED(*status));
   EXPECT_EQ(WEXITSTATUS(*status), 0);
@@ -244,19 +257,9 @@ TEST_F(ProgramTest, ClosingHidesTheWindowAndTheProgramKeepsRunning) {
   // Hidden, it is still the running copy, and a second start leaves it hidden.
   const pid_t second = Start();
   ASSERT_GT(second, 0);
-  std::vector<std::string> boxes;
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        boxes = Windows(second, "^提醒$");
-        return !boxes.empty();
-      },
-      kBoxTimeout));
-  std::optional<int> status;
-  for (int attempt = 0; attempt < 10 && !status; ++attempt) {
-    Shell("xdotool windowfocus " + boxes.front());
-    Shell("xdotool key --clearmodifiers Return");
-    status = WaitExit(second, milliseconds(1000));
-  }
+  const std::string box = WaitForBox(second);
+  ASSERT_FALSE(box.empty());
+  const std::optional<int> status = DismissBox(box, second);
   ASSERT_TRUE(status.has_value());
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
   EXPECT_TRUE(Running(program));
