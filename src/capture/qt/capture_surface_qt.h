@@ -1,0 +1,45 @@
+// CaptureSurfaceQt: a widget that shows a 32-bit image it owns. Everything
+// the capture window shows (the screen picture, the tracker, annotations and
+// the drag loop's feedback) is drawn into that image through PixelCanvas, the
+// same drawing code the Windows build runs over GDI; the widget only copies
+// the image to the screen in its paint event.
+#pragma once
+
+#include <QImage>
+#include <QRegion>
+#include <QWidget>
+
+#include <memory>
+
+#include "capture/pixel_canvas.h"
+#include "capture/region.h"
+
+namespace parlex::qt {
+
+class CaptureSurfaceQt : public QWidget {
+ public:
+  // A surface of width x height pixels, opaque black, shown at that size.
+  CaptureSurfaceQt(int width, int height, QWidget* parent = nullptr);
+
+  // The image the widget shows (QImage::Format_RGB32: 0xFFRRGGBB).
+  QImage& Image() { return image_; }
+  const QImage& Image() const { return image_; }
+  // Replaces the image (converted to Format_RGB32) and resizes the widget.
+  void SetImage(const QImage& image);
+
+  // A canvas over the image's pixels. It keeps the top byte 0xFF, as the
+  // format wants. Valid while the image is neither replaced nor resized; call
+  // update() (or Show()) for what was drawn to reach the screen.
+  std::unique_ptr<PixelCanvas> MakeCanvas();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QImage image_;
+};
+
+// The region as a QRegion (for update(QRegion)).
+QRegion ToQRegion(const Region& region);
+
+}  // namespace parlex::qt
