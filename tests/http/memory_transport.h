@@ -60,7 +60,11 @@ class MemoryTransport : public Transport {
   bool OpenRequest(std::u16string_view verb, std::u16string_view path, const char16_t* const* accept,
                    uint32_t flags) override {
     std::string types = accept == nullptr ? "(none)" : "";
-    for (auto t = accept; t != nullptr && *t != nullptr; ++t) types += "[" + ToUtf8(*t) + "]";
+    for (auto t = accept; t != nullptr && *t != nullptr; ++t) {
+      types += '[';  // appended piecewise: gcc 12 warns falsely on "[" + std::string&&
+      types += ToUtf8(*t);
+      types += ']';
+    }
     if (!Step("OpenRequest " + ToUtf8(verb) + " '" + ToUtf8(path) + "' " + types + " " + Hex(flags)))
       return false;
     ++log_->open;

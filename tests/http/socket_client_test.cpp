@@ -13,6 +13,7 @@
 #include "http/generic_http_client.h"
 #include "http/http_test_files.h"
 #include "http/loopback_server.h"
+#include "http/mime_type.h"
 #include "http/posix/socket_transport.h"
 
 namespace parlex {
@@ -238,6 +239,10 @@ TEST(SocketFailure, NoDescriptorLeftOpen) {
 }
 
 TEST(SystemMimeTable, ExtensionsWithoutRegardToCase) {
+  EXPECT_EQ(MimeTypeForFile(u"/tmp/shot.jpg"), u"image/jpeg");
+  EXPECT_EQ(MimeTypeForFile(u"/tmp/shot.JPG"), u"image/jpeg");
+  EXPECT_EQ(MimeTypeForFile(u"/tmp/dir.jpg/file"), kDefaultMimeType);
+
   std::string table = (std::filesystem::temp_directory_path() / "parlex_mime_test.types").string();
   {
     std::ofstream out(table);
