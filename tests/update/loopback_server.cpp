@@ -62,13 +62,18 @@ LoopbackServer::~LoopbackServer() {
 #endif
 }
 
-bool LoopbackServer::Start() {
+bool LoopbackServer::Start(uint16_t port) {
   auto s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == static_cast<decltype(s)>(-1)) return false;
+#ifndef _WIN32
+  // A fixed port must be usable again right after an earlier test's server.
+  int one = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+#endif
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
+  addr.sin_port = htons(port);
   SocketLength len = sizeof addr;
   if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 16) != 0 ||
       getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {

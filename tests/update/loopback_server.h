@@ -31,8 +31,9 @@ class LoopbackServer {
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-  // False when no port could be had.
-  bool Start();
+  // Listens on 127.0.0.1:port (0: any free port). False when the port
+  // could not be had.
+  bool Start(uint16_t port = 0);
   void Stop();
   uint16_t Port() const { return port_; }
   // "http://127.0.0.1:port/" followed by path.
