@@ -1,8 +1,12 @@
 #include "http/win32/wininet_transport.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/win32/wide_text.h"
@@ -29,6 +33,57 @@ constexpr DWORD kFirstHeaderBytes = 1024;
 }  // namespace
 
 std::atomic<long> WinInetTransport::openHandles_{0};
+
+// One blocking call and everything it touches, shared by the caller and the
+// helper thread so that a call given up on owns what it still uses.
+struct WinInetTransport::Call {
+  std::function<BOOL(HINTERNET request, Call& self)> run;
+  std::wstring headers;
+  std::string body;
+
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  BOOL ok = FALSE;
+  DWORD error = 0;
+  // Handed over by a caller that stopped waiting: closed when the call ends.
+  bool abandoned = false;
+  HINTERNET handles[3] = {};
+};
+
+bool WinInetTransport::RunBounded(std::shared_ptr<Call> call, DWORD boundMs) {
+  HINTERNET request = request_;
+  std::thread([call, request] {
+    BOOL ok = call->run(request, *call);
+    DWORD error = ok ? 0 : ::GetLastError();
+    std::lock_guard lock(call->mutex);
+    call->done = true;
+    call->ok = ok;
+    call->error = error;
+    if (call->abandoned) {
+      for (HINTERNET& handle : call->handles) Close(&handle);
+    }
+    call->finished.notify_all();
+  }).detach();
+
+  std::unique_lock lock(call->mutex);
+  if (call->finished.wait_for(lock, std::chrono::milliseconds(boundMs), [&] { return call->done; })) {
+    return call->ok ? true : Fail(call->error);
+  }
+  // The call still uses the request, and its connection and root under it.
+  call->abandoned = true;
+  call->handles[0] = request_;
+  call->handles[1] = connection_;
+  call->handles[2] = root_;
+  request_ = connection_ = root_ = nullptr;
+  return Fail(ERROR_INTERNET_TIMEOUT);
+}
+
+// The connect, the request going out and the reply's head coming back: a
+// backstop behind WinINet's own send and receive timeouts.
+DWORD WinInetTransport::SendBoundMs() const {
+  return Millis(timeouts_.connectMs) + 2 * Millis(timeouts_.idleMs);
+}
 
 WinInetTransport::~WinInetTransport() { CloseRoot(); }
 
@@ -108,20 +163,26 @@ bool WinInetTransport::AddHeaders(std::u16string_view lines, uint32_t mode) {
 
 bool WinInetTransport::Send(std::u16string_view extraHeaders, const void* body, size_t bodyLength) {
   if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
-  std::wstring headers = Terminated(extraHeaders);
-  if (!::HttpSendRequestW(request_, headers.empty() ? nullptr : headers.c_str(),
-                          static_cast<DWORD>(headers.size()), const_cast<void*>(body),
-                          static_cast<DWORD>(bodyLength)))
-    return Fail();
-  return true;
+  auto call = std::make_shared<Call>();
+  call->headers = Terminated(extraHeaders);
+  call->body.assign(static_cast<const char*>(body), bodyLength);
+  call->run = [](HINTERNET request, Call& self) {
+    return ::HttpSendRequestW(request, self.headers.empty() ? nullptr : self.headers.c_str(),
+                              static_cast<DWORD>(self.headers.size()), self.body.data(),
+                              static_cast<DWORD>(self.body.size()));
+  };
+  return RunBounded(std::move(call), SendBoundMs());
 }
 
 bool WinInetTransport::BeginSend() {
   if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
-  INTERNET_BUFFERSW buffers{};
-  buffers.dwStructSize = sizeof buffers;
-  if (!::HttpSendRequestExW(request_, &buffers, nullptr, HSR_INITIATE, 0)) return Fail();
-  return true;
+  auto call = std::make_shared<Call>();
+  call->run = [](HINTERNET request, Call&) {
+    INTERNET_BUFFERSW buffers{};
+    buffers.dwStructSize = sizeof buffers;
+    return ::HttpSendRequestExW(request, &buffers, nullptr, HSR_INITIATE, 0);
+  };
+  return RunBounded(std::move(call), SendBoundMs());
 }
 
 bool WinInetTransport::Write(const void* data, size_t length, size_t* written) {

@@ -4,6 +4,16 @@
 // and by the destructor for whatever is still open. A process-wide count of
 // the handles that are open lets tests prove that no request leaves one
 // behind.
+//
+// WinINet connects inside HttpSendRequestW and HttpSendRequestExW, and its
+// connect timeout is not honoured everywhere (Wine ignores it, and so do
+// some Windows versions): a host that never completes the handshake would
+// hold the call for as long as the system's TCP retries last, minutes. Those
+// two calls therefore run on a helper thread that the caller waits for with
+// a bound; closing the handles does not interrupt a blocked connect, so a
+// call given up on keeps the request's handles and closes them itself when
+// it finally returns. The send and receive timeouts, which WinINet does
+// honour once set on the connection and request handles, bound the rest.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +21,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
 
 #include "http/transport.h"
 
@@ -50,6 +63,10 @@ class WinInetTransport : public Transport {
     return false;
   }
   void SetTimeouts(HINTERNET handle);
+  struct Call;
+  // Runs call(request) on a helper thread and waits at most boundMs for it.
+  bool RunBounded(std::shared_ptr<Call> call, DWORD boundMs);
+  DWORD SendBoundMs() const;
   static HINTERNET Opened(HINTERNET handle);
   static void Close(HINTERNET* handle);
 

@@ -298,6 +298,52 @@ TEST(WinInetFailure, SilentServerEndsWithinTheBound) {
   }
 }
 
+// A listener whose queue is full and that never accepts: the handshake
+// never completes, and the connect bound ends the wait. WinINet's own
+// connect timeout does not (under Wine the call waits for the system's TCP
+// retries, over two minutes).
+TEST(WinInetFailure, ConnectEndsWithinTheBound) {
+  WSADATA data;
+  ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
+  SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int len = sizeof addr;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  std::vector<SOCKET> fillers;
+  for (int i = 0; i < 8; ++i) {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    u_long nonBlocking = 1;
+    ::ioctlsocket(s, FIONBIO, &nonBlocking);
+    ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    fillers.push_back(s);
+  }
+  ::Sleep(200);
+
+  test::TempFile jpeg(u"parlex_connect.jpg", test::TinyJpeg());
+  const std::u16string url = Url("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/");
+  for (int kind : {reqGet, reqMultipartPost}) {
+    GenericHTTPClient client;
+    client.SetTimeouts({600, 300});
+    client.AddField(u"upload", jpeg.Path(), true);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(client.Execute(url, kind, u"A"));
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(waited, std::chrono::seconds(5)) << kind;  // 600 + 2 x 300 ms, with room
+    EXPECT_EQ(client.LastError(), kErrorTimeout) << kind;
+  }
+  // The calls given up on still hold their handles; once the host answers
+  // at last (here: refuses), they end and close them.
+  for (SOCKET s : fillers) ::closesocket(s);
+  ::closesocket(listener);
+  ::WSACleanup();
+  for (int i = 0; i < 300 && WinInetTransport::OpenHandleCount() != 0; ++i) ::Sleep(50);
+  EXPECT_EQ(WinInetTransport::OpenHandleCount(), 0);
+}
+
 TEST(WinInetFailure, HttpsIsSpokenOverTls) {
   LoopbackServer server(ScriptedReply::Text("plain"));
   ASSERT_TRUE(server.Start());
