@@ -434,5 +434,43 @@ TEST_F(TrackQtTest, RealPointerDragThroughTheXServer) {
   EXPECT_TRUE(SameCursor(surface_->cursor(), TrackerCursor(211)));
 }
 
+TEST_F(TrackQtTest, FeedbackTimerShowsTheFrameWithoutAMove) {
+  surface_->repaint_ = false;
+  surface_->feedback_ = true;
+  const QImage before = surface_->Image().copy();
+  QImage during;
+  surface_->onAppEvent_ = [&] { during = surface_->Image().copy(); };
+  auto idle = [] {};
+  Script script(
+      {Press(150, 130), idle, idle, idle, idle, idle, idle, idle, idle, idle, idle,
+       [this] { QCoreApplication::postEvent(surface_.get(), new QEvent(QEvent::User)); }, Release(150, 130)},
+      40);
+  RunScript(script, *surface_);
+  EXPECT_TRUE(surface_->lastResult_);
+  EXPECT_TRUE(surface_->tracking_.empty());
+  ASSERT_EQ(surface_->ends_.size(), 1u);
+  EXPECT_EQ(surface_->ends_[0], (Rect{100, 100, 200, 160}));
+  // Drawn by the timer, removed at the end. Other timers run on their own
+  // here (the feedback lives in the image, which paints cannot disturb).
+  ASSERT_EQ(surface_->drawTracking_.size(), 2u);
+  EXPECT_EQ(surface_->drawTracking_[0], (Rect{100, 100, 200, 160}));
+  ASSERT_FALSE(during.isNull());
+  const Color frame = CAxTracker::SystemColors{}.activeCaption;
+  const Color dotOnFrame = ~(CAxTracker::kFeedbackFrameColor ^ frame) & 0xFFFFFF;
+  EXPECT_EQ(during.pixel(110, 100) & 0xFFFFFF, dotOnFrame);  // on the tracker's line frame
+  EXPECT_EQ(during.pixel(111, 100) & 0xFFFFFF, frame);
+  EXPECT_EQ(surface_->Image(), before) << "the feedback left pixels behind";
+}
+
+TEST(ToQRegion, HoldsExactlyTheRegionsPixels) {
+  Region ring(Rect{10, 10, 50, 40});
+  ring.Subtract(Region(Rect{16, 16, 44, 34}));
+  const QRegion q = ToQRegion(ring);
+  for (int y = 0; y < 60; ++y)
+    for (int x = 0; x < 60; ++x)
+      ASSERT_EQ(q.contains(QPoint(x, y)), ring.Contains(Point{x, y})) << x << "," << y;
+  EXPECT_TRUE(ToQRegion(Region()).isEmpty());
+}
+
 }  // namespace
 }  // namespace parlex::qt

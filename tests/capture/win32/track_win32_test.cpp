@@ -418,5 +418,50 @@ TEST_F(TrackWin32Test, FeedbackFrameIsDrawnOnTheWindowAndRemovedWithoutTrace) {
   EXPECT_EQ(changed, 0u) << "the feedback left pixels behind";
 }
 
+TEST_F(TrackWin32Test, FeedbackTimerShowsTheFrameWithoutAMove) {
+  window_->repaint_ = false;
+  window_->feedback_ = true;
+  const std::vector<uint32_t> before = ReadWindow(window_->hwnd_, 400, 300);
+  auto idle = [] {};
+  // The press, then nothing for longer than the 300 ms delay.
+  Script script({Press(150, 130), idle, idle, idle, idle, idle, idle, idle, idle, idle, idle,
+                 [&] { Post(WM_APP, 0, 0); }, Release(150, 130)},
+                40);
+  EXPECT_EQ(RunUntilDone(script), -1);
+  EXPECT_TRUE(window_->lastResult_);
+  EXPECT_TRUE(window_->tracking_.empty());
+  ASSERT_EQ(window_->ends_.size(), 1u);
+  EXPECT_EQ(window_->ends_[0], kSelection);
+  // Drawn by the timer and removed at the end; in between, every tick of the
+  // script's own timer takes it off and puts it back around its dispatch.
+  ASSERT_GE(window_->drawTracking_.size(), 2u);
+  EXPECT_EQ(window_->drawTracking_.size() % 2, 0u);
+  for (const Rect& r : window_->drawTracking_) EXPECT_EQ(r, kSelection);
+  const std::vector<uint32_t>& during = window_->snapshot_;
+  ASSERT_EQ(during.size(), before.size());
+  // The dotted frame along the selection's edge (every second pixel).
+  EXPECT_NE(during[100 * 400 + 110], before[100 * 400 + 110]);
+  EXPECT_EQ(during[100 * 400 + 111], before[100 * 400 + 111]);
+  EXPECT_NE(during[159 * 400 + 110], before[159 * 400 + 110]);
+  const std::vector<uint32_t> after = ReadWindow(window_->hwnd_, 400, 300);
+  EXPECT_TRUE(after == before) << "the feedback left pixels behind";
+}
+
+TEST(RegionToHrgn, HoldsExactlyTheRegionsPixels) {
+  Region ring(Rect{10, 10, 50, 40});
+  ring.Subtract(Region(Rect{16, 16, 44, 34}));
+  HRGN rgn = RegionToHrgn(ring);
+  ASSERT_NE(rgn, nullptr);
+  for (int y = 0; y < 60; ++y)
+    for (int x = 0; x < 60; ++x)
+      ASSERT_EQ(::PtInRegion(rgn, x, y) != 0, ring.Contains(Point{x, y})) << x << "," << y;
+  ::DeleteObject(rgn);
+  HRGN empty = RegionToHrgn(Region());
+  ASSERT_NE(empty, nullptr);
+  RECT box{};
+  EXPECT_EQ(::GetRgnBox(empty, &box), NULLREGION);
+  ::DeleteObject(empty);
+}
+
 }  // namespace
 }  // namespace parlex::win32
