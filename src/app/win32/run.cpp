@@ -1,7 +1,5 @@
 #include "app/win32/run.h"
 
-#include <memory>
-
 #include "app/shell_texts.h"
 #include "app/win32/main_dlg.h"
 #include "platform/win32/app_module.h"
@@ -12,25 +10,43 @@ namespace parlex::app::win32 {
 using parlex::win32::CMessageLoop;
 using parlex::win32::g_module;
 
-int Run(LPWSTR /*commandLine*/, int showCommand) {
-  CMessageLoop loop;
-  g_module.AddMessageLoop(&loop);
+namespace {
 
-  // The update check belongs here: after the loop, before any window exists.
+// The loop's registration as this thread's loop. Every way out of the run
+// ends it, so the module never keeps a loop that is gone.
+class LoopRegistration {
+ public:
+  explicit LoopRegistration(CMessageLoop& loop) { g_module.AddMessageLoop(&loop); }
+  LoopRegistration(const LoopRegistration&) = delete;
+  LoopRegistration& operator=(const LoopRegistration&) = delete;
+  ~LoopRegistration() { End(); }
 
-  auto mainDlg = std::make_unique<CMainDlg>();
-  if (!mainDlg->Create()) {
-    mainDlg.reset();
-    // The module must not keep a loop that is about to go.
-    g_module.RemoveMessageLoop();
-    return kExitNormal;
+  void End() {
+    if (m_bRegistered) g_module.RemoveMessageLoop();
+    m_bRegistered = false;
   }
-  ::ShowWindow(mainDlg->GetHwnd(), showCommand);
+
+ private:
+  bool m_bRegistered = true;
+};
+
+}  // namespace
+
+int Run(LPWSTR /*commandLine*/, int showCommand) {
+  // Objects end in reverse order: the main window, then the loop.
+  CMessageLoop loop;
+  LoopRegistration registration(loop);
+
+  // The update check belongs here, before any window exists (its updater
+  // declared here too, so that it outlives the main window).
+
+  CMainDlg mainDlg;
+  if (!mainDlg.Create()) return kExitNormal;
+  ::ShowWindow(mainDlg.GetHwnd(), showCommand);
 
   int result = loop.Run();
 
-  g_module.RemoveMessageLoop();
-  mainDlg.reset();
+  registration.End();
   return result;
 }
 
