@@ -40,6 +40,11 @@ bool ParseCount(std::string_view s, int64_t* out) {
 
 }  // namespace
 
+std::string HttpUrl::Text() const {
+  std::string hostText = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+  return "http://" + hostText + (port == 80 ? "" : ":" + std::to_string(port)) + target;
+}
+
 bool SplitHttpUrl(std::string_view url, HttpUrl* out) {
   constexpr std::string_view kScheme = "http://";
   if (url.size() < kScheme.size() || !EqualsNoCase(url.substr(0, kScheme.size()), kScheme)) return false;
@@ -72,7 +77,20 @@ bool SplitHttpUrl(std::string_view url, HttpUrl* out) {
   }
   // The fragment never goes to the server.
   rest = rest.substr(0, rest.find('#'));
-  u.target = rest.empty() || rest.front() != '/' ? "/" + std::string(rest) : std::string(rest);
+  std::string target = rest.empty() || rest.front() != '/' ? "/" : "";
+  // Spaces, controls and non-ASCII bytes cannot stand in a request line.
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (char c : rest) {
+    auto b = static_cast<unsigned char>(c);
+    if (b <= 0x20 || b >= 0x7F) {
+      target += '%';
+      target += kHex[b >> 4];
+      target += kHex[b & 15];
+    } else {
+      target += c;
+    }
+  }
+  u.target = std::move(target);
   *out = std::move(u);
   return true;
 }
@@ -123,7 +141,7 @@ bool HttpGet::Open(const HttpUrl& url, std::string_view userAgent, int waitMs) {
   std::string request = "GET " + url.target + " HTTP/1.0\r\nHost: " + hostHeader +
                         "\r\nUser-Agent: " + std::string(userAgent) +
                         "\r\nAccept: */*\r\nCache-Control: no-cache\r\nPragma: no-cache\r\n\r\n";
-  if (!stream_.SendAll(request.data(), request.size(), waitMs)) return false;
+  if (!stream_.SendAll(request.data(), request.size(), std::max(remaining(), 1))) return false;
 
   // The whole head must arrive within the bound: a server that trickles or
   // stays silent does not hold up the start.

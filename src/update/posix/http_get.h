@@ -14,11 +14,14 @@
 namespace parlex::update::posix {
 
 // An "http://host[:port]/path" URL taken apart. Other schemes, user info and
-// empty hosts are refused.
+// empty hosts are refused; spaces, controls and non-ASCII bytes of the path
+// and query are percent-encoded, the fragment is dropped.
 struct HttpUrl {
   std::string host;  // without brackets for an IPv6 literal
   uint16_t port = 80;
   std::string target;  // path and query, at least "/"
+  // The URL as it is requested.
+  std::string Text() const;
 };
 bool SplitHttpUrl(std::string_view url, HttpUrl* out);
 

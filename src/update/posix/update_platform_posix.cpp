@@ -152,6 +152,7 @@ bool UpdatePlatformPosix::IsConnected() { return MachineHasNetwork(); }
 std::unique_ptr<IRemoteFile> UpdatePlatformPosix::OpenRemoteFile(std::u16string& url, int waitMs) {
   HttpUrl parts;
   if (!SplitHttpUrl(ToUtf8(url), &parts)) return nullptr;
+  url = FromUtf8(parts.Text());
   HttpGet get;
   if (!get.Open(parts, ToUtf8(kAgentName), waitMs)) return nullptr;
   // An error page is never a version text nor the program.

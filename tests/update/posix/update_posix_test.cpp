@@ -38,6 +38,10 @@ TEST(SplitHttpUrl, TakesUrlsApart) {
   EXPECT_EQ(u.target, "/a?b=1");
   ASSERT_TRUE(SplitHttpUrl("http://h?x", &u));
   EXPECT_EQ(u.target, "/?x");
+  EXPECT_EQ(u.Text(), "http://h/?x");
+  ASSERT_TRUE(SplitHttpUrl("http://h:8080/a b/\xE6\x9B\xB4.txt", &u));
+  EXPECT_EQ(u.target, "/a%20b/%E6%9B%B4.txt");
+  EXPECT_EQ(u.Text(), "http://h:8080/a%20b/%E6%9B%B4.txt");
   for (const char* bad : {"https://h/", "ftp://h/", "http://", "http:///x", "http://h:0/", "http://h:65536/",
                           "http://h:8a/", "http://user@h/", "http://[::1/", "h/x"}) {
     EXPECT_FALSE(SplitHttpUrl(bad, &u)) << bad;
