@@ -360,7 +360,11 @@ TEST_F(TrackWin32Test, PressWithoutCursorOrWithCaptureHeldDoesNotTrack) {
 TEST_F(TrackWin32Test, SetCursorShowsTheTrackerCursorOfTheHandle) {
   ASSERT_NE(TrackerCursor(0), nullptr) << "cursor 207 missing from the executable";
   HINSTANCE self = ::GetModuleHandleW(nullptr);
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(TrackerCursor(i), ::LoadCursorW(self, MAKEINTRESOURCEW(207 + i)));
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_NE(TrackerCursor(i), nullptr) << i;
+    EXPECT_EQ(TrackerCursor(i), ::LoadCursorW(self, MAKEINTRESOURCEW(207 + i))) << i;
+  }
+  EXPECT_EQ(TrackerCursor(6), nullptr);
   struct Case {
     POINT at;
     int cursor;  // -1: the tracker leaves the cursor alone
