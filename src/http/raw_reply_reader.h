@@ -36,7 +36,9 @@ class RawReplyReader {
   bool HeadComplete() const { return complete_; }
 
   // The next body bytes (those that came with the head first); *got == 0 once
-  // the peer has closed. False when the source fails.
+  // the peer has closed, or once as many bytes as a Content-Length line
+  // announced have come (a server that keeps the connection open does not
+  // stall the reply). False when the source fails.
   bool ReadBody(const Source& source, char* buffer, size_t capacity, size_t* got);
 
   // The head with every line ending in CR LF (bare LF ends are made CR LF),
@@ -48,10 +50,15 @@ class RawReplyReader {
   Status Consume(std::string_view bytes, size_t* used);
 
  private:
+  void TakeHeaderLine(std::string_view line);
+
   std::string block_;
   std::string line_;
   std::string pending_;  // body bytes that arrived with the head
   size_t headBytes_ = 0;
+  bool hasLength_ = false;
+  bool lengthConflict_ = false;
+  size_t remaining_ = 0;  // body bytes still to come when hasLength_
   bool sawStatus_ = false;
   bool complete_ = false;
 };

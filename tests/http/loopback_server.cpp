@@ -218,7 +218,7 @@ bool LoopbackServer::Handle(uintptr_t s, size_t index) {
       if (!Sleep(reply.delayMs)) return false;
       SendAll(s, reply.head);
       SendAll(s, reply.body);
-      return false;
+      return reply.holdOpen;
     case ScriptedReply::Mode::kNeverAnswer:
       return true;
     case ScriptedReply::Mode::kCloseWithoutReply:

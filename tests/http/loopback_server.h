@@ -33,6 +33,8 @@ struct ScriptedReply {
   std::string head = "HTTP/1.0 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n";
   std::string body;
   int delayMs = 0;
+  // With kAnswer: keep the connection open after the reply, until Stop().
+  bool holdOpen = false;
 
   static ScriptedReply Text(std::string body);
   static ScriptedReply Never();

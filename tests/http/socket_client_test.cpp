@@ -47,6 +47,18 @@ TEST(SocketRequest, GetLineAndHeaders) {
   EXPECT_EQ(server.Received(1).substr(0, 16), "GET / HTTP/1.0\r\n");
 }
 
+TEST(SocketRequest, HostByName) {
+  LoopbackServer server(ScriptedReply::Text("named"));
+  ASSERT_TRUE(server.Start());
+  GenericHTTPClient client;
+  client.SetTimeouts({2000, 1000});
+  std::string url = "http://localhost:" + std::to_string(server.Port()) + "/n";
+  ASSERT_TRUE(client.Execute(std::u16string(url.begin(), url.end()), reqGet, u"A"));
+  EXPECT_EQ(client.GetReplyText(), u"named");
+  EXPECT_NE(server.Received(0).find("\r\nHost: localhost:" + std::to_string(server.Port()) + "\r\n"),
+            std::string::npos);
+}
+
 TEST(SocketRequest, FormPost) {
   LoopbackServer server(ScriptedReply::Text("done"));
   ASSERT_TRUE(server.Start());
@@ -153,6 +165,26 @@ TEST(SocketReply, BodiesAndHeaders) {
   ASSERT_TRUE(client.Execute(server.Url(u"/r"), reqGet, u"A"));
   EXPECT_EQ(client.GetReplyText(), u"not here");
   EXPECT_EQ(client.GetReplyHeaders(), u"HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\n\r\n");
+}
+
+TEST(SocketReply, ContentLengthEndsTheBody) {
+  // A server that keeps the connection open after an announced length does
+  // not stall the reply; bytes beyond the length are not part of it.
+  ScriptedReply kept = ScriptedReply::Text("hello world");
+  kept.head = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: keep-alive\r\n\r\n";
+  kept.holdOpen = true;
+  // Disagreeing lengths are no length: the body runs to the close.
+  ScriptedReply twice = ScriptedReply::Text("hello world");
+  twice.head = "HTTP/1.0 200 OK\r\nContent-Length: 5\r\ncontent-length:  7\r\nContent-Length: 5\r\n\r\n";
+  LoopbackServer server(std::vector<ScriptedReply>{kept, twice});
+  ASSERT_TRUE(server.Start());
+  GenericHTTPClient client;
+  client.SetTimeouts({1000, 300});
+  ASSERT_TRUE(client.Execute(server.Url(u"/k"), reqGet, u"A"));
+  EXPECT_EQ(client.GetReplyText(), u"hello");
+  EXPECT_EQ(client.LastError(), 0u);  // the body ended without waiting out the silence bound
+  ASSERT_TRUE(client.Execute(server.Url(u"/k"), reqGet, u"A"));
+  EXPECT_EQ(client.GetReplyText(), u"hello world");
 }
 
 // A port nothing listens on: bound, then closed again.

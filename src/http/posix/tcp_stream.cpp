@@ -10,7 +10,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace parlex::posix {
 
@@ -21,6 +26,63 @@ using Clock = std::chrono::steady_clock;
 int RemainingMs(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// getaddrinfo has no timeout of its own. A name that is not a numeric
+// address is looked up on a helper thread; if the deadline passes first, the
+// lookup is abandoned and frees its own result when it ends.
+struct Lookup {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  bool abandoned = false;
+  int rc = EAI_AGAIN;
+  int error = 0;
+  addrinfo* found = nullptr;
+};
+
+int Resolve(const std::string& host, const std::string& service, Clock::time_point deadline, addrinfo** found,
+            int* error) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST;
+  int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, found);
+  if (rc != EAI_NONAME) {
+    *error = errno;
+    return rc;
+  }
+  hints.ai_flags = 0;
+  auto lookup = std::make_shared<Lookup>();
+  try {
+    std::thread([lookup, host, service, hints] {
+      addrinfo* result = nullptr;
+      int code = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &result);
+      int savedErrno = errno;
+      std::lock_guard lock(lookup->mutex);
+      if (lookup->abandoned) {
+        if (code == 0) ::freeaddrinfo(result);
+        return;
+      }
+      lookup->rc = code;
+      lookup->error = savedErrno;
+      lookup->found = result;
+      lookup->finished = true;
+      lookup->done.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    *error = EAGAIN;
+    return EAI_SYSTEM;
+  }
+  std::unique_lock lock(lookup->mutex);
+  if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
+    lookup->abandoned = true;
+    *error = ETIMEDOUT;
+    return EAI_SYSTEM;
+  }
+  *found = lookup->found;
+  *error = lookup->error;
+  return lookup->rc;
 }
 
 }  // namespace
@@ -65,13 +127,10 @@ bool TcpStream::WaitFor(short events, int timeoutMs) {
 bool TcpStream::Connect(const std::string& host, uint16_t port, int timeoutMs) {
   Close();
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  std::string service = std::to_string(port);
-  if (int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found); rc != 0) {
-    error_ = rc == EAI_SYSTEM ? errno : EHOSTUNREACH;
+  int lookupError = 0;
+  if (int rc = Resolve(host, std::to_string(port), deadline, &found, &lookupError); rc != 0) {
+    error_ = rc == EAI_SYSTEM ? lookupError : EHOSTUNREACH;
     return false;
   }
   error_ = ECONNREFUSED;

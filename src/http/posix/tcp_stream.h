@@ -18,7 +18,8 @@ class TcpStream {
   TcpStream& operator=(TcpStream&& other) noexcept;
 
   // Resolves host (a name or a numeric address) and connects to the first
-  // address that answers, waiting at most timeoutMs in all.
+  // address that answers, waiting at most timeoutMs in all, the name lookup
+  // included.
   bool Connect(const std::string& host, uint16_t port, int timeoutMs);
 
   // Sends every byte; fails when the peer takes nothing for idleMs.

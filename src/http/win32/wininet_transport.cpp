@@ -203,8 +203,16 @@ bool WinInetTransport::EndSend() {
 bool WinInetTransport::Read(void* buffer, size_t capacity, size_t* got) {
   *got = 0;
   if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  // A blocking read waits to fill the whole chunk, and when the server
+  // falls silent first it fails and the bytes it had taken are lost. So
+  // wait for data first (bounded by the receive timeout) and read only what
+  // is there; 0 available means the server has closed.
+  DWORD available = 0;
+  if (!::InternetQueryDataAvailable(request_, &available, 0, 0)) return Fail();
+  if (available == 0) return true;
   DWORD read = 0;
-  if (!::InternetReadFile(request_, buffer, static_cast<DWORD>(capacity), &read)) return Fail();
+  DWORD want = static_cast<DWORD>(std::min<size_t>(available, capacity));
+  if (!::InternetReadFile(request_, buffer, want, &read)) return Fail();
   *got = read;
   return true;
 }

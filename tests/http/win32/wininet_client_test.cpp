@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "http/generic_http_client.h"
@@ -196,6 +197,36 @@ TEST(WinInetRequest, MultipartWithoutFieldsAndWithChineseText) {
   EXPECT_EQ(chinese.Values("Content-Length"), std::vector<std::string>{std::to_string(chinese.body.size())});
 }
 
+// A 1 MiB file goes out in the one write, every byte of it.
+TEST(WinInetRequest, LargeFileArrivesWhole) {
+  std::string content(1 << 20, '\0');
+  uint32_t x = 2463534242u;
+  for (char& c : content) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  test::TempFile file(u"parlex_large.bin", content);
+  LoopbackServer server(ScriptedReply::Text("got it"));
+  ASSERT_TRUE(server.Start());
+  GenericHTTPClient client;
+  client.AddField(u"upload", file.Path(), true);
+  ASSERT_TRUE(client.Execute(server.Url(u"/big"), reqMultipartPost, u"A"));
+  EXPECT_EQ(client.GetReplyText(), u"got it");
+  Request sent = Parse(server.Received(0));
+  const std::string head =
+      "----MULTI-PARTS-FORM-DATA-BOUNDARY\r\n"
+      "Content-Disposition: form-data; name=\"upload\"; filename=\"parlex_large.bin\"\r\n"
+      "Content-Type: application/octet-stream\r\n\r\n";
+  const std::string tail = "\r\n----MULTI-PARTS-FORM-DATA-BOUNDARY--\r\n";
+  ASSERT_EQ(sent.body.size(), head.size() + content.size() + tail.size());
+  EXPECT_EQ(sent.body.substr(0, head.size()), head);
+  EXPECT_TRUE(sent.body.compare(head.size(), content.size(), content) == 0);
+  EXPECT_EQ(sent.body.substr(head.size() + content.size()), tail);
+  EXPECT_EQ(sent.Values("Content-Length"), std::vector<std::string>{std::to_string(sent.body.size())});
+}
+
 TEST(WinInetReply, BodiesAndHeaders) {
   ScriptedReply empty = ScriptedReply::Text("");
   std::string big(3000, 'z');
@@ -296,6 +327,54 @@ TEST(WinInetFailure, SilentServerEndsWithinTheBound) {
     EXPECT_EQ(server.Received(0).substr(0, 5), kind == reqGet ? "GET /" : "POST ");
     EXPECT_EQ(WinInetTransport::OpenHandleCount(), 0);
   }
+}
+
+// A server that sends the head and part of the body, then falls silent:
+// the read ends after the bound of silence and what had come counts.
+TEST(WinInetFailure, BodyStallEndsTheBodyWithinTheBound) {
+  WSADATA data;
+  ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
+  SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int len = sizeof addr;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread server([&] {
+    SOCKET s = ::accept(listener, nullptr, nullptr);
+    if (s == INVALID_SOCKET) return;
+    std::string request;
+    char chunk[4096];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+      int n = ::recv(s, chunk, sizeof chunk, 0);
+      if (n <= 0) break;
+      request.append(chunk, static_cast<size_t>(n));
+    }
+    const char reply[] = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\npartial \xE5\x9B\xBE";
+    ::send(s, reply, sizeof reply - 1, 0);
+    ::WaitForSingleObject(release, 10000);
+    ::closesocket(s);
+  });
+
+  GenericHTTPClient client;
+  client.SetTimeouts({2000, 500});
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(
+      client.Execute(Url("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/"), reqGet, u"A"))
+      << client.LastError();
+  auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(client.GetReplyText(), u"partial 图");
+  EXPECT_GE(waited, std::chrono::milliseconds(400));
+  EXPECT_LT(waited, std::chrono::seconds(5));
+  EXPECT_EQ(WinInetTransport::OpenHandleCount(), 0);
+  ::SetEvent(release);
+  server.join();
+  ::CloseHandle(release);
+  ::closesocket(listener);
+  ::WSACleanup();
 }
 
 // A listener whose queue is full and that never accepts: the handshake
