@@ -78,7 +78,8 @@ KeyStateQt& KeyStateQt::Instance() {
 }
 
 KeyStateQt::KeyStateQt() : QObject(QCoreApplication::instance()) {
-  QCoreApplication::instance()->installEventFilter(this);
+  // Without an application object there are no key events to follow.
+  if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(this);
 }
 
 bool KeyStateQt::IsDown(uint32_t vk) const { return vk != 0 && down_.count(vk) != 0; }
