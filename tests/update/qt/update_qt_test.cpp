@@ -115,7 +115,9 @@ class QtUpdate : public ::testing::Test {
       static int argc = 1;
       static char name[] = "update_qt_test";
       static char* argv[] = {name, nullptr};
-      static QApplication app(argc, argv);
+      // Kept to the end of the process: destroying it among the static
+      // objects at exit, after the windows it showed, crashes.
+      new QApplication(argc, argv);
     }
   }
   void SetUp() override {
