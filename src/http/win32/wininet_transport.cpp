@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -53,7 +54,7 @@ struct WinInetTransport::Call {
 
 bool WinInetTransport::RunBounded(std::shared_ptr<Call> call, DWORD boundMs) {
   HINTERNET request = request_;
-  std::thread([call, request] {
+  auto work = [call, request] {
     BOOL ok = call->run(request, *call);
     DWORD error = ok ? 0 : ::GetLastError();
     std::lock_guard lock(call->mutex);
@@ -64,7 +65,12 @@ bool WinInetTransport::RunBounded(std::shared_ptr<Call> call, DWORD boundMs) {
       for (HINTERNET& handle : call->handles) Close(&handle);
     }
     call->finished.notify_all();
-  }).detach();
+  };
+  try {
+    std::thread(std::move(work)).detach();
+  } catch (const std::system_error&) {
+    return Fail(ERROR_NOT_ENOUGH_MEMORY);  // no thread to be had
+  }
 
   std::unique_lock lock(call->mutex);
   if (call->finished.wait_for(lock, std::chrono::milliseconds(boundMs), [&] { return call->done; })) {
