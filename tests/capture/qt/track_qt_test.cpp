@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -90,6 +91,7 @@ class TrackerSurface : public CaptureSurfaceQt, public IAxTrackerEvents {
   bool tracking_now_ = false;
   bool lastResult_ = false;
   std::function<void()> onAppEvent_;  // run for a posted QEvent::User
+  int wheels_ = 0;
 
  protected:
   void mousePressEvent(QMouseEvent* e) override {
@@ -102,6 +104,7 @@ class TrackerSurface : public CaptureSurfaceQt, public IAxTrackerEvents {
   void mouseMoveEvent(QMouseEvent* e) override {
     if (e->buttons() == Qt::NoButton) TrackerSetCursorQt(tracker_, this, e->position().toPoint());
   }
+  void wheelEvent(QWheelEvent*) override { ++wheels_; }
   bool event(QEvent* e) override {
     if (e->type() == QEvent::User && onAppEvent_) {
       onAppEvent_();
@@ -459,6 +462,29 @@ TEST_F(TrackQtTest, FeedbackTimerShowsTheFrameWithoutAMove) {
   const Color dotOnFrame = ~(CAxTracker::kFeedbackFrameColor ^ frame) & 0xFFFFFF;
   EXPECT_EQ(during.pixel(110, 100) & 0xFFFFFF, dotOnFrame);  // on the tracker's line frame
   EXPECT_EQ(during.pixel(111, 100) & 0xFFFFFF, frame);
+  EXPECT_EQ(surface_->Image(), before) << "the feedback left pixels behind";
+}
+
+TEST_F(TrackQtTest, WheelDuringADragIsDispatchedAroundTheFeedback) {
+  surface_->repaint_ = false;
+  surface_->feedback_ = true;
+  const QImage before = surface_->Image().copy();
+  Script script({Press(150, 130), Move(160, 140),
+                 [this] {
+                   QWheelEvent wheel(QPointF(160, 140), surface_->mapToGlobal(QPointF(160, 140)), QPoint(),
+                                     QPoint(0, 120), Qt::LeftButton, Qt::NoModifier, Qt::NoScrollPhase,
+                                     false);
+                   QCoreApplication::sendEvent(surface_.get(), &wheel);
+                 },
+                 Move(170, 150), Release(170, 150)});
+  RunScript(script, *surface_);
+  EXPECT_EQ(surface_->wheels_, 1);
+  EXPECT_TRUE(surface_->lastResult_);
+  ASSERT_EQ(surface_->ends_.size(), 1u);
+  EXPECT_EQ(surface_->ends_[0], (Rect{120, 120, 220, 180}));
+  // Drawn at the first move; off and on again around the wheel; off and on
+  // at the second move; off at the end.
+  EXPECT_EQ(surface_->drawTracking_.size(), 6u);
   EXPECT_EQ(surface_->Image(), before) << "the feedback left pixels behind";
 }
 

@@ -107,6 +107,7 @@ class TrackerWindow : public IAxTrackerEvents {
   int tracks_ = 0;
   bool lastResult_ = false;
   std::vector<uint32_t> snapshot_;  // the window's pixels at WM_APP
+  int wheels_ = 0;
 
  private:
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -130,6 +131,9 @@ class TrackerWindow : public IAxTrackerEvents {
       }
       case WM_APP:
         self->snapshot_ = ReadWindow(hwnd, 400, 300);
+        return 0;
+      case WM_MOUSEWHEEL:
+        ++self->wheels_;
         return 0;
       case WM_SETCURSOR:
         if (TrackerSetCursor(self->tracker_, hwnd, lp)) return TRUE;
@@ -449,6 +453,22 @@ TEST_F(TrackWin32Test, FeedbackTimerShowsTheFrameWithoutAMove) {
   EXPECT_NE(during[159 * 400 + 110], before[159 * 400 + 110]);
   const std::vector<uint32_t> after = ReadWindow(window_->hwnd_, 400, 300);
   EXPECT_TRUE(after == before) << "the feedback left pixels behind";
+}
+
+TEST_F(TrackWin32Test, WheelDuringADragIsDispatchedAndTheDragGoesOn) {
+  window_->repaint_ = false;
+  window_->feedback_ = true;
+  const std::vector<uint32_t> before = ReadWindow(window_->hwnd_, 400, 300);
+  Script script({Press(150, 130), Move(160, 140),
+                 [&] { Post(WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), At(160, 140)); }, Move(170, 150),
+                 Release(170, 150)});
+  EXPECT_EQ(RunUntilDone(script), -1);
+  EXPECT_EQ(window_->wheels_, 1);
+  EXPECT_TRUE(window_->lastResult_);
+  ASSERT_EQ(window_->ends_.size(), 1u);
+  EXPECT_EQ(window_->ends_[0], (Rect{120, 120, 220, 180}));
+  EXPECT_EQ(window_->drawTracking_.size() % 2, 0u);
+  EXPECT_TRUE(ReadWindow(window_->hwnd_, 400, 300) == before) << "the feedback left pixels behind";
 }
 
 TEST(RegionToHrgn, HoldsExactlyTheRegionsPixels) {
