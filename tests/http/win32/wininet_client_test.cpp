@@ -377,6 +377,47 @@ TEST(WinInetFailure, BodyStallEndsTheBodyWithinTheBound) {
   ::WSACleanup();
 }
 
+// A server that takes the connection and never reads: once the socket's
+// buffers are full the body cannot go out, and the send bound ends the wait.
+TEST(WinInetFailure, SendStallEndsWithinTheBound) {
+  WSADATA data;
+  ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
+  SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int len = sizeof addr;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread server([&] {
+    SOCKET s = ::accept(listener, nullptr, nullptr);
+    if (s == INVALID_SOCKET) return;
+    ::WaitForSingleObject(release, 20000);
+    ::closesocket(s);
+  });
+
+  test::TempFile file(u"parlex_stall.bin", std::string(32u << 20, 'x'));
+  GenericHTTPClient client;
+  client.SetTimeouts({2000, 500});
+  client.AddField(u"upload", file.Path(), true);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client.Execute(Url("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/"),
+                              reqMultipartPost, u"A"));
+  auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(waited, std::chrono::seconds(8));  // 500 ms of silence, the 32 MiB body built, room to spare
+  const uint32_t error = client.LastError();
+  EXPECT_TRUE(error == kErrorTimeout || error == kErrorAborted || error == WSAETIMEDOUT) << error;
+  ::SetEvent(release);
+  server.join();
+  ::CloseHandle(release);
+  ::closesocket(listener);
+  ::WSACleanup();
+  for (int i = 0; i < 200 && WinInetTransport::OpenHandleCount() != 0; ++i) ::Sleep(50);
+  EXPECT_EQ(WinInetTransport::OpenHandleCount(), 0);
+}
+
 // A listener whose queue is full and that never accepts: the handshake
 // never completes, and the connect bound ends the wait. WinINet's own
 // connect timeout does not (under Wine the call waits for the system's TCP
