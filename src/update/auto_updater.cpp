@@ -72,7 +72,9 @@ UpdateResult CAutoUpdater::RunUpdateCheck(std::u16string_view baseUrl) {
     serverText = Widen(text);
   }
 
+  // Without its own path the program could neither be versioned nor replaced.
   std::u16string ownPath = platform_.OwnPath();
+  if (ownPath.empty()) return updNoOwnVersion;
   std::optional<FileVersion> ownVersion = platform_.ReadFileVersion(ownPath);
   std::u16string ownText = ownVersion ? OwnVersionText(*ownVersion) : std::u16string();
   if (ownText.empty()) return updNoOwnVersion;

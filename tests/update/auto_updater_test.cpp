@@ -271,6 +271,10 @@ TEST_F(UpdateFlow, NoOwnVersion) {
   EXPECT_EQ(Run(), updNoOwnVersion);
   platform.ownVersion = FileVersion{0, 0, 0, 0};
   EXPECT_EQ(Run(), updNoOwnVersion);
+  // A path that cannot be found is no program to version or replace.
+  platform.ownVersion = FileVersion{1, 0, 1, 0};
+  platform.ownPath.clear();
+  EXPECT_EQ(Run(), updNoOwnVersion);
   EXPECT_EQ(agent.asked, 0);
   ExpectUntouched();
 }
