@@ -303,6 +303,15 @@ TEST_F(PosixUpdate, RenamedExecutable) {
   EXPECT_FALSE(fs::exists(dir / "parlex"));
 }
 
+TEST_F(PosixUpdate, RenamedExecutableWithoutExtension) {
+  fs::rename(platform.exe, dir / "chat");
+  platform.exe = dir / "chat";
+  EXPECT_EQ(Run(), updInstalled);
+  EXPECT_TRUE(ReadAll(dir / "chat") == Elf(50000));
+  EXPECT_EQ(ReadAll(dir / ".旧版本"), "old program");
+  EXPECT_FALSE(fs::exists(temp / "chat"));
+}
+
 TEST_F(PosixUpdate, SecondMoveFailsAndIsUndone) {
   platform.failMoveNumber = 2;
   EXPECT_EQ(Run(), updNotInstalled);
