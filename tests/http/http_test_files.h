@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -49,6 +50,7 @@ class TempFile {
   }
 
  private:
+  std::filesystem::path dir_;
   std::filesystem::path path_;
 };
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/text.h"
 #include "http/generic_http_client.h"
 #include "http/http_test_files.h"
 #include "http/loopback_server.h"
@@ -275,22 +276,19 @@ TEST(SystemMimeTable, ExtensionsWithoutRegardToCase) {
   EXPECT_EQ(MimeTypeForFile(u"/tmp/shot.JPG"), u"image/jpeg");
   EXPECT_EQ(MimeTypeForFile(u"/tmp/dir.jpg/file"), kDefaultMimeType);
 
-  std::string table = (std::filesystem::temp_directory_path() / "parlex_mime_test.types").string();
-  {
-    std::ofstream out(table);
-    out << "# type  extensions\n"
-           "image/jpeg\t\tjpeg jpg jpe\n"
-           "text/plain  txt # not: md\n"
-           "x-application/too-long-" +
-               std::string(600, 'l') + " big\n";
-  }
+  test::TempFile file(u"mime.types",
+                      "# type  extensions\n"
+                      "image/jpeg\t\tjpeg jpg jpe\n"
+                      "text/plain  txt # not: md\n"
+                      "x-application/too-long-" +
+                          std::string(600, 'l') + " big\n");
+  std::string table = ToUtf8(file.Path());
   EXPECT_EQ(posix::LookupMimeTypeIn(table, u".JPG"), u"image/jpeg");
   EXPECT_EQ(posix::LookupMimeTypeIn(table, u".txt"), u"text/plain");
   EXPECT_EQ(posix::LookupMimeTypeIn(table, u".md"), u"");
   EXPECT_EQ(posix::LookupMimeTypeIn(table, u".big"), u"");  // does not fit the type's room
   EXPECT_EQ(posix::LookupMimeTypeIn(table, u"jpg"), u"");   // no '.', no key
   EXPECT_EQ(posix::LookupMimeTypeIn(table + ".missing", u".jpg"), u"");
-  std::filesystem::remove(table);
 }
 
 }  // namespace
