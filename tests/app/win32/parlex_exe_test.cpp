@@ -66,9 +66,15 @@ void ExpectAlreadyRunningBoxAndClickOk(DWORD pid) {
   ASSERT_TRUE(box) << "no message box from the second copy";
   std::wstring text;
   int buttons = 0;
+  int icons = 0;
   HWND ok = nullptr;
   for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
     std::wstring cls = ClassName(child);
+    // An icon static is there, but it holds no icon.
+    if (cls == L"Static" && (::GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+        ::SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+      ++icons;
+    }
     if (cls == L"Static" && !WindowText(child).empty()) text = WindowText(child);
     if (cls == L"Button" && ::IsWindowVisible(child)) {
       ++buttons;
@@ -77,6 +83,7 @@ void ExpectAlreadyRunningBoxAndClickOk(DWORD pid) {
   }
   EXPECT_EQ(text, L"Ostrel登录程序已经启动！");
   EXPECT_EQ(buttons, 1);
+  EXPECT_EQ(icons, 0);
   ASSERT_TRUE(ok);
   ::SendMessageTimeoutW(ok, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
 }
