@@ -13,9 +13,9 @@ TEST(Utf8, RoundTripsChineseAndAstralCharacters) {
 }
 
 TEST(Utf8, MalformedInputBecomesReplacementCharacters) {
-  EXPECT_EQ(FromUtf8("a\xE7\x99"), u"a\uFFFD\uFFFD");  // truncated sequence
-  EXPECT_EQ(FromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");    // overlong '/'
-  EXPECT_EQ(FromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
+  EXPECT_EQ(FromUtf8("a\xE7\x99"), u"a\uFFFD\uFFFD");                      // truncated sequence
+  EXPECT_EQ(FromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");                        // overlong '/'
+  EXPECT_EQ(FromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");              // encoded surrogate
   EXPECT_EQ(ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");  // lone surrogate
 }
 
