@@ -11,6 +11,9 @@
 #include "app/qt/single_instance_lock.h"
 #include "app/shell_texts.h"
 #include "parlex_config.h"
+#include "update/auto_updater.h"
+#include "update/posix/update_platform_posix.h"
+#include "update/qt/update_agent_qt.h"
 
 namespace parlex::app::qt {
 
@@ -52,7 +55,16 @@ int ProcessMain(int argc, char** argv) {
   }
   PrepareApplication();
 
-  // The update check runs here, before any window exists, once there is one.
+  // The update check, before any window exists.
+  {
+    update::posix::UpdatePlatformPosix updatePlatform;
+    update::qt::UpdateAgentQt updateAgent;
+    update::CAutoUpdater updater(updatePlatform, updateAgent);
+    if (updater.RunUpdateCheck(PARLEX_UPDATE_URL) == update::updInstalled) {
+      update::qt::ShowUpdatedMessage();
+      return kExitNormal;
+    }
+  }
   return RunMainWindow(AgentPageUrl());
 }
 

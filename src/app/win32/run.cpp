@@ -2,8 +2,12 @@
 
 #include "app/shell_texts.h"
 #include "app/win32/main_dlg.h"
+#include "parlex_config.h"
 #include "platform/win32/app_module.h"
 #include "platform/win32/message_loop.h"
+#include "update/auto_updater.h"
+#include "update/win32/update_agent_win32.h"
+#include "update/win32/update_platform_win32.h"
 
 namespace parlex::app::win32 {
 
@@ -37,8 +41,16 @@ int Run(LPWSTR /*commandLine*/, int showCommand) {
   CMessageLoop loop;
   LoopRegistration registration(loop);
 
-  // The update check belongs here, before any window exists (its updater
-  // declared here too, so that it outlives the main window).
+  // The update check, before any window exists. The updater (and its
+  // internet session) is declared before the main window so that it
+  // outlives it: the session closes when this procedure returns.
+  update::win32::UpdatePlatformWin32 updatePlatform;
+  update::win32::UpdateAgentWin32 updateAgent;
+  update::CAutoUpdater updater(updatePlatform, updateAgent);
+  if (updater.RunUpdateCheck(PARLEX_UPDATE_URL) == update::updInstalled) {
+    update::win32::ShowUpdatedMessage();
+    return kExitNormal;
+  }
 
   CMainDlg mainDlg;
   if (!mainDlg.Create()) return kExitNormal;

@@ -80,18 +80,28 @@ TEST(PageRequest, TheMainWindowGetsTheAgentPageWithAPlainGet) {
 
   ParlexProcess parlex;
   ASSERT_TRUE(parlex.Start());
-  ASSERT_TRUE(Readable(listener.s, 30000)) << "no request for the agent page";
   Socket client;
-  client.s = ::accept(listener.s, nullptr, nullptr);
-  ASSERT_NE(client.s, INVALID_SOCKET);
   std::string request;
-  char buffer[2048];
-  while (request.find("\r\n\r\n") == std::string::npos && Readable(client.s, 10000)) {
-    int got = ::recv(client.s, buffer, sizeof(buffer), 0);
-    if (got <= 0) break;
-    request.append(buffer, got);
+  std::string firstLine;
+  // The start-up update check may ask the same address for its version file
+  // first; it is told there is none.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    ASSERT_TRUE(Readable(listener.s, 30000)) << "no request for the agent page";
+    if (client.s != INVALID_SOCKET) ::closesocket(client.s);
+    client.s = ::accept(listener.s, nullptr, nullptr);
+    ASSERT_NE(client.s, INVALID_SOCKET);
+    request.clear();
+    char buffer[2048];
+    while (request.find("\r\n\r\n") == std::string::npos && Readable(client.s, 10000)) {
+      int got = ::recv(client.s, buffer, sizeof(buffer), 0);
+      if (got <= 0) break;
+      request.append(buffer, got);
+    }
+    firstLine = request.substr(0, request.find("\r\n"));
+    if (firstLine.find("/update.txt ") == std::string::npos) break;
+    const char notFound[] = "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+    ::send(client.s, notFound, sizeof(notFound) - 1, 0);
   }
-  std::string firstLine = request.substr(0, request.find("\r\n"));
   EXPECT_EQ(firstLine.substr(0, firstLine.rfind(' ')), "GET " + address.path + "embeded");
   EXPECT_EQ(firstLine.substr(firstLine.rfind(' ') + 1, 5), "HTTP/");
   // No headers of the program's own (no post data, no extra headers).
