@@ -203,15 +203,21 @@ void TrackLoop::MoveStep(Point p) {
   }
 
   // 2. Direction: five strictly monotonic samples decide; anything else keeps it.
-  const auto& hs = history_;
-  if (hs[0].x < hs[1].x && hs[1].x < hs[2].x && hs[2].x < hs[3].x && hs[3].x < x)
-    xDir_ = false;
-  else if (hs[0].x > hs[1].x && hs[1].x > hs[2].x && hs[2].x > hs[3].x && hs[3].x > x)
-    xDir_ = true;
-  if (hs[0].y < hs[1].y && hs[1].y < hs[2].y && hs[2].y < hs[3].y && hs[3].y < y)
-    yDir_ = false;
-  else if (hs[0].y > hs[1].y && hs[1].y > hs[2].y && hs[2].y > hs[3].y && hs[3].y > y)
-    yDir_ = true;
+  // dir is 0 after a strictly rising run, 1 after a strictly falling one.
+  auto follow = [this](int32_t Point::*axis, int32_t now, bool& dir) {
+    const auto& hs = history_;
+    bool rising = true;
+    bool falling = true;
+    for (size_t i = 0; i < hs.size(); ++i) {
+      int32_t next = i + 1 < hs.size() ? hs[i + 1].*axis : now;
+      rising = rising && hs[i].*axis < next;
+      falling = falling && hs[i].*axis > next;
+    }
+    if (rising) dir = false;
+    if (falling) dir = true;
+  };
+  follow(&Point::x, x, xDir_);
+  follow(&Point::y, y, yDir_);
   std::rotate(history_.begin(), history_.begin() + 1, history_.end());
   history_[3] = p;
 
