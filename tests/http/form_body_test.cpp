@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "http/generic_http_client.h"
-#include "http/http_test_files.h"
+#include "support/test_files.h"
 #include "http/memory_transport.h"
 #include "http/mime_type.h"
 

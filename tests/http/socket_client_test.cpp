@@ -12,8 +12,8 @@
 
 #include "common/text.h"
 #include "http/generic_http_client.h"
-#include "http/http_test_files.h"
-#include "http/loopback_server.h"
+#include "support/test_files.h"
+#include "support/loopback_server.h"
 #include "http/mime_type.h"
 #include "http/posix/socket_transport.h"
 

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "http/generic_http_client.h"
-#include "http/http_test_files.h"
-#include "http/loopback_server.h"
+#include "support/test_files.h"
+#include "support/loopback_server.h"
 #include "http/win32/mime_registration.h"
 #include "http/win32/wininet_transport.h"
 

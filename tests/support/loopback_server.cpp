@@ -1,4 +1,4 @@
-#include "http/loopback_server.h"
+#include "support/loopback_server.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
