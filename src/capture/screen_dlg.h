@@ -1,0 +1,162 @@
+// CScreenDlg: the logic of the full-screen capture dialog. The agent spans a
+// selection over the frozen screen, moves and resizes it with the tracker,
+// marks it in red (arrow, ellipse, rectangle, text) and saves or sends it.
+// Everything here is platform-free: the window, its buttons and editor are
+// reached through IScreenView, files through ICaptureFiles, the upload
+// through GenericHTTPClient over a Transport, and drawing through Canvas.
+//
+// The platform half (ScreenViewWin32, ScreenViewQt) creates the window, grabs
+// the primary screen into a PixelBuffer and hands it to OnInitDialog, then
+// turns its messages into the On... calls below and paints with
+// ComposeBackground + PaintOverlay. After the modal run the caller reads
+// m_bSent and m_szReply.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "capture/ax_tracker.h"
+#include "capture/canvas.h"
+#include "capture/geometry.h"
+#include "capture/pixel_canvas.h"
+#include "capture/screen_view.h"
+
+namespace parlex {
+
+class Transport;
+
+// The arrowhead of the arrow tool.
+struct ArrowHead {
+  int32_t width = 8;   // full width of the head's base, pixels
+  float angle = 0.6f;  // radians; the base lies width / tan(angle) behind the tip
+};
+
+// The annotation tool in force, read from the buttons' check state in the
+// order arrow, ellipse, rectangle, text.
+enum class CaptureTool : uint8_t { kNone, kArrow, kEllipse, kRectangle, kText };
+
+// A channel of the snapshot as the dimmed area shows it: grey 127 blended
+// over it at opacity 127 of 255, (127 x 127 + d x 128) / 255.
+constexpr uint8_t DimChannel(uint8_t d) { return static_cast<uint8_t>((127 * 127 + d * 128) / 255); }
+
+// The first encoder with a pattern whose extension equals the path's
+// extension (from its last '.', compared without regard to ASCII case);
+// none when no encoder matches or the path has no extension.
+std::optional<size_t> ChooseEncoder(std::u16string_view path, const std::vector<ImageEncoderInfo>& encoders);
+
+// "Ostrel截屏未发送 <yyyy-MM-dd HHmmss>.jpg": the name a capture that could
+// not be sent is kept under.
+std::u16string UnsentCaptureName(const LocalTime& time);
+
+// The chat service's image endpoint: PARLEX_CHAT_URL + "resource/staff/image".
+std::u16string DefaultUploadUrl();
+
+class CScreenDlg : public IAxTrackerEvents {
+ public:
+  // Capacity of m_szReply in UTF-16 units, terminator included.
+  static constexpr size_t kReplyUnits = 1024;
+  // Text read from the editor for measuring.
+  static constexpr size_t kEditorTextUnits = 1023;
+
+  CScreenDlg(int32_t companyId, int32_t visitorId);
+  ~CScreenDlg() override;
+  CScreenDlg(const CScreenDlg&) = delete;
+  CScreenDlg& operator=(const CScreenDlg&) = delete;
+
+  // --- Seams, set before OnInitDialog. Without a transport factory the
+  // platform's transport is used; without an upload URL, DefaultUploadUrl().
+  void SetView(IScreenView* view) { m_view = view; }
+  void SetFiles(ICaptureFiles* files) { m_files = files; }
+  void SetTransportFactory(std::function<std::unique_ptr<Transport>()> factory);
+  void SetUploadUrl(std::u16string url) { m_uploadUrl = std::move(url); }
+
+  // --- Events from the platform.
+  // The dialog's initialisation with the snapshot of the primary screen
+  // (its size is the screen's): the dimmed copy is made, the tracker gets
+  // its owner and style 0x37FC.
+  void OnInitDialog(PixelBuffer snapshot);
+  // The pixels the window shows under `area` before the overlay: the
+  // snapshot inside the selection, its dimmed copy outside. Written into a
+  // frame of the screen's size at `frame` (pixel (0, 0)), rows `stride`
+  // pixels apart, top byte 0xFF; only `area` (clipped to the screen) is
+  // touched. Cost follows the area.
+  void ComposeBackground(const Rect& area, uint32_t* frame, int stride) const;
+  // What is drawn over the background at each paint: during a shape drag
+  // the shape for the current drag, then the tracker.
+  void PaintOverlay(Canvas& dc);
+  // WM_SETCURSOR with the hit-test code (1 = client area): true when the
+  // tracker set a cursor.
+  bool OnSetCursor(uint32_t hitTestCode);
+  void OnLButtonDown(Point p);
+  void OnMouseMove(Point p);
+  void OnLButtonUp(Point p);
+  // EN_CHANGE of the editor.
+  void GrowTextEditor();
+  // EN_KILLFOCUS of the editor.
+  void CommitText();
+  // Buttons 1012 and 1013, and IDCANCEL.
+  void OnSave();
+  void OnSend();
+  void OnCancel();
+
+  // --- IAxTrackerEvents.
+  void OnTracking(Rect* proposed, int32_t hit, const Rect* previous, bool xDir, bool yDir, int32_t extX,
+                  int32_t extY, CAxTracker::ITrackLines* lines) override;
+  void GetRect(Rect* out) override;
+  void OnTrackEnd(const Rect* final) override;
+  void OnDrawTracking(Canvas* dc, const Rect* rect) override;
+
+  // --- Operations, public for the platform halves and the tests.
+  Rect DragBounds() const;
+  CaptureTool ToolInForce() const;
+  // Draws the current drag's shape with the checked tool on dc, clipped to
+  // the selection's interior (the clip stays set on dc).
+  void DrawShape(Canvas& dc);
+  // A line from dc's current position to tip with a head at tip.
+  static void DrawArrow(Canvas& dc, Point tip, const ArrowHead& head);
+  // Encodes the selected part of the snapshot by the path's extension;
+  // none when the selection is empty or no encoder fits.
+  std::optional<std::string> EncodeSelection(std::u16string_view path);
+  // The selected part of the snapshot.
+  PixelBuffer SelectionPixels() const;
+  const PixelBuffer& Snapshot() const { return m_snapshot; }
+  const PixelBuffer& Dimmed() const { return m_dimmed; }
+  CAxTracker& Tracker() { return m_tracker; }
+
+  // --- Fields.
+  int32_t m_cxScreen = 0;
+  int32_t m_cyScreen = 0;
+  PixelBuffer m_snapshot{0, 0};
+  PixelBuffer m_dimmed{0, 0};
+  Rect m_rcSelection{};
+  CAxTracker m_tracker;
+  Point m_ptStart{};
+  Point m_ptEnd{};
+  bool m_bDrawing = false;
+  bool m_bTextOpen = false;
+  bool m_bAnnotated = false;
+  Canvas* m_dragCanvas = nullptr;
+  bool m_bPlaced = false;
+  bool m_bSelecting = false;
+  int32_t m_companyId = 0;
+  int32_t m_visitorId = 0;
+  bool m_bSent = false;
+  std::u16string m_szReply;  // at most kReplyUnits - 1 units
+  // Where the JPEG of a failed send was kept; empty otherwise.
+  std::u16string m_szKeptFile;
+  int m_nResult = -1;  // the modal result once ended
+
+ private:
+  IScreenView* m_view = nullptr;
+  ICaptureFiles* m_files = nullptr;
+  std::function<std::unique_ptr<Transport>()> m_transportFactory;
+  std::u16string m_uploadUrl;
+};
+
+}  // namespace parlex
