@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/text.h"
+#include "update/executable_check.h"
 #include "update/update_texts.h"
 
 namespace parlex::update {
@@ -82,7 +83,11 @@ UpdateResult CAutoUpdater::RunUpdateCheck(std::u16string_view baseUrl) {
   if (CompareVersionText(serverText, ownText) != 1) return updNotNewer;
 
   const char16_t separator = platform_.PathSeparator();
-  std::u16string downloaded = platform_.TempDirectory() + SplitExecutablePath(ownPath, separator).name;
+  // Without a temporary folder the name alone would land in whatever folder
+  // the program was started from.
+  const std::u16string tempDirectory = platform_.TempDirectory();
+  if (tempDirectory.empty()) return updDownloadFailed;
+  std::u16string downloaded = tempDirectory + SplitExecutablePath(ownPath, separator).name;
 
   // Opened before the question so that the agent is only asked when the new
   // executable can actually be fetched.
@@ -108,10 +113,12 @@ bool CAutoUpdater::DownloadToFile(IRemoteFile& remote, const std::u16string& pat
   const int64_t announced = remote.AnnouncedLength();
   const std::string_view magic = platform_.ExecutableMagic();
   std::string head;  // the first bytes, to tell an executable from an error page
+  // Without an announced length the whole file is kept to check its structure.
+  std::string whole;
   int64_t received = 0;
-  bool ok = true;
+  bool ok = announced <= bounds_.maxDownloadBytes;
   std::array<char, kChunk> buffer{};
-  for (;;) {
+  while (ok) {
     ptrdiff_t got = remote.Read(buffer.data(), buffer.size(), bounds_.downloadIdleMs);
     if (got < 0) {
       ok = false;
@@ -126,16 +133,18 @@ bool CAutoUpdater::DownloadToFile(IRemoteFile& remote, const std::u16string& pat
       head.append(buffer.data(), std::min(static_cast<size_t>(got), magic.size() - head.size()));
     }
     received += got;
-    if (announced >= 0 && received > announced) {
+    if ((announced >= 0 && received > announced) || received > bounds_.maxDownloadBytes) {
       ok = false;
       break;
     }
+    if (announced < 0) whole.append(buffer.data(), static_cast<size_t>(got));
     if (progress != nullptr) progress->Update(received, announced);
   }
   bool closed = out->Close();
   ok = ok && closed;
   if (ok && announced >= 0 && received != announced) ok = false;
   if (ok && head != magic) ok = false;
+  if (ok && announced < 0 && !IsWholeExecutable(whole)) ok = false;
   // A partial or foreign file must never be taken for the program later.
   if (!ok) platform_.RemoveFile(path);
   return ok;

@@ -110,6 +110,8 @@ class IUpdateAgent {
 struct UpdateBounds {
   int checkWaitMs = 5000;      // each wait while checking the version and opening the executable
   int downloadIdleMs = 30000;  // silence that fails a download
+  // The largest program accepted: an endless body fails instead of filling the disk.
+  int64_t maxDownloadBytes = int64_t{512} << 20;
 };
 
 // Directory, name and stem of an executable path, split at the last
@@ -144,8 +146,11 @@ class CAutoUpdater {
 
   // Copies the remote file into a new file at path. Fails, removing what was
   // written, when a read fails or stays silent, a write falls short, fewer
-  // or more bytes arrive than announced, or the bytes are not an executable
-  // of this build's kind. progress may be null.
+  // or more bytes arrive than announced, more than maxDownloadBytes arrive,
+  // or the bytes are not an executable of this build's kind. Without an
+  // announced length the end of the connection says nothing about
+  // completeness: the bytes must then form a whole executable. progress may
+  // be null.
   bool DownloadToFile(IRemoteFile& remote, const std::u16string& path, IDownloadProgress* progress);
 
   // Moves current aside under its backup name and downloaded into its place.

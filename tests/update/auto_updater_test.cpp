@@ -9,6 +9,8 @@
 #include <map>
 #include <set>
 
+#include "update/executable_images.h"
+
 namespace parlex::update {
 namespace {
 
@@ -368,10 +370,58 @@ TEST_F(UpdateFlow, DownloadIsNotAnExecutable) {
 }
 
 TEST_F(UpdateFlow, DownloadWithoutAnnouncedLength) {
+  // Only a whole program is taken when the end of the connection is the
+  // only end there is.
+  Serve("1.0.1.1", testing::MinimalPe(9488));
   ExeReply().announced = -1;
   EXPECT_EQ(Run(), updInstalled);
   EXPECT_EQ(agent.shownWith, -1);
   EXPECT_EQ(agent.updates.back(), (std::pair<int64_t, int64_t>{10000, -1}));
+  EXPECT_EQ(platform.files[kExe], testing::MinimalPe(9488));
+}
+
+TEST_F(UpdateFlow, DownloadCutShortWithoutLengthIsNotInstalled) {
+  // A dropped link: the first 4 KiB, then the close.
+  Serve("1.0.1.1", testing::MinimalPe(9488).substr(0, 4096));
+  ExeReply().announced = -1;
+  EXPECT_EQ(Run(), updDownloadFailed);
+  EXPECT_EQ(platform.files.count(kDownloaded), 0u);
+  ExpectUntouched();
+  // The magic alone was enough before; a body that merely starts right is not.
+  Serve("1.0.1.1", NewExecutable(10000));
+  ExeReply().announced = -1;
+  EXPECT_EQ(Run(), updDownloadFailed);
+  ExpectUntouched();
+}
+
+TEST_F(UpdateFlow, DownloadIsCapped) {
+  UpdateBounds small;
+  small.maxDownloadBytes = 20000;
+  Serve("1.0.1.1", testing::MinimalPe(30000));
+  ExeReply().announced = -1;
+  EXPECT_EQ(Run(small), updDownloadFailed);
+  EXPECT_EQ(platform.files.count(kDownloaded), 0u);
+  ExpectUntouched();
+  // An announced length over the cap fails before a byte is kept.
+  ExeReply().announced = -2;
+  EXPECT_EQ(Run(small), updDownloadFailed);
+  ExpectUntouched();
+  EXPECT_EQ(Run(), updInstalled);
+}
+
+TEST_F(UpdateFlow, NoTemporaryFolderAsksNothing) {
+  struct NoTemp : Platform {
+    std::u16string TempDirectory() override { return {}; }
+  };
+  NoTemp noTemp;
+  noTemp.files = platform.files;
+  noTemp.modes = platform.modes;
+  noTemp.remote = platform.remote;
+  CAutoUpdater updater(noTemp, agent);
+  EXPECT_EQ(updater.RunUpdateCheck(kBase), updDownloadFailed);
+  EXPECT_EQ(agent.asked, 0);
+  EXPECT_EQ(noTemp.files[kExe], "old program");
+  EXPECT_EQ(noTemp.files.size(), 1u);
 }
 
 TEST_F(UpdateFlow, DownloadCannotBeWritten) {

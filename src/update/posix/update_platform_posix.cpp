@@ -1,5 +1,6 @@
 #include "update/posix/update_platform_posix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -147,6 +148,19 @@ bool MachineHasNetwork() {
 
 UpdatePlatformPosix::UpdatePlatformPosix() = default;
 
+UpdatePlatformPosix::~UpdatePlatformPosix() {
+  if (privateDir_.empty()) return;
+  // Only this object writes here: a download that was not moved into place.
+  if (DIR* dir = ::opendir(privateDir_.c_str())) {
+    while (dirent* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") ::unlink((privateDir_ + "/" + name).c_str());
+    }
+    ::closedir(dir);
+  }
+  ::rmdir(privateDir_.c_str());
+}
+
 bool UpdatePlatformPosix::IsConnected() { return MachineHasNetwork(); }
 
 std::unique_ptr<IRemoteFile> UpdatePlatformPosix::OpenRemoteFile(std::u16string& url, int waitMs) {
@@ -183,15 +197,20 @@ std::optional<FileVersion> UpdatePlatformPosix::ReadFileVersion(const std::u16st
 }
 
 std::u16string UpdatePlatformPosix::TempDirectory() {
-  const char* dir = std::getenv("TMPDIR");
-  std::string text = dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
-  if (text.back() != '/') text += '/';
-  return FromUtf8(text);
+  if (privateDir_.empty()) {
+    const char* dir = std::getenv("TMPDIR");
+    std::string pattern = dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
+    if (pattern.back() != '/') pattern += '/';
+    pattern += "parlex-update-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) return {};
+    privateDir_ = pattern;
+  }
+  return FromUtf8(privateDir_ + "/");
 }
 
 std::unique_ptr<ILocalFile> UpdatePlatformPosix::CreateFileForWrite(const std::u16string& path) {
   // Only the owner may write it: it is about to become a program.
-  int fd = ::open(ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0700);
+  int fd = ::open(ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
   if (fd < 0) return nullptr;
   return std::make_unique<LocalFile>(fd);
 }

@@ -28,6 +28,10 @@ bool MachineHasNetwork();
 class UpdatePlatformPosix : public IUpdatePlatform {
  public:
   UpdatePlatformPosix();
+  // Removes the private download folder and whatever is left in it.
+  ~UpdatePlatformPosix() override;
+  UpdatePlatformPosix(const UpdatePlatformPosix&) = delete;
+  UpdatePlatformPosix& operator=(const UpdatePlatformPosix&) = delete;
 
   bool IsConnected() override;
   std::unique_ptr<IRemoteFile> OpenRemoteFile(std::u16string& url, int waitMs) override;
@@ -36,14 +40,22 @@ class UpdatePlatformPosix : public IUpdatePlatform {
   std::u16string OwnPath() override;
   // The version the program was built as; the file at path carries none.
   std::optional<FileVersion> ReadFileVersion(const std::u16string& path) override;
+  // A folder of this object's own under $TMPDIR (or /tmp), made with
+  // mkdtemp at the first call (mode 0700): no other user can block the
+  // download's name or swap the file between its check and its move. Empty
+  // when it cannot be made.
   std::u16string TempDirectory() override;
   char16_t PathSeparator() override { return u'/'; }
+  // A new file only (O_EXCL, no link followed), executable by its owner.
   std::unique_ptr<ILocalFile> CreateFileForWrite(const std::u16string& path) override;
   bool RemoveFile(const std::u16string& path) override;
   // rename(2); across file systems the file is copied with its permission
   // bits and the source removed. There is no move at the next start here.
   bool RenameFile(const std::u16string& from, const std::u16string& to, bool atRestart) override;
   bool CopyPermissions(const std::u16string& from, const std::u16string& to) override;
+
+ private:
+  std::string privateDir_;
 };
 
 }  // namespace parlex::update::posix

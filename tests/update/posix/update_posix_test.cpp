@@ -12,6 +12,7 @@
 
 #include "common/text.h"
 #include "update/loopback_server.h"
+#include "update/executable_check.h"
 #include "update/posix/http_get.h"
 #include "update/posix/update_platform_posix.h"
 
@@ -164,7 +165,15 @@ class PosixUpdate : public ::testing::Test {
   void ExpectUntouched() {
     EXPECT_EQ(ReadAll(platform.exe), "old program");
     EXPECT_FALSE(fs::exists(dir / ".旧版本"));
-    EXPECT_FALSE(fs::exists(temp / platform.exe.filename()));
+    EXPECT_EQ(FilesBelow(temp), std::vector<fs::path>{});
+  }
+  // Regular files anywhere below a folder.
+  static std::vector<fs::path> FilesBelow(const fs::path& folder) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+      if (entry.is_regular_file()) files.push_back(entry.path());
+    }
+    return files;
   }
 
   fs::path dir;
@@ -179,7 +188,7 @@ TEST_F(PosixUpdate, InstallsNewerVersion) {
   EXPECT_EQ(Run(), updInstalled);
   EXPECT_TRUE(ReadAll(platform.exe) == Elf(50000));
   EXPECT_EQ(ReadAll(dir / ".旧版本"), "old program");
-  EXPECT_FALSE(fs::exists(temp / "parlex"));
+  EXPECT_EQ(FilesBelow(temp), std::vector<fs::path>{});
   struct stat st {};
   ASSERT_EQ(stat(platform.exe.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0751u);
@@ -210,7 +219,7 @@ TEST_F(PosixUpdate, TemporaryDirectoryOnAnotherFileSystem) {
   EXPECT_EQ(Run(), updInstalled);
   EXPECT_TRUE(ReadAll(platform.exe) == Elf(50000));
   EXPECT_EQ(ReadAll(dir / ".旧版本"), "old program");
-  EXPECT_FALSE(fs::exists(fs::path(pattern) / "parlex"));
+  EXPECT_EQ(FilesBelow(pattern), std::vector<fs::path>{});
   struct stat st {};
   ASSERT_EQ(stat(platform.exe.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0751u);
@@ -320,8 +329,25 @@ TEST_F(PosixUpdate, SecondMoveFailsAndIsUndone) {
   struct stat st {};
   ASSERT_EQ(stat(platform.exe.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0751u);
-  // The download stays where it was; the next update overwrites it.
-  EXPECT_TRUE(ReadAll(temp / "parlex") == Elf(50000));
+  // The download stays in the updater's private folder until it ends.
+  std::vector<fs::path> left = FilesBelow(temp);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_TRUE(ReadAll(left[0]) == Elf(50000));
+  ASSERT_EQ(stat(left[0].parent_path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(st.st_uid, geteuid());
+}
+
+TEST_F(PosixUpdate, NamesPlantedInTheSharedTemporaryFolderAreNotUsed) {
+  // Another user's file (or a link to the agent's own files) under the name
+  // the download would have had blocks nothing and is never written through.
+  fs::path victim = dir / "victim";
+  WriteAll(victim, "precious");
+  fs::create_symlink(victim, temp / "parlex");
+  EXPECT_EQ(Run(), updInstalled);
+  EXPECT_TRUE(ReadAll(platform.exe) == Elf(50000));
+  EXPECT_EQ(ReadAll(victim), "precious");
+  EXPECT_TRUE(fs::is_symlink(temp / "parlex"));
 }
 
 TEST(UpdatePlatformPosix, OwnThings) {
@@ -336,12 +362,46 @@ TEST(UpdatePlatformPosix, OwnThings) {
   EXPECT_EQ(platform.PathSeparator(), u'/');
   std::string oldTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
   setenv("TMPDIR", "/var/tmp", 1);
-  EXPECT_EQ(platform.TempDirectory(), u"/var/tmp/");
+  std::string privateDir;
+  {
+    UpdatePlatformPosix other;
+    std::string text = ToUtf8(other.TempDirectory());
+    EXPECT_EQ(text.rfind("/var/tmp/parlex-update-", 0), 0u) << text;
+    EXPECT_EQ(text.back(), '/');
+    EXPECT_EQ(ToUtf8(other.TempDirectory()), text);  // one folder per updater
+    privateDir = text;
+    struct stat st {};
+    ASSERT_EQ(stat(text.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+  }
+  EXPECT_FALSE(fs::exists(privateDir));  // gone with its updater
   unsetenv("TMPDIR");
-  EXPECT_EQ(platform.TempDirectory(), u"/tmp/");
+  {
+    UpdatePlatformPosix other;
+    EXPECT_EQ(ToUtf8(other.TempDirectory()).rfind("/tmp/parlex-update-", 0), 0u);
+  }
   if (!oldTmp.empty()) setenv("TMPDIR", oldTmp.c_str(), 1);
   // This machine's own answer: it must agree with what its interfaces say.
   EXPECT_EQ(platform.IsConnected(), MachineHasNetwork());
+}
+
+}  // namespace
+}  // namespace parlex::update::posix
+
+namespace parlex::update::posix {
+namespace {
+
+TEST(WholeExecutablePosix, TheRealProgramAndItsCuts) {
+  // This test program is what a linker makes of our sources: it must count
+  // as whole, and a download cut anywhere must not.
+  std::string self = ReadAll("/proc/self/exe");
+  ASSERT_GT(self.size(), 10000u);
+  EXPECT_TRUE(IsWholeExecutable(self));
+  for (size_t cut : {size_t{4096}, self.size() / 2, self.size() - 64, self.size() - 1}) {
+    EXPECT_FALSE(IsWholeExecutable(std::string_view(self).substr(0, cut))) << cut;
+  }
+  std::string zeroed = self.substr(0, 4096) + std::string(self.size() - 4096, '\0');
+  EXPECT_FALSE(IsWholeExecutable(zeroed));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "common/text.h"
+#include "update/executable_check.h"
 #include "update/loopback_server.h"
 #include "update/win32/update_agent_win32.h"
 #include "update/win32/update_platform_win32.h"
@@ -410,6 +411,25 @@ TEST(Win32RestartMessage, ShowsInformation) {
   EXPECT_EQ(boxes[0].text, u"更新成功，请重新启动登录器！");
   EXPECT_TRUE(boxes[0].informationIcon);
   EXPECT_FALSE(boxes[0].owned);
+}
+
+}  // namespace
+}  // namespace parlex::update::win32
+
+namespace parlex::update::win32 {
+namespace {
+
+TEST(WholeExecutableWin32, TheRealProgramAndItsCuts) {
+  // This test program is linked as Parlex.exe is: it must count as whole, and
+  // a download cut anywhere must not.
+  wchar_t path[MAX_PATH] = {};
+  ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
+  std::string self = ReadAll(std::u16string(reinterpret_cast<const char16_t*>(path)));
+  ASSERT_GT(self.size(), 10000u);
+  EXPECT_TRUE(IsWholeExecutable(self));
+  for (size_t cut : {size_t{4096}, self.size() / 2, self.size() - 1}) {
+    EXPECT_FALSE(IsWholeExecutable(std::string_view(self).substr(0, cut))) << cut;
+  }
 }
 
 }  // namespace
