@@ -35,6 +35,33 @@ constexpr DWORD kFirstHeaderBytes = 1024;
 
 std::atomic<long> WinInetTransport::openHandles_{0};
 
+// What the status callback has seen of one request, and the end of the
+// blocking call made on it: both wake the caller that waits.
+struct WinInetTransport::Phase {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool pastConnect = false;
+};
+
+void CALLBACK WinInetTransport::StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
+  switch (status) {
+    // A reused connection reports no connect, but sending means connected.
+    case INTERNET_STATUS_CONNECTED_TO_SERVER:
+    case INTERNET_STATUS_SENDING_REQUEST:
+    case INTERNET_STATUS_REQUEST_SENT:
+    case INTERNET_STATUS_RECEIVING_RESPONSE:
+    case INTERNET_STATUS_RESPONSE_RECEIVED:
+      break;
+    default:
+      return;
+  }
+  auto* phase = reinterpret_cast<Phase*>(context);
+  if (phase == nullptr) return;
+  std::lock_guard lock(phase->mutex);
+  phase->pastConnect = true;
+  phase->changed.notify_all();
+}
+
 // One blocking call and everything it touches, shared by the caller and the
 // helper thread so that a call given up on owns what it still uses.
 struct WinInetTransport::Call {
@@ -42,8 +69,10 @@ struct WinInetTransport::Call {
   std::wstring headers;
   std::string body;
 
-  std::mutex mutex;
-  std::condition_variable finished;
+  // The request's phase: its mutex also guards the fields below, and its
+  // condition tells of the call's end. Held here so that the context the
+  // status callback is given lives as long as the call.
+  std::shared_ptr<Phase> phase;
   bool done = false;
   BOOL ok = FALSE;
   DWORD error = 0;
@@ -52,19 +81,26 @@ struct WinInetTransport::Call {
   HINTERNET handles[3] = {};
 };
 
-bool WinInetTransport::RunBounded(std::shared_ptr<Call> call, DWORD boundMs) {
+bool WinInetTransport::RunBounded(std::shared_ptr<Call> call) {
   HINTERNET request = request_;
+  call->phase = phase_;
+  Phase& phase = *call->phase;
   auto work = [call, request] {
     BOOL ok = call->run(request, *call);
     DWORD error = ok ? 0 : ::GetLastError();
-    std::lock_guard lock(call->mutex);
-    call->done = true;
-    call->ok = ok;
-    call->error = error;
-    if (call->abandoned) {
+    bool abandoned = false;
+    {
+      std::lock_guard lock(call->phase->mutex);
+      call->done = true;
+      call->ok = ok;
+      call->error = error;
+      abandoned = call->abandoned;
+      call->phase->changed.notify_all();
+    }
+    // Closing reports to the status callback, which takes the lock.
+    if (abandoned) {
       for (HINTERNET& handle : call->handles) Close(&handle);
     }
-    call->finished.notify_all();
   };
   try {
     std::thread(std::move(work)).detach();
@@ -72,8 +108,11 @@ bool WinInetTransport::RunBounded(std::shared_ptr<Call> call, DWORD boundMs) {
     return Fail(ERROR_NOT_ENOUGH_MEMORY);  // no thread to be had
   }
 
-  std::unique_lock lock(call->mutex);
-  if (call->finished.wait_for(lock, std::chrono::milliseconds(boundMs), [&] { return call->done; })) {
+  std::unique_lock lock(phase.mutex);
+  const auto connectBound = std::chrono::milliseconds(Millis(timeouts_.connectMs));
+  const auto replyBound = std::chrono::milliseconds(2 * static_cast<int64_t>(Millis(timeouts_.idleMs)));
+  if (phase.changed.wait_for(lock, connectBound, [&] { return call->done || phase.pastConnect; }) &&
+      phase.changed.wait_for(lock, replyBound, [&] { return call->done; })) {
     return call->ok ? true : Fail(call->error);
   }
   // The call still uses the request, and its connection and root under it.
@@ -83,12 +122,6 @@ bool WinInetTransport::RunBounded(std::shared_ptr<Call> call, DWORD boundMs) {
   call->handles[2] = root_;
   request_ = connection_ = root_ = nullptr;
   return Fail(ERROR_INTERNET_TIMEOUT);
-}
-
-// The connect, the request going out and the reply's head coming back: a
-// backstop behind WinINet's own send and receive timeouts.
-DWORD WinInetTransport::SendBoundMs() const {
-  return Millis(timeouts_.connectMs) + 2 * Millis(timeouts_.idleMs);
 }
 
 WinInetTransport::~WinInetTransport() { CloseRoot(); }
@@ -125,6 +158,8 @@ bool WinInetTransport::Open(std::u16string_view agent, const TransportTimeouts& 
   root_ = Opened(::InternetOpenW(text.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (root_ == nullptr) return Fail();
   SetTimeouts(root_);
+  // Handles opened below the root inherit the callback.
+  ::InternetSetStatusCallbackW(root_, &StatusCallback);
   return true;
 }
 
@@ -153,9 +188,14 @@ bool WinInetTransport::OpenRequest(std::u16string_view verb, std::u16string_view
   // char16_t and wchar_t are both UTF-16 units here: the list has the
   // layout WinINet expects.
   auto types = const_cast<LPCWSTR*>(reinterpret_cast<const wchar_t* const*>(acceptTypes));
-  request_ = Opened(
-      ::HttpOpenRequestW(connection_, verbText.c_str(), pathText.c_str(), L"HTTP/1.0", L"", types, flags, 0));
-  if (request_ == nullptr) return Fail();
+  // The status callback is only called for handles with a context.
+  phase_ = std::make_shared<Phase>();
+  request_ = Opened(::HttpOpenRequestW(connection_, verbText.c_str(), pathText.c_str(), L"HTTP/1.0", L"",
+                                       types, flags, reinterpret_cast<DWORD_PTR>(phase_.get())));
+  if (request_ == nullptr) {
+    phase_.reset();
+    return Fail();
+  }
   SetTimeouts(request_);
   return true;
 }
@@ -177,7 +217,7 @@ bool WinInetTransport::Send(std::u16string_view extraHeaders, const void* body, 
                               static_cast<DWORD>(self.headers.size()), self.body.data(),
                               static_cast<DWORD>(self.body.size()));
   };
-  return RunBounded(std::move(call), SendBoundMs());
+  return RunBounded(std::move(call));
 }
 
 bool WinInetTransport::BeginSend() {
@@ -188,7 +228,7 @@ bool WinInetTransport::BeginSend() {
     buffers.dwStructSize = sizeof buffers;
     return ::HttpSendRequestExW(request, &buffers, nullptr, HSR_INITIATE, 0);
   };
-  return RunBounded(std::move(call), SendBoundMs());
+  return RunBounded(std::move(call));
 }
 
 bool WinInetTransport::Write(const void* data, size_t length, size_t* written) {
@@ -244,7 +284,11 @@ bool WinInetTransport::QueryRawHeaders(size_t capacityUnits, std::u16string* hea
   }
 }
 
-void WinInetTransport::CloseRequest() { Close(&request_); }
+void WinInetTransport::CloseRequest() {
+  Close(&request_);
+  // After the close: closing still reports to the callback with the context.
+  phase_.reset();
+}
 
 void WinInetTransport::CloseConnection() {
   CloseRequest();

@@ -12,8 +12,11 @@
 // two calls therefore run on a helper thread that the caller waits for with
 // a bound; closing the handles does not interrupt a blocked connect, so a
 // call given up on keeps the request's handles and closes them itself when
-// it finally returns. The send and receive timeouts, which WinINet does
-// honour once set on the connection and request handles, bound the rest.
+// it finally returns. The wait has two stages: the connect bound until
+// WinINet reports (through its status callback) that it is past the
+// connect, then the send and receive bounds for the request and the reply's
+// head. The send and receive timeouts, which WinINet does honour once set on
+// the connection and request handles, bound the rest.
 #pragma once
 
 #include <windows.h>
@@ -64,15 +67,22 @@ class WinInetTransport : public Transport {
   }
   void SetTimeouts(HINTERNET handle);
   struct Call;
-  // Runs call(request) on a helper thread and waits at most boundMs for it.
-  bool RunBounded(std::shared_ptr<Call> call, DWORD boundMs);
-  DWORD SendBoundMs() const;
+  struct Phase;
+  // Runs call(request) on a helper thread and waits for it: at most the
+  // connect bound until the request is past its connect, then at most
+  // twice the silence bound.
+  bool RunBounded(std::shared_ptr<Call> call);
+  static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
+                                      DWORD infoLength);
   static HINTERNET Opened(HINTERNET handle);
   static void Close(HINTERNET* handle);
 
   HINTERNET root_ = nullptr;
   HINTERNET connection_ = nullptr;
   HINTERNET request_ = nullptr;
+  // The open request's progress, reported by the status callback; its
+  // address is the request's context.
+  std::shared_ptr<Phase> phase_;
   TransportTimeouts timeouts_;
   uint32_t error_ = 0;
 
