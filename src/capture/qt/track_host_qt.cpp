@@ -166,9 +166,14 @@ void TrackHostQt::ReleaseCapture() {
     filtering_ = false;
   }
   // Input that arrived after the event that ended the drag goes on to its
-  // widgets, as it stays in the queue on Windows.
+  // widgets, as it stays in the queue on Windows; so does a quit request,
+  // which has no widget and would otherwise be lost.
   for (Pending& p : queue_) {
-    if (p.receiver && p.native) QCoreApplication::postEvent(p.receiver, p.native->clone());
+    if (p.event.kind == TrackEvent::Kind::kQuit) {
+      QCoreApplication::postEvent(QCoreApplication::instance(), new QEvent(QEvent::Quit));
+    } else if (p.receiver && p.native) {
+      QCoreApplication::postEvent(p.receiver, p.native->clone());
+    }
   }
   queue_.clear();
 }

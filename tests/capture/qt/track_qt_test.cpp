@@ -318,6 +318,24 @@ TEST_F(TrackQtTest, QuitRequestDuringADragIsPostedAgain) {
   EXPECT_TRUE(dragEndedFirst);
 }
 
+TEST_F(TrackQtTest, QuitArrivingWithTheReleaseIsNotLost) {
+  // The release that ends the drag and a quit request come in one batch:
+  // the drag ends on the release, and the quit still ends the application.
+  Script script({Press(150, 130), Move(160, 140), [this] {
+                   QTest::mouseRelease(surface_.get(), Qt::LeftButton, {}, QPoint(160, 140));
+                   QCoreApplication::quit();
+                 }});
+  QTimer bound;
+  bound.setSingleShot(true);
+  QObject::connect(&bound, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+  bound.start(5000);
+  script.Start();
+  EXPECT_NE(QApplication::exec(), 99) << "the quit was lost";
+  EXPECT_TRUE(surface_->lastResult_);
+  ASSERT_EQ(surface_->ends_.size(), 1u);
+  EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+}
+
 TEST_F(TrackQtTest, PressWithoutCursorOrWithTheMouseGrabbedDoesNotTrack) {
   Script script({Press(120, 99), Move(130, 110), Release(130, 110)});
   RunScript(script, *surface_);
