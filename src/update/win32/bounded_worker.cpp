@@ -1,6 +1,7 @@
 #include "update/win32/bounded_worker.h"
 
 #include <chrono>
+#include <system_error>
 
 namespace parlex::update::win32 {
 
@@ -10,7 +11,11 @@ BoundedWorker::Shared::~Shared() {
 
 BoundedWorker::BoundedWorker() : shared_(std::make_shared<Shared>()) {
   shared_->done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  thread_ = std::thread(Loop, shared_);
+  try {
+    thread_ = std::thread(Loop, shared_);
+  } catch (const std::system_error&) {
+    // No thread to be had: every call fails, as a call that timed out would.
+  }
 }
 
 BoundedWorker::~BoundedWorker() {
@@ -21,6 +26,7 @@ BoundedWorker::~BoundedWorker() {
   shared_->wake.notify_all();
   // A helper still blocked in a call is left to finish on its own; it holds
   // its share of the state.
+  if (!thread_.joinable()) return;
   if (stuck_) {
     thread_.detach();
   } else {
@@ -44,7 +50,7 @@ void BoundedWorker::Loop(std::shared_ptr<Shared> shared) {
 }
 
 bool BoundedWorker::Run(std::function<void()> job, int ms) {
-  if (stuck_ || shared_->done == nullptr) return false;
+  if (!Ready()) return false;
   ResetEvent(shared_->done);
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
@@ -89,6 +95,23 @@ void SharedInternetHandle::Release() {
     InternetCloseHandle(handle_);
     handle_ = nullptr;
   }
+}
+
+bool SharedInternetHandle::Closed() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return handle_ == nullptr;
+}
+
+bool SharedInternetHandle::RunCall(BoundedWorker& worker, const std::shared_ptr<SharedInternetHandle>& handle,
+                                   std::function<void(HINTERNET)> job, int ms) {
+  if (!worker.Ready()) return false;
+  handle->BeginCall();
+  return worker.Run(
+      [handle, job = std::move(job)] {
+        job(handle->get());
+        handle->EndCall();
+      },
+      ms);
 }
 
 void PumpPendingMessages() {

@@ -30,9 +30,13 @@ class BoundedWorker {
   BoundedWorker(const BoundedWorker&) = delete;
   BoundedWorker& operator=(const BoundedWorker&) = delete;
 
+  // A helper thread is there to take a job: it started, and no earlier job
+  // was given up on.
+  bool Ready() const { return thread_.joinable() && !stuck_ && shared_->done != nullptr; }
+
   // Runs job on the helper thread and waits at most ms for it. false when it
-  // did not finish in time; the helper is then given up and every later
-  // call fails at once.
+  // did not finish in time (the helper is then given up and every later
+  // call fails at once) or when there is no helper to run it.
   bool Run(std::function<void()> job, int ms);
 
  private:
@@ -66,6 +70,14 @@ class SharedInternetHandle {
   void EndCall();
   // The owner is done with it.
   void Release();
+  // Closed: released and no call in flight.
+  bool Closed();
+
+  // Runs job(handle) on worker, bounded by ms, counted as a call on the
+  // handle only when the worker takes it, so that a job that never runs
+  // cannot keep the handle open. False when it did not run or not in time.
+  static bool RunCall(BoundedWorker& worker, const std::shared_ptr<SharedInternetHandle>& handle,
+                      std::function<void(HINTERNET)> job, int ms);
 
  private:
   std::mutex mutex_;

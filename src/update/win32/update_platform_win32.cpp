@@ -67,13 +67,11 @@ class RemoteFile : public IRemoteFile {
     };
     auto result = std::make_shared<Result>();
     result->data.resize(capacity);
-    std::shared_ptr<SharedInternetHandle> request = request_;
-    request->BeginCall();
-    bool inTime = worker_.Run(
-        [result, request] {
-          result->ok = InternetReadFile(request->get(), result->data.data(),
-                                        static_cast<DWORD>(result->data.size()), &result->got);
-          request->EndCall();
+    bool inTime = SharedInternetHandle::RunCall(
+        worker_, request_,
+        [result](HINTERNET request) {
+          result->ok = InternetReadFile(request, result->data.data(), static_cast<DWORD>(result->data.size()),
+                                        &result->got);
         },
         idleMs);
     if (!inTime || !result->ok || result->got > capacity) return -1;
@@ -142,14 +140,12 @@ std::unique_ptr<IRemoteFile> UpdatePlatformWin32::OpenRemoteFile(std::u16string&
     bool abandoned = false;
   };
   auto result = std::make_shared<Result>();
-  std::shared_ptr<SharedInternetHandle> session = session_;
   std::wstring target = canonical;
   BoundedWorker worker;
-  session->BeginCall();
-  worker.Run(
-      [result, session, target] {
-        HINTERNET h = InternetOpenUrlW(session->get(), target.c_str(), nullptr, 0, kOpenUrlFlags, 0);
-        session->EndCall();
+  SharedInternetHandle::RunCall(
+      worker, session_,
+      [result, target](HINTERNET session) {
+        HINTERNET h = InternetOpenUrlW(session, target.c_str(), nullptr, 0, kOpenUrlFlags, 0);
         std::lock_guard<std::mutex> lock(result->mutex);
         if (result->abandoned && h != nullptr) {
           InternetCloseHandle(h);
