@@ -165,9 +165,16 @@ bool CAutoUpdater::ReplaceExecutable(const std::u16string& current, const std::u
     return false;
   }
   if (!platform_.CopyPermissions(backup, current)) {
-    // A new executable that cannot be started is worse than the old one.
-    platform_.RemoveFile(current);
-    platform_.RenameFile(backup, current, false);
+    // A new executable that cannot be started is worse than the old one:
+    // move it aside (not away) and the old one back. Should the old one not
+    // come back, the new one returns, so a program always stands there.
+    if (platform_.RenameFile(current, downloaded, false)) {
+      if (platform_.RenameFile(backup, current, false)) {
+        platform_.RemoveFile(downloaded);
+      } else {
+        platform_.RenameFile(downloaded, current, false);
+      }
+    }
     return false;
   }
   return true;

@@ -484,6 +484,25 @@ TEST_F(UpdateFlow, PermissionsThatCannotBeKeptAreUndone) {
   EXPECT_EQ(Run(), updNotInstalled);
   ExpectUntouched();
   EXPECT_EQ(platform.modes[kExe], 0755);
+  EXPECT_EQ(platform.files.count(kDownloaded), 0u);
+}
+
+TEST_F(UpdateFlow, AFailedRestoreNeverLeavesNoProgram) {
+  // Moves: old aside, new in, then the undoing ones; one of those fails.
+  // The old one could not come back: the new one stands in its place
+  // rather than nothing at all.
+  for (int failing : {3, 4}) {
+    SCOPED_TRACE(failing);
+    platform.files.clear();
+    platform.files[kExe] = "old program";
+    platform.modes[kExe] = 0755;
+    platform.moves = 0;
+    platform.failCopyPermissions = true;
+    platform.failMoveNumber = failing;
+    EXPECT_EQ(Run(), updNotInstalled);
+    EXPECT_EQ(platform.files[kExe], NewExecutable(10000));
+    EXPECT_EQ(platform.files[kBackup], "old program");
+  }
 }
 
 TEST(ReplaceExecutable, AtRestartOnlySchedules) {
