@@ -52,6 +52,18 @@ bool GenericHTTPClient::Execute(std::u16string_view url, int kind, std::u16strin
     lastError_ = kErrorInvalidUrl;
     return false;
   }
+  // A URL-encoded text over its room is refused before anything is opened.
+  if (kind == reqFormPost) {
+    try {
+      if (BuildFormBody().size() > kMaxFormTextUnits) {
+        lastError_ = kErrorInsufficientBuffer;
+        return false;
+      }
+    } catch (const std::bad_alloc&) {
+      lastError_ = kErrorNotEnoughMemory;
+      return false;
+    }
+  }
   // Only the exact scheme "https" chooses TLS, as it alone chooses port 443.
   uint32_t flags = kConnectionFlags | (parts.scheme == u"https" ? kFlagSecure : 0);
   if (!OpenConnection(parts.host, agent, static_cast<uint16_t>(parts.port), flags)) return false;

@@ -48,6 +48,16 @@ TEST(SocketRequest, GetLineAndHeaders) {
   EXPECT_EQ(server.Received(1).substr(0, 16), "GET / HTTP/1.0\r\n");
 }
 
+TEST(SocketRequest, TargetIsPercentEncoded) {
+  // A space or a Chinese path would otherwise break the request line.
+  LoopbackServer server(ScriptedReply::Text("ok"));
+  ASSERT_TRUE(server.Start());
+  GenericHTTPClient client;
+  ASSERT_TRUE(client.Execute(server.Url(u"/图 片?q=a b%20c"), reqGet, u"A"));
+  const std::string received = server.Received(0);
+  EXPECT_EQ(received.substr(0, received.find("\r\n")), "GET /%E5%9B%BE%20%E7%89%87?q=a%20b%20c HTTP/1.0");
+}
+
 TEST(SocketRequest, HostByName) {
   LoopbackServer server(ScriptedReply::Text("named"));
   ASSERT_TRUE(server.Start());

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "common/text.h"
+#include "http/posix/request_target.h"
 
 namespace parlex {
 
@@ -55,8 +56,9 @@ bool SocketTransport::OpenRequest(std::u16string_view verb, std::u16string_view 
   if (!stream_.IsOpen()) return Fail(ENOTCONN);
   CloseRequest();
   verb_ = ToUtf8(verb);
-  // A request line needs a path; the empty one means the root.
-  path_ = path.empty() ? std::string("/") : ToUtf8(path);
+  // A request line needs a path (the empty one means the root) and cannot
+  // hold spaces or non-ASCII bytes.
+  path_ = EncodeRequestTarget(ToUtf8(path));
   if (acceptTypes != nullptr && acceptTypes[0] != nullptr) {
     std::string types;
     for (const char16_t* const* t = acceptTypes; *t != nullptr; ++t) {

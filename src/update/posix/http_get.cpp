@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "http/posix/request_target.h"
+
 namespace parlex::update::posix {
 
 namespace {
@@ -77,19 +79,7 @@ bool SplitHttpUrl(std::string_view url, HttpUrl* out) {
   }
   // The fragment never goes to the server.
   rest = rest.substr(0, rest.find('#'));
-  std::string target = rest.empty() || rest.front() != '/' ? "/" : "";
-  // Spaces, controls and non-ASCII bytes cannot stand in a request line.
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (char c : rest) {
-    auto b = static_cast<unsigned char>(c);
-    if (b <= 0x20 || b >= 0x7F) {
-      target += '%';
-      target += kHex[b >> 4];
-      target += kHex[b & 15];
-    } else {
-      target += c;
-    }
-  }
+  std::string target = EncodeRequestTarget(rest);
   u.target = std::move(target);
   *out = std::move(u);
   return true;
