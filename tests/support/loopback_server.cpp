@@ -85,6 +85,35 @@ ScriptedReply ScriptedReply::CloseAtOnce() {
   return r;
 }
 
+ScriptedReply Reply::Scripted() const {
+  ScriptedReply r;
+  if (silent) {
+    r.mode = ScriptedReply::Mode::kNeverAnswer;
+    return r;
+  }
+  r.head = "HTTP/1.1 " + std::to_string(status) + (status == 200 ? " OK" : " Error") + "\r\n";
+  int64_t length = announced == -2 ? static_cast<int64_t>(body.size()) : announced;
+  if (length >= 0) r.head += "Content-Length: " + std::to_string(length) + "\r\n";
+  r.head += "Content-Type: application/octet-stream\r\nConnection: close\r\n\r\n";
+  r.body = body;
+  r.pauseAfter = pauseAfter;
+  r.pauseMs = pauseMs;
+  return r;
+}
+
+namespace {
+
+// "GET /path HTTP/1.0": the target of a request's first line.
+std::string TargetOf(const std::string& request) {
+  size_t start = request.find(' ');
+  if (start == std::string::npos) return {};
+  size_t end = request.find(' ', start + 1);
+  if (end == std::string::npos) return {};
+  return request.substr(start + 1, end - start - 1);
+}
+
+}  // namespace
+
 LoopbackServer::LoopbackServer(std::vector<ScriptedReply> replies)
     : replies_(std::move(replies)), listener_(kNoSocket) {}
 
@@ -97,7 +126,7 @@ LoopbackServer::~LoopbackServer() {
 #endif
 }
 
-bool LoopbackServer::Start() {
+bool LoopbackServer::Start(uint16_t port) {
 #ifdef _WIN32
   if (!winsockStarted_) {
     WSADATA data;
@@ -111,8 +140,13 @@ bool LoopbackServer::Start() {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
+  addr.sin_port = htons(port);
   socklen_t len = sizeof addr;
+  if (port != 0) {
+    // A fixed port freed by an earlier test is taken again at once.
+    int on = 1;
+    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
+  }
   if (::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(s, 8) != 0 ||
       ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
     CloseSock(listener_);
@@ -133,6 +167,27 @@ std::u16string LoopbackServer::Url(std::u16string_view path) const {
   return url;
 }
 
+std::string LoopbackServer::UrlText(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + "/" + path;
+}
+
+void LoopbackServer::Set(const std::string& path, Reply reply) { Route("/" + path, reply.Scripted()); }
+
+void LoopbackServer::Route(const std::string& target, ScriptedReply reply) {
+  std::lock_guard lock(mutex_);
+  routes_[target] = std::move(reply);
+}
+
+std::vector<std::string> LoopbackServer::Requests() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> heads;
+  for (const Conn& c : conns_) {
+    size_t end = c.bytes.find("\r\n\r\n");
+    if (end != std::string::npos) heads.push_back(c.bytes.substr(0, end + 4));
+  }
+  return heads;
+}
+
 void LoopbackServer::Stop() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();
@@ -140,9 +195,9 @@ void LoopbackServer::Stop() {
     CloseSock(listener_);
     listener_ = kNoSocket;
   }
+  std::lock_guard lock(mutex_);
   for (uintptr_t s : held_) CloseSock(s);
   held_.clear();
-  std::lock_guard lock(mutex_);
   for (auto& c : conns_) c.done = true;
   changed_.notify_all();
 }
@@ -166,6 +221,9 @@ bool LoopbackServer::Sleep(int ms) {
 }
 
 void LoopbackServer::Serve() {
+  // One thread per connection: a slow, paused or silent reply never holds up
+  // the next connection.
+  std::vector<std::thread> handlers;
   while (!stop_) {
     if (!Ready(listener_, false, 20)) continue;
     Sock s = ::accept(static_cast<Sock>(listener_), nullptr, nullptr);
@@ -176,22 +234,29 @@ void LoopbackServer::Serve() {
       index = conns_.size();
       conns_.emplace_back();
     }
-    // A silent connection is parked, open, until Stop(), so the next
-    // connections are still served.
-    if (Handle(static_cast<uintptr_t>(s), index)) {
-      held_.push_back(static_cast<uintptr_t>(s));
-    } else {
-      CloseSock(static_cast<uintptr_t>(s));
-    }
-    std::lock_guard lock(mutex_);
-    conns_[index].done = true;
-    changed_.notify_all();
+    handlers.emplace_back([this, s, index] {
+      // A silent connection is parked, open, until Stop().
+      bool hold = Handle(static_cast<uintptr_t>(s), index);
+      std::lock_guard lock(mutex_);
+      if (hold) {
+        held_.push_back(static_cast<uintptr_t>(s));
+      } else {
+        CloseSock(static_cast<uintptr_t>(s));
+      }
+      conns_[index].done = true;
+      changed_.notify_all();
+    });
   }
+  for (std::thread& t : handlers) t.join();
 }
 
 bool LoopbackServer::Handle(uintptr_t s, size_t index) {
-  if (index >= replies_.size()) return false;
-  const ScriptedReply& reply = replies_[index];
+  bool routed = false;
+  {
+    std::lock_guard lock(mutex_);
+    routed = !routes_.empty();
+  }
+  if (!routed && index >= replies_.size()) return false;
   // Read the request.
   std::string bytes;
   char chunk[16384];
@@ -208,17 +273,32 @@ bool LoopbackServer::Handle(uintptr_t s, size_t index) {
     std::lock_guard lock(mutex_);
     conns_[index].bytes = bytes;
   }
+  ScriptedReply reply;
   {
     std::lock_guard lock(mutex_);
     conns_[index].done = true;
     changed_.notify_all();
+    auto route = routes_.find(TargetOf(bytes));
+    if (route != routes_.end()) {
+      reply = route->second;
+    } else if (index < replies_.size()) {
+      reply = replies_[index];
+    } else {
+      reply = Reply{404, "<html><body>Not Found</body></html>"}.Scripted();
+    }
   }
   switch (reply.mode) {
-    case ScriptedReply::Mode::kAnswer:
+    case ScriptedReply::Mode::kAnswer: {
       if (!Sleep(reply.delayMs)) return false;
       SendAll(s, reply.head);
-      SendAll(s, reply.body);
+      size_t first = reply.pauseMs > 0 ? std::min(reply.pauseAfter, reply.body.size()) : reply.body.size();
+      SendAll(s, std::string_view(reply.body).substr(0, first));
+      if (first < reply.body.size()) {
+        if (!Sleep(reply.pauseMs)) return false;
+        SendAll(s, std::string_view(reply.body).substr(first));
+      }
       return reply.holdOpen;
+    }
     case ScriptedReply::Mode::kNeverAnswer:
       return true;
     case ScriptedReply::Mode::kCloseWithoutReply:

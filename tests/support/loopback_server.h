@@ -1,7 +1,9 @@
-// A scripted HTTP server on 127.0.0.1 for the client's tests, in both builds
-// (posix sockets on Linux, Winsock under Wine). It runs in its own thread,
-// records the raw bytes of every request it receives and answers each
-// connection with the next reply of its script.
+// A scripted HTTP server on 127.0.0.1 for every suite that talks HTTP, in
+// both builds (posix sockets on Linux, Winsock under Wine). It runs in its
+// own thread, records the raw bytes of every request it receives and answers
+// a request whose path has a route with that route's reply (Set), any other
+// with the next reply of its script (connection n gets replies[n]), and, once
+// routes exist, unknown paths with 404.
 //
 // Everything is bounded: a request is read until its head and Content-Length
 // body are in, the client closes, kReadIdleMs pass in silence or
@@ -14,6 +16,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -29,6 +32,10 @@ struct ScriptedReply {
     kCloseWithoutReply,  // read the request, then close without a byte
   };
   Mode mode = Mode::kAnswer;
+  // With kAnswer: send this many body bytes, fall silent for pauseMs, then
+  // send the rest (0 ms: no pause).
+  size_t pauseAfter = 0;
+  int pauseMs = 0;
   // Sent as it stands: the status line and header lines, ending in an empty line.
   std::string head = "HTTP/1.0 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n";
   std::string body;
@@ -41,24 +48,47 @@ struct ScriptedReply {
   static ScriptedReply CloseAtOnce();
 };
 
+// A file as an update server serves it: a status, a body, an announced
+// length (-2: the body's size, -1: none, the end is the close), or silence
+// after the request, or a pause in the middle of the body.
+struct Reply {
+  int status = 200;
+  std::string body;
+  int64_t announced = -2;
+  bool silent = false;
+  size_t pauseAfter = 0;
+  int pauseMs = 0;
+
+  ScriptedReply Scripted() const;
+};
+
 class LoopbackServer {
  public:
   static constexpr int kReadIdleMs = 3000;
   static constexpr size_t kMaxRequestBytes = 32u << 20;
 
-  // Connection n gets replies[n]; connections beyond the script are closed at once.
-  explicit LoopbackServer(std::vector<ScriptedReply> replies);
+  // Connection n gets replies[n]; connections beyond the script are closed
+  // at once (or, once routes exist, get 404).
+  explicit LoopbackServer(std::vector<ScriptedReply> replies = {});
   explicit LoopbackServer(ScriptedReply reply);
   ~LoopbackServer();
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-  // Listens on 127.0.0.1 at a free port and starts serving. False if the
-  // socket could not be set up.
-  bool Start();
+  // Listens on 127.0.0.1 at port (0: a free one) and starts serving. False
+  // if the socket could not be set up (or the port is taken).
+  bool Start(uint16_t port = 0);
   uint16_t Port() const { return port_; }
   // "http://127.0.0.1:<port>" followed by path.
   std::u16string Url(std::u16string_view path) const;
+  // "http://127.0.0.1:<port>/" followed by path (which has no leading '/').
+  std::string UrlText(const std::string& path = "") const;
+
+  // Answers every request for "/" + path with reply, whatever its connection.
+  void Set(const std::string& path, Reply reply);
+  void Route(const std::string& target, ScriptedReply reply);
+  // The head (request line and header lines) of every request so far, in order.
+  std::vector<std::string> Requests();
 
   // The raw bytes connection n received, once its request is complete (or the
   // read ended); waits at most waitMs for that. Empty if there was no such
@@ -81,6 +111,7 @@ class LoopbackServer {
   bool Sleep(int ms);  // false once stopping
 
   std::vector<ScriptedReply> replies_;
+  std::map<std::string, ScriptedReply> routes_;  // by request target; guarded by mutex_
   uintptr_t listener_;
   uint16_t port_ = 0;
   std::thread thread_;

@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "common/text.h"
-#include "update/loopback_server.h"
+#include "support/loopback_server.h"
 #include "update/executable_check.h"
 #include "update/posix/http_get.h"
 #include "update/posix/update_platform_posix.h"
@@ -20,8 +20,8 @@ namespace parlex::update::posix {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::LoopbackServer;
-using testing::Reply;
+using test::LoopbackServer;
+using test::Reply;
 
 TEST(SplitHttpUrl, TakesUrlsApart) {
   HttpUrl u;
@@ -160,7 +160,7 @@ class PosixUpdate : public ::testing::Test {
   }
   UpdateResult Run(UpdateBounds bounds = {}) {
     CAutoUpdater updater(platform, agent, bounds);
-    return updater.RunUpdateCheck(FromUtf8(server.Url("update/")));
+    return updater.RunUpdateCheck(FromUtf8(server.UrlText("update/")));
   }
   void ExpectUntouched() {
     EXPECT_EQ(ReadAll(platform.exe), "old program");

@@ -21,7 +21,7 @@
 
 #include "common/text.h"
 #include "parlex_config.h"
-#include "update/loopback_server.h"
+#include "support/loopback_server.h"
 #include "update/posix/http_get.h"
 #include "update/posix/update_platform_posix.h"
 
@@ -40,8 +40,8 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-using testing::LoopbackServer;
-using testing::Reply;
+using test::LoopbackServer;
+using test::Reply;
 
 constexpr auto kWindowTimeout = milliseconds(30000);
 constexpr auto kExitTimeout = milliseconds(10000);

@@ -18,7 +18,7 @@
 #include <sstream>
 
 #include "common/text.h"
-#include "update/loopback_server.h"
+#include "support/loopback_server.h"
 #include "update/posix/update_platform_posix.h"
 #include "update/qt/update_agent_qt.h"
 
@@ -26,8 +26,8 @@ namespace parlex::update::qt {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::LoopbackServer;
-using testing::Reply;
+using test::LoopbackServer;
+using test::Reply;
 
 std::string ReadAll(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -141,7 +141,7 @@ class QtUpdate : public ::testing::Test {
   }
   UpdateResult Run() {
     CAutoUpdater updater(platform, agent);
-    return updater.RunUpdateCheck(FromUtf8(server.Url("update/")));
+    return updater.RunUpdateCheck(FromUtf8(server.UrlText("update/")));
   }
 
   fs::path dir;

@@ -12,15 +12,15 @@
 
 #include "common/text.h"
 #include "parlex_config.h"
-#include "update/loopback_server.h"
+#include "support/loopback_server.h"
 
 namespace parlex::update {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-using testing::LoopbackServer;
-using testing::Reply;
+using test::LoopbackServer;
+using test::Reply;
 
 constexpr auto kWindowTimeout = milliseconds(40000);
 

@@ -16,15 +16,15 @@
 #include "common/text.h"
 #include "update/executable_check.h"
 #include "update/win32/bounded_worker.h"
-#include "update/loopback_server.h"
+#include "support/loopback_server.h"
 #include "update/win32/update_agent_win32.h"
 #include "update/win32/update_platform_win32.h"
 
 namespace parlex::update::win32 {
 namespace {
 
-using testing::LoopbackServer;
-using testing::Reply;
+using test::LoopbackServer;
+using test::Reply;
 
 const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
@@ -206,7 +206,7 @@ class Win32Update : public ::testing::Test {
   }
   UpdateResult Run(UpdateBounds bounds = {}) {
     CAutoUpdater updater(platform, agent, bounds);
-    return updater.RunUpdateCheck(FromUtf8(server.Url("update/")));
+    return updater.RunUpdateCheck(FromUtf8(server.UrlText("update/")));
   }
   void ExpectUntouched() {
     EXPECT_TRUE(ReadAll(platform.exe) == original);
@@ -243,10 +243,10 @@ TEST_F(Win32Update, OwnThings) {
 
 TEST_F(Win32Update, OpensOnlyTwoHundredAndCanonicalises) {
   server.Set("a%20b/f.txt", Reply{200, "x"});  // the server sees the encoded path
-  std::u16string url = FromUtf8(server.Url("a b/../a b/f.txt"));
+  std::u16string url = FromUtf8(server.UrlText("a b/../a b/f.txt"));
   std::unique_ptr<IRemoteFile> f = platform.OpenRemoteFile(url, 5000);
   ASSERT_NE(f, nullptr);
-  EXPECT_EQ(url, FromUtf8(server.Url("a%20b/f.txt")));
+  EXPECT_EQ(url, FromUtf8(server.UrlText("a%20b/f.txt")));
   EXPECT_EQ(f->AnnouncedLength(), 1);
   char buffer[16];
   EXPECT_EQ(f->Read(buffer, sizeof buffer, 5000), 1);
@@ -258,10 +258,10 @@ TEST_F(Win32Update, OpensOnlyTwoHundredAndCanonicalises) {
   EXPECT_EQ(requests[0].substr(0, requests[0].find(' ', 4)), "GET /a%20b/f.txt");
   EXPECT_NE(requests[0].find("User-Agent: AutoUpdateAgent\r\n"), std::string::npos);
 
-  std::u16string missing = FromUtf8(server.Url("nothing-here"));
+  std::u16string missing = FromUtf8(server.UrlText("nothing-here"));
   EXPECT_EQ(platform.OpenRemoteFile(missing, 5000), nullptr);
   server.Set("err", Reply{500, "oops"});
-  std::u16string error = FromUtf8(server.Url("err"));
+  std::u16string error = FromUtf8(server.UrlText("err"));
   EXPECT_EQ(platform.OpenRemoteFile(error, 5000), nullptr);
 }
 
