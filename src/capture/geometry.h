@@ -36,6 +36,14 @@ constexpr Rect Inflated(const Rect& r, int32_t dx, int32_t dy) {
   return Rect{r.left - dx, r.top - dy, r.right + dx, r.bottom + dy};
 }
 
+// IntersectRect: the common part; (0, 0, 0, 0) when the two do not overlap
+// (an empty or inverted rectangle overlaps nothing).
+constexpr Rect Intersection(const Rect& a, const Rect& b) {
+  const Rect r{a.left > b.left ? a.left : b.left, a.top > b.top ? a.top : b.top,
+               a.right < b.right ? a.right : b.right, a.bottom < b.bottom ? a.bottom : b.bottom};
+  return IsRectEmpty(r) ? Rect{} : r;
+}
+
 constexpr Rect Offset(const Rect& r, int32_t dx, int32_t dy) {
   return Rect{r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
 }

@@ -46,8 +46,9 @@ enum class CaptureTool : uint8_t { kNone, kArrow, kEllipse, kRectangle, kText };
 constexpr uint8_t DimChannel(uint8_t d) { return static_cast<uint8_t>((127 * 127 + d * 128) / 255); }
 
 // The first encoder with a pattern whose extension equals the path's
-// extension (from its last '.', compared without regard to ASCII case);
-// none when no encoder matches or the path has no extension.
+// extension (from the last '.' of its file name, compared without regard to
+// ASCII case); none when no encoder matches or the file name has no
+// extension.
 std::optional<size_t> ChooseEncoder(std::u16string_view path, const std::vector<ImageEncoderInfo>& encoders);
 
 // "Ostrel截屏未发送 <yyyy-MM-dd HHmmss>.jpg": the name a capture that could
@@ -88,7 +89,10 @@ class CScreenDlg : public IAxTrackerEvents {
   // touched. Cost follows the area.
   void ComposeBackground(const Rect& area, uint32_t* frame, int stride) const;
   // What is drawn over the background at each paint: during a shape drag
-  // the shape for the current drag, then the tracker.
+  // the shape for the current drag, then the tracker, both on the drag
+  // canvas held since the press (on dc when the view gave none); otherwise
+  // the tracker on dc, once a selection is being made or placed (before
+  // the first press the screen shows no handles).
   void PaintOverlay(Canvas& dc);
   // WM_SETCURSOR with the hit-test code (1 = client area): true when the
   // tracker set a cursor.
@@ -153,6 +157,27 @@ class CScreenDlg : public IAxTrackerEvents {
   int m_nResult = -1;  // the modal result once ended
 
  private:
+  // The press tail of both drags: the drag canvas and the mouse capture.
+  void BeginDrag();
+  void EndDrag();
+  // Makes newSelection the selection and repaints what changed on the
+  // screen: the tracker's area before and after, less the part of the
+  // interior that shows the undimmed snapshot both times.
+  void ChangeSelection(const Rect& newSelection, bool updateNow);
+  // The rectangle the tracker's Draw leaves behind for a selection (the
+  // outer rectangle holding the frame and the handles).
+  Rect TrackerOuter(const Rect& selection) const;
+  // The six buttons in their 50 x 30 cells beside the selection, shown.
+  void PlaceToolbar(const Rect& rect);
+  // Brings the dimmed copy up to date with the snapshot inside area.
+  void RefreshDimmed(const Rect& area);
+  void ShapeMove(Point p);
+  void ShapeRelease();
+  void TextPress(Point p);
+  // The screen part of the selection; empty when it has no width or height.
+  Rect SelectedArea() const;
+  void End(int result);
+
   IScreenView* m_view = nullptr;
   ICaptureFiles* m_files = nullptr;
   std::function<std::unique_ptr<Transport>()> m_transportFactory;

@@ -1,0 +1,312 @@
+// CScreenDlg: initialisation, painting, the selecting and placed phases, the
+// tracker callbacks and the toolbar. Annotations are in screen_annotation.cpp,
+// save and send in screen_save_send.cpp.
+#include "capture/screen_dlg.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <utility>
+
+namespace parlex {
+namespace {
+
+constexpr uint32_t kAllParts = CAxTracker::rgnLeft | CAxTracker::rgnTop | CAxTracker::rgnRight |
+                               CAxTracker::rgnBottom | CAxTracker::rgnInterior;
+constexpr uint32_t kOpaque = 0xFF000000u;
+
+// Toolbar: six cells of 50 x 30 from left to right in this order, 5 pixels
+// off the selection; hidden in the same order when a track starts.
+constexpr std::array<int, 6> kToolbarOrder = {kBtnRectangle, kBtnEllipse, kBtnArrow,
+                                              kBtnText,      kBtnSave,    kBtnSend};
+constexpr int32_t kCellWidth = 50;
+constexpr int32_t kCellHeight = 30;
+constexpr int32_t kToolbarWidth = 300;
+constexpr int32_t kToolbarGap = 5;
+
+// The drag loop's grow and shrink steps for the extension keys.
+constexpr uint16_t kGrowStep = 8;
+constexpr uint16_t kShrinkStep = 5;
+
+struct DimTable {
+  std::array<uint8_t, 256> v{};
+  constexpr DimTable() {
+    for (int d = 0; d < 256; ++d) v[static_cast<size_t>(d)] = DimChannel(static_cast<uint8_t>(d));
+  }
+};
+constexpr DimTable kDim;
+
+inline uint32_t DimPixel(uint32_t p) {
+  return kOpaque | (uint32_t{kDim.v[(p >> 16) & 0xFF]} << 16) | (uint32_t{kDim.v[(p >> 8) & 0xFF]} << 8) |
+         uint32_t{kDim.v[p & 0xFF]};
+}
+
+void CopyRow(uint32_t* dst, const uint32_t* src, int32_t count) {
+  if (count > 0) std::memcpy(dst, src, static_cast<size_t>(count) * sizeof(uint32_t));
+}
+
+}  // namespace
+
+CScreenDlg::CScreenDlg(int32_t companyId, int32_t visitorId)
+    : m_tracker(nullptr, 6, 300, 'Q', 'W', 'E'), m_companyId(companyId), m_visitorId(visitorId) {}
+
+CScreenDlg::~CScreenDlg() {
+  // A drag cut short by the end of the dialog still gives its canvas back.
+  if (m_dragCanvas && m_view) m_view->ReleaseDragCanvas(m_dragCanvas);
+}
+
+void CScreenDlg::OnInitDialog(PixelBuffer snapshot) {
+  m_cxScreen = snapshot.Width();
+  m_cyScreen = snapshot.Height();
+  m_snapshot = std::move(snapshot);
+  // One pass makes the snapshot opaque (what the surface shows) and the
+  // dimmed copy the area outside the selection shows; a paint then only
+  // copies rows.
+  m_dimmed = PixelBuffer(m_cxScreen, m_cyScreen);
+  const size_t count = static_cast<size_t>(m_cxScreen) * static_cast<size_t>(m_cyScreen);
+  uint32_t* snap = m_snapshot.Data();
+  uint32_t* dim = m_dimmed.Data();
+  for (size_t i = 0; i < count; ++i) {
+    snap[i] |= kOpaque;
+    dim[i] = DimPixel(snap[i]);
+  }
+  m_tracker.SetEvents(this);
+  m_tracker.style = static_cast<uint16_t>((m_tracker.style & ~CAxTracker::tsSolidBorder) |
+                                          CAxTracker::tsHandlesOnEdge | CAxTracker::tsLineFrame);
+}
+
+void CScreenDlg::RefreshDimmed(const Rect& area) {
+  const Rect a = Intersection(area, Rect{0, 0, m_cxScreen, m_cyScreen});
+  for (int32_t y = a.top; y < a.bottom; ++y) {
+    const size_t row = static_cast<size_t>(y) * static_cast<size_t>(m_cxScreen);
+    const uint32_t* snap = m_snapshot.Data() + row;
+    uint32_t* dim = m_dimmed.Data() + row;
+    for (int32_t x = a.left; x < a.right; ++x) dim[x] = DimPixel(snap[x]);
+  }
+}
+
+void CScreenDlg::ComposeBackground(const Rect& area, uint32_t* frame, int stride) const {
+  const Rect a = Intersection(area, Rect{0, 0, m_cxScreen, m_cyScreen});
+  if (IsRectEmpty(a)) return;
+  // The undimmed part: the selection, as far as it lies in the area. An
+  // empty selection leaves everything dimmed.
+  const Rect s = Intersection(m_rcSelection, a);
+  for (int32_t y = a.top; y < a.bottom; ++y) {
+    const size_t row = static_cast<size_t>(y) * static_cast<size_t>(m_cxScreen);
+    uint32_t* dst = frame + static_cast<ptrdiff_t>(y) * stride;
+    const uint32_t* dim = m_dimmed.Data() + row;
+    if (y < s.top || y >= s.bottom) {
+      CopyRow(dst + a.left, dim + a.left, a.right - a.left);
+      continue;
+    }
+    const uint32_t* snap = m_snapshot.Data() + row;
+    CopyRow(dst + a.left, dim + a.left, s.left - a.left);
+    CopyRow(dst + s.left, snap + s.left, s.right - s.left);
+    CopyRow(dst + s.right, dim + s.right, a.right - s.right);
+  }
+}
+
+void CScreenDlg::PaintOverlay(Canvas& dc) {
+  if (m_bDrawing) {
+    Canvas& target = m_dragCanvas ? *m_dragCanvas : dc;
+    DrawShape(target);
+    m_tracker.Draw(target);
+    return;
+  }
+  if (m_bPlaced || m_bSelecting) m_tracker.Draw(dc);
+}
+
+bool CScreenDlg::OnSetCursor(uint32_t hitTestCode) {
+  // Once annotated the selection is frozen: no sizing cursors either.
+  if (m_bAnnotated || !m_view) return false;
+  return m_tracker.OnSetCursor(m_view->TrackHost(), hitTestCode);
+}
+
+Rect CScreenDlg::TrackerOuter(const Rect& selection) const {
+  // What CAxTracker::Draw leaves in its rect: the selection inset for the
+  // handles, put in order, then grown by the handle size.
+  const int32_t h = m_tracker.handleSize;
+  Rect r = selection;
+  if (m_tracker.style & (CAxTracker::tsHandlesOnEdge | CAxTracker::tsHandlesInside)) {
+    const int32_t inset = (m_tracker.style & CAxTracker::tsHandlesOnEdge) ? h / 2 + 1 : h;
+    r = Inflated(r, -inset, -inset);
+    if (r.left > r.right) std::swap(r.left, r.right);
+    if (r.top > r.bottom) std::swap(r.top, r.bottom);
+  }
+  return Inflated(r, h, h);
+}
+
+void CScreenDlg::ChangeSelection(const Rect& newSelection, bool updateNow) {
+  const int32_t h = m_tracker.handleSize;
+  // An empty tracker rectangle: the tracker has not been on the screen yet
+  // (it is first drawn after the first press).
+  std::optional<Region> invalid = m_tracker.GetRegion(kAllParts);
+  if (!invalid) invalid.emplace();
+  const Rect oldInner = Inflated(m_tracker.rect, -h, -h);
+  const bool same = newSelection == m_rcSelection && m_tracker.rect == TrackerOuter(newSelection);
+  m_rcSelection = newSelection;
+  // The tracker's rectangle is set now, not at the next paint, so that its
+  // region covers the new place and that paint reaches it.
+  m_tracker.rect = TrackerOuter(newSelection);
+  if (same || !m_view) return;
+  const std::optional<Region> now = m_tracker.GetRegion(kAllParts);
+  if (now) {
+    invalid->Union(*now);
+    // Inside both interiors the screen shows the undimmed snapshot before
+    // and after: nothing to repaint there.
+    const Rect keep = Intersection(oldInner, Inflated(m_tracker.rect, -h, -h));
+    if (!IsRectEmpty(keep)) invalid->Subtract(Region(keep));
+  }
+  m_view->Invalidate(&*invalid);
+  if (updateNow) m_view->UpdateNow();
+}
+
+void CScreenDlg::BeginDrag() {
+  if (m_dragCanvas) m_view->ReleaseDragCanvas(m_dragCanvas);
+  m_dragCanvas = m_view->AcquireDragCanvas();
+  m_view->CaptureMouse();
+}
+
+void CScreenDlg::EndDrag() {
+  if (m_dragCanvas) m_view->ReleaseDragCanvas(m_dragCanvas);
+  m_dragCanvas = nullptr;
+  m_view->ReleaseMouse();
+}
+
+void CScreenDlg::OnLButtonDown(Point p) {
+  if (!m_view || m_nResult >= 0 || m_bDrawing || m_bSelecting) return;
+  if (!m_bPlaced) {
+    m_ptStart = m_ptEnd = p;
+    m_bSelecting = true;
+    ChangeSelection(Rect{p.x, p.y, p.x, p.y}, true);
+    BeginDrag();
+    return;
+  }
+  const CaptureTool tool = ToolInForce();
+  if (tool == CaptureTool::kNone) {
+    if (m_bAnnotated) return;
+    for (int id : kToolbarOrder) m_view->ShowButton(id, false);
+    m_tracker.Track(m_view->TrackHost(), p, false, kGrowStep, kGrowStep, kShrinkStep, kShrinkStep, false);
+    return;
+  }
+  if (!PtInRect(m_rcSelection, p)) return;
+  if (tool == CaptureTool::kText) {
+    TextPress(p);
+    return;
+  }
+  m_bDrawing = true;
+  m_ptStart = m_ptEnd = p;
+  BeginDrag();
+}
+
+void CScreenDlg::OnMouseMove(Point p) {
+  if (!m_view) return;
+  if (m_bSelecting) {
+    m_ptEnd = p;
+    ChangeSelection(DragBounds(), true);
+  } else if (m_bPlaced && m_bDrawing) {
+    ShapeMove(p);
+  }
+}
+
+void CScreenDlg::OnLButtonUp(Point p) {
+  (void)p;
+  if (!m_view) return;
+  if (m_bSelecting) {
+    // A click without a drag places an empty selection at the click point.
+    OnTrackEnd(&m_rcSelection);
+    m_bPlaced = true;
+    m_bSelecting = false;
+    EndDrag();
+  } else if (m_bPlaced && m_bDrawing) {
+    ShapeRelease();
+  }
+}
+
+void CScreenDlg::OnTracking(Rect* proposed, int32_t hit, const Rect* previous, bool xDir, bool yDir,
+                            int32_t extX, int32_t extY, CAxTracker::ITrackLines* lines) {
+  (void)hit, (void)xDir, (void)yDir, (void)extX, (void)extY, (void)lines;
+  // Held on the screen with the previous size, also while one edge is
+  // dragged: the opposite edge gives way rather than the size.
+  Rect r = *proposed;
+  const int32_t w = previous->right - previous->left;
+  const int32_t h = previous->bottom - previous->top;
+  if (r.left < 0) {
+    r.left = 0;
+    r.right = w;
+  }
+  if (r.right > m_cxScreen) {
+    r.right = m_cxScreen;
+    r.left = m_cxScreen - w;
+  }
+  if (r.top < 0) {
+    r.top = 0;
+    r.bottom = h;
+  }
+  if (r.bottom > m_cyScreen) {
+    r.bottom = m_cyScreen;
+    r.top = m_cyScreen - h;
+  }
+  *proposed = r;
+  // The drag loop keeps its edges as dragged (they may cross); the dialog's
+  // selection is always in order.
+  ChangeSelection(Ordered(r), true);
+}
+
+void CScreenDlg::GetRect(Rect* out) { *out = m_rcSelection; }
+
+void CScreenDlg::OnTrackEnd(const Rect* final) {
+  // The committed rectangle is the selection: a drag that ended with an
+  // extension key held reports it without the extension.
+  const Rect r = Ordered(*final);
+  ChangeSelection(r, false);
+  if (m_view) {
+    // The frame is redrawn at its final place with the next paint.
+    const std::optional<Region> area = m_tracker.GetRegion(kAllParts);
+    m_view->Invalidate(area ? &*area : nullptr);
+  }
+  PlaceToolbar(r);
+}
+
+void CScreenDlg::OnDrawTracking(Canvas* dc, const Rect* rect) { (void)dc, (void)rect; }
+
+void CScreenDlg::PlaceToolbar(const Rect& rect) {
+  if (!m_view) return;
+  int32_t y;
+  if (rect.bottom + kCellHeight + kToolbarGap <= m_cyScreen)
+    y = rect.bottom + kToolbarGap;  // below
+  else if (rect.top - kCellHeight - kToolbarGap > 0)
+    y = rect.top - kCellHeight - kToolbarGap;  // above
+  else
+    y = rect.bottom - kCellHeight - kToolbarGap;  // inside, along the bottom edge
+  int32_t x = rect.right - kToolbarWidth;
+  if (x < 0) x = 0;
+  for (int id : kToolbarOrder) {
+    m_view->MoveButton(id, Rect{x, y, x + kCellWidth, y + kCellHeight});
+    m_view->ShowButton(id, true);
+    x += kCellWidth;
+  }
+}
+
+Rect CScreenDlg::DragBounds() const {
+  return Rect{std::min(m_ptStart.x, m_ptEnd.x), std::min(m_ptStart.y, m_ptEnd.y),
+              std::max(m_ptStart.x, m_ptEnd.x), std::max(m_ptStart.y, m_ptEnd.y)};
+}
+
+CaptureTool CScreenDlg::ToolInForce() const {
+  if (!m_view) return CaptureTool::kNone;
+  if (m_view->IsButtonChecked(kBtnArrow)) return CaptureTool::kArrow;
+  if (m_view->IsButtonChecked(kBtnEllipse)) return CaptureTool::kEllipse;
+  if (m_view->IsButtonChecked(kBtnRectangle)) return CaptureTool::kRectangle;
+  if (m_view->IsButtonChecked(kBtnText)) return CaptureTool::kText;
+  return CaptureTool::kNone;
+}
+
+void CScreenDlg::End(int result) {
+  m_nResult = result;
+  if (m_view) m_view->EndDialog(result);
+}
+
+void CScreenDlg::OnCancel() { End(kCaptureCancelled); }
+
+}  // namespace parlex
