@@ -1,0 +1,222 @@
+// Save and send end to end: a capture made through the fake window, written
+// to a private folder or uploaded to the loopback server over the platform's
+// transport; what reaches the disk and the wire is checked byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "common/text.h"
+#include "http/transport.h"
+#include "parlex_config.h"
+#include "screen_fakes.h"
+#include "support/loopback_server.h"
+#include "support/temp_dir.h"
+
+namespace parlex::testing {
+namespace {
+
+using test::LoopbackServer;
+using test::ScriptedReply;
+using test::TempDir;
+
+std::filesystem::path PathOf(const std::u16string& text) {
+  const std::string bytes = ToUtf8(text);
+  return std::filesystem::path(std::u8string(bytes.begin(), bytes.end()));
+}
+
+// The files of a capture in a private folder: "tmp/" and "pictures/".
+class DiskFiles : public ICaptureFiles {
+ public:
+  explicit DiskFiles(const TempDir& dir) : root(dir.Text()) {
+    std::filesystem::create_directory(PathOf(root + u"tmp"));
+    std::filesystem::create_directory(PathOf(root + u"pictures"));
+  }
+  std::u16string TempDirectory() override { return noTemp ? u"" : root + u"tmp/"; }
+  std::u16string PicturesDirectory() override { return root + u"pictures/"; }
+  bool WriteFile(const std::u16string& path, std::string_view bytes) override {
+    std::ofstream out(PathOf(path), std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+  }
+  bool WritePrivateFile(const std::u16string& path, std::string_view bytes) override {
+    privateWrites.push_back(path);
+    RemoveFile(path);
+    return WriteFile(path, bytes);
+  }
+  void RemoveFile(const std::u16string& path) override {
+    std::error_code ignored;
+    std::filesystem::remove(PathOf(path), ignored);
+  }
+  bool MoveFile(const std::u16string& from, const std::u16string& to) override {
+    std::error_code error;
+    std::filesystem::rename(PathOf(from), PathOf(to), error);
+    return !error;
+  }
+  bool FileExists(const std::u16string& path) override { return std::filesystem::exists(PathOf(path)); }
+  LocalTime Now() override { return LocalTime{2026, 12, 7, 13, 45, 1}; }
+
+  std::vector<std::string> Listing(const std::u16string& sub) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(PathOf(root + sub)))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::u16string root;
+  bool noTemp = false;
+  std::vector<std::u16string> privateWrites;
+};
+
+// A capture with an arrow, a rectangle and a text in the selection (100,
+// 80)-(300, 240) of a 400 x 300 screen.
+struct CaptureFixture : ScreenFixture {
+  CaptureFixture() : ScreenFixture(400, 300), files(dir) {
+    dlg.SetFiles(&files);
+    dlg.SetTransportFactory([] { return MakePlatformTransport(); });
+    Select({100, 80}, {300, 240});
+    view.Check(kBtnArrow);
+    Drag({120, 100}, {{200, 180}});
+    view.Check(kBtnRectangle);
+    Drag({150, 90}, {{280, 200}});
+    view.Check(kBtnText);
+    dlg.OnLButtonDown({210, 100});
+    view.editorText = u"12";
+    dlg.GrowTextEditor();
+    view.FocusWindow();  // the send button takes the focus: the text is committed
+  }
+  // The selection's pixels as the fake encoder wrote them.
+  std::string ExpectedImage(size_t encoder) const { return EncodeBlob(encoder, dlg.SelectionPixels()); }
+
+  TempDir dir{"capture-send"};
+  DiskFiles files;
+};
+
+TEST(ScreenSend, UploadsTheSelectionWithBothIdentifiersAndRemovesTheTemporaryFile) {
+  CaptureFixture f;
+  ASSERT_TRUE(f.dir.Ok());
+  const PixelBuffer image = f.dlg.SelectionPixels();
+  ASSERT_EQ(image.Width(), 200);
+  ASSERT_EQ(image.Height(), 160);
+  EXPECT_EQ(image.At(120 - 100 + 40, 100 - 80 + 40), Rgb(255, 0, 0));  // on the arrow's shaft
+  EXPECT_EQ(image.At(211 - 100, 103 - 80), Rgb(255, 0, 0));            // the text's first glyph
+
+  LoopbackServer server(ScriptedReply::Text("{\"url\":\"/img/7.jpg\"}"));
+  ASSERT_TRUE(server.Start());
+  f.dlg.SetUploadUrl(server.Url(u"/resource/staff/image"));
+  f.dlg.OnSend();
+
+  const std::string request = server.Received(0);
+  EXPECT_EQ(request.rfind("POST /resource/staff/image HTTP/1.0\r\nUser-Agent: OstrelAgent\r\n", 0), 0u);
+  const std::string body = request.substr(request.find("\r\n\r\n") + 4);
+  EXPECT_EQ(
+      body,
+      "----MULTI-PARTS-FORM-DATA-BOUNDARY\r\nContent-Disposition: form-data; name=\"companyId\"\r\n\r\n12\r\n"
+      "----MULTI-PARTS-FORM-DATA-BOUNDARY\r\nContent-Disposition: form-data; name=\"visitorId\"\r\n\r\n34\r\n"
+      "----MULTI-PARTS-FORM-DATA-BOUNDARY\r\nContent-Disposition: form-data; name=\"upload\"; "
+      "filename=\"ostrelscreenshottmp.jpg\"\r\nContent-Type: image/jpeg\r\n\r\n" +
+          f.ExpectedImage(1) + "\r\n----MULTI-PARTS-FORM-DATA-BOUNDARY--\r\n");
+  EXPECT_EQ(f.files.privateWrites,
+            (std::vector<std::u16string>{f.files.root + u"tmp/ostrelscreenshottmp.jpg"}));
+  EXPECT_EQ(f.dlg.m_szReply, u"{\"url\":\"/img/7.jpg\"}");
+  EXPECT_TRUE(f.dlg.m_bSent);
+  EXPECT_EQ(f.view.results, (std::vector<int>{kCaptureDone}));
+  EXPECT_TRUE(f.files.Listing(u"tmp").empty());
+  EXPECT_TRUE(f.files.Listing(u"pictures").empty());
+  EXPECT_TRUE(f.dlg.m_szKeptFile.empty());
+}
+
+TEST(ScreenSend, AFailedUploadKeepsTheCaptureInThePicturesFolder) {
+  uint16_t deadPort;
+  {
+    LoopbackServer gone(ScriptedReply::Text("x"));
+    ASSERT_TRUE(gone.Start());
+    deadPort = gone.Port();
+  }
+  const std::string kept = "Ostrel截屏未发送 2026-12-07 134501.jpg";
+  const std::string second = "Ostrel截屏未发送 2026-12-07 134501 (2).jpg";
+  {
+    CaptureFixture f;
+    f.dlg.SetUploadUrl(u"http://127.0.0.1:" + FormatDecimal(deadPort) + u"/resource/staff/image");
+    f.dlg.OnSend();
+    EXPECT_TRUE(f.dlg.m_bSent);
+    EXPECT_EQ(f.dlg.m_szReply, u"");
+    EXPECT_EQ(f.view.results, (std::vector<int>{kCaptureDone}));
+    EXPECT_TRUE(f.files.Listing(u"tmp").empty());
+    ASSERT_EQ(f.files.Listing(u"pictures"), (std::vector<std::string>{kept}));
+    EXPECT_EQ(f.dlg.m_szKeptFile, f.files.root + u"pictures/" + FromUtf8(kept));
+    EXPECT_EQ(TempDir::Read(PathOf(f.dlg.m_szKeptFile)), f.ExpectedImage(1));
+
+    // An empty reply counts as not sent; the name already taken gets " (2)".
+    LoopbackServer empty(ScriptedReply::Text(""));
+    ASSERT_TRUE(empty.Start());
+    CScreenDlg again(12, 34);
+    FakeScreenView view(400, 300);
+    view.Attach(&again);
+    again.SetFiles(&f.files);
+    again.OnInitDialog(f.original);
+    again.OnLButtonDown({10, 10});
+    again.OnMouseMove({50, 40});
+    again.OnLButtonUp({50, 40});
+    again.SetUploadUrl(empty.Url(u"/resource/staff/image"));
+    again.OnSend();
+    EXPECT_NE(empty.Received(0), "");
+    EXPECT_EQ(again.m_szReply, u"");
+    // Sorted by name: " (" comes before ".".
+    EXPECT_EQ(f.files.Listing(u"pictures"), (std::vector<std::string>{second, kept}));
+  }
+  {
+    // Without a temporary folder nothing is uploaded; the capture is kept.
+    CaptureFixture f;
+    f.files.noTemp = true;
+    f.dlg.SetUploadUrl(u"http://127.0.0.1:" + FormatDecimal(deadPort) + u"/resource/staff/image");
+    f.dlg.OnSend();
+    EXPECT_TRUE(f.dlg.m_bSent);
+    EXPECT_TRUE(f.files.privateWrites.empty());
+    EXPECT_EQ(f.files.Listing(u"pictures"), (std::vector<std::string>{kept}));
+  }
+}
+
+TEST(ScreenSave, EmptySelectionCancelAndTheEncoderByExtension) {
+  CaptureFixture f;
+  // Cancelled: the dialog stays open in its placed phase.
+  f.dlg.OnSave();
+  EXPECT_EQ(f.view.saveQuestions, 1);
+  EXPECT_TRUE(f.view.results.empty());
+  // The extension picks the encoder, ignoring case.
+  f.view.savePath = f.files.root + u"shot.Png";
+  f.dlg.OnSave();
+  EXPECT_EQ(f.view.results, (std::vector<int>{kCaptureDone}));
+  EXPECT_EQ(TempDir::Read(PathOf(*f.view.savePath)), f.ExpectedImage(2));
+  EXPECT_FALSE(f.dlg.m_bSent);
+
+  // A click without a drag: nothing to save or send, the dialog stays open.
+  ScreenFixture e(200, 100);
+  DiskFiles files(f.dir);
+  e.dlg.SetFiles(&files);
+  e.Select({50, 50}, {50, 50});
+  e.view.savePath = f.files.root + u"empty.jpg";
+  e.dlg.OnSave();
+  e.dlg.OnSend();
+  EXPECT_EQ(e.view.saveQuestions, 0);
+  EXPECT_TRUE(e.view.results.empty());
+  EXPECT_FALSE(e.dlg.m_bSent);
+  EXPECT_TRUE(files.privateWrites.empty());
+  e.dlg.OnCancel();
+  EXPECT_EQ(e.view.results, (std::vector<int>{kCaptureCancelled}));
+}
+
+TEST(ScreenSave, NamesAndEncoderChoice) {
+  EXPECT_EQ(UnsentCaptureName(LocalTime{2026, 12, 7, 13, 45, 1}), u"Ostrel截屏未发送 2026-12-07 134501.jpg");
+  EXPECT_EQ(DefaultUploadUrl(), std::u16string(PARLEX_CHAT_URL) + u"resource/staff/image");
+  const std::vector<ImageEncoderInfo> encoders = {{u"*.BMP;*.DIB"}, {u"*.JPG;*.JPEG;*.JPE"}, {u"*.jpeg"}};
+  EXPECT_EQ(ChooseEncoder(u"C:\\a\\b.JPeg", encoders), 1u);
+  EXPECT_EQ(ChooseEncoder(u"/home/a.b/shot.dib", encoders), 0u);
+  EXPECT_EQ(ChooseEncoder(u"/home/a.jpg/shot", encoders), std::nullopt);
+  EXPECT_EQ(ChooseEncoder(u"shot.gif", encoders), std::nullopt);
+}
+
+}  // namespace
+}  // namespace parlex::testing
