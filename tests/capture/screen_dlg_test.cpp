@@ -78,6 +78,7 @@ TEST(ScreenShapes, HeldInsideTheSelectionAndDrawnIntoTheSnapshot) {
     EXPECT_TRUE(f.dlg.m_bAnnotated);
     EXPECT_EQ(f.view.captures, 0);
     ExpectOnlyInterior(f.dlg.Snapshot(), f.original, sel);
+    EXPECT_TRUE(DimmedFollowsSnapshot(f.dlg));
     // The screen showed the last preview; it is now the snapshot itself.
     EXPECT_TRUE(SamePixels(f.view.surface, f.view.FullPaint()));
     if (tool == kBtnRectangle) {
@@ -134,6 +135,12 @@ TEST(ScreenTracking, CorrectionKeepsThePreviousSize) {
   proposed = Rect{250, 150, 450, 340};
   f.dlg.OnTracking(&proposed, CAxTracker::hitInside, &previous, false, false, 0, 0, nullptr);
   EXPECT_EQ(proposed, (Rect{210, 110, 400, 300}));
+  // A handle dragged across the opposite edge: the drag keeps its crossed
+  // edges, the selection is in order.
+  proposed = Rect{250, 10, 200, 200};
+  f.dlg.OnTracking(&proposed, CAxTracker::hitLeft, &previous, false, false, 0, 0, nullptr);
+  EXPECT_EQ(proposed, (Rect{250, 10, 200, 200}));
+  EXPECT_EQ(f.dlg.m_rcSelection, (Rect{200, 10, 250, 200}));
 }
 
 TEST(ScreenTracking, DragStepsRepaintOnlyTheirAreaAndShowTheNewPlace) {
@@ -209,6 +216,8 @@ TEST(ScreenText, EditorOpensGrowsWithinTheSelectionAndCommitsWhiteAsTransparent)
   f.dlg.OnLButtonDown({60, 40});
   EXPECT_EQ(*f.view.editor, (Rect{60, 40, 74, 56}));
   EXPECT_TRUE(f.view.editorFocused);
+  f.dlg.OnLButtonDown({5, 5});  // outside the selection: the editor stays open
+  EXPECT_TRUE(f.view.editor);
   f.view.editorText = u"ab\n\nabcdef\r";
   f.dlg.GrowTextEditor();
   // Widest piece "abcdef\r" (7 units) + 2 average widths; three lines of 16.
@@ -231,6 +240,7 @@ TEST(ScreenText, EditorOpensGrowsWithinTheSelectionAndCommitsWhiteAsTransparent)
   EXPECT_EQ(snap.At(60, 43), f.original.At(60, 43));  // white: transparent
   EXPECT_EQ(snap.At(60, 50), Rgb(254, 255, 255));     // near white is ink
   EXPECT_EQ(snap.At(75, 43), f.original.At(75, 43));  // beyond the text
+  EXPECT_TRUE(DimmedFollowsSnapshot(f.dlg));
   EXPECT_TRUE(SamePixels(f.view.surface, f.view.FullPaint()));
 }
 

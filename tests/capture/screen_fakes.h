@@ -48,6 +48,19 @@ inline ::testing::AssertionResult SamePixels(const PixelBuffer& a, const PixelBu
   return ::testing::AssertionFailure() << count << " pixels differ, first at " << first;
 }
 
+// The dimmed copy is still the snapshot under grey 127 at opacity 127.
+inline ::testing::AssertionResult DimmedFollowsSnapshot(const CScreenDlg& dlg) {
+  const PixelBuffer& snap = dlg.Snapshot();
+  PixelBuffer want(snap.Width(), snap.Height());
+  auto blend = [](uint8_t d) { return static_cast<uint8_t>((127 * 127 + d * 128) / 255); };
+  for (int y = 0; y < snap.Height(); ++y)
+    for (int x = 0; x < snap.Width(); ++x) {
+      const Color c = snap.At(x, y);
+      want.Set(x, y, Rgb(blend(RedOf(c)), blend(GreenOf(c)), blend(BlueOf(c))));
+    }
+  return SamePixels(dlg.Dimmed(), want);
+}
+
 class FakeScreenView : public IScreenView {
  public:
   struct Button {

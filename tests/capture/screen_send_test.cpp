@@ -191,6 +191,12 @@ TEST(ScreenSave, EmptySelectionCancelAndTheEncoderByExtension) {
   EXPECT_EQ(f.view.results, (std::vector<int>{kCaptureDone}));
   EXPECT_EQ(TempDir::Read(PathOf(*f.view.savePath)), f.ExpectedImage(2));
   EXPECT_FALSE(f.dlg.m_bSent);
+  // An extension no encoder knows: no file, and the dialog still ends.
+  CaptureFixture g;
+  g.view.savePath = g.files.root + u"shot.xyz";
+  g.dlg.OnSave();
+  EXPECT_EQ(g.view.results, (std::vector<int>{kCaptureDone}));
+  EXPECT_FALSE(std::filesystem::exists(PathOf(*g.view.savePath)));
 
   // A click without a drag: nothing to save or send, the dialog stays open.
   ScreenFixture e(200, 100);
