@@ -184,9 +184,14 @@ void CScreenDlg::OnLButtonDown(Point p) {
   }
   const CaptureTool tool = ToolInForce();
   if (tool == CaptureTool::kNone) {
-    if (m_bAnnotated) return;
+    // Only a press that can move or size the selection hides the toolbar;
+    // a drag that ends without commit (the capture was taken away) or
+    // cannot start shows it again beside the selection as it is now.
+    if (m_bAnnotated || m_tracker.CursorFromHit(m_tracker.HitTest(p)) < 0) return;
     for (int id : kToolbarOrder) m_view->ShowButton(id, false);
-    m_tracker.Track(m_view->TrackHost(), p, false, kGrowStep, kGrowStep, kShrinkStep, kShrinkStep, false);
+    if (!m_tracker.Track(m_view->TrackHost(), p, false, kGrowStep, kGrowStep, kShrinkStep, kShrinkStep,
+                         false))
+      PlaceToolbar(m_rcSelection);
     return;
   }
   if (!PtInRect(m_rcSelection, p)) return;
@@ -307,6 +312,8 @@ void CScreenDlg::End(int result) {
   if (m_view) m_view->EndDialog(result);
 }
 
-void CScreenDlg::OnCancel() { End(kCaptureCancelled); }
+void CScreenDlg::OnCancel() {
+  if (m_nResult < 0) End(kCaptureCancelled);
+}
 
 }  // namespace parlex

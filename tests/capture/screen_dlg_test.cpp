@@ -177,6 +177,19 @@ TEST(ScreenTracking, DragStepsRepaintOnlyTheirAreaAndShowTheNewPlace) {
   EXPECT_EQ(f.view.painted, 152 * 194 - 124 * 182);
   f.view.UpdateNow();
   EXPECT_TRUE(SamePixels(f.view.surface, f.view.FullPaint()));
+
+  // A press beside the selection neither drags nor hides the toolbar.
+  const size_t calls = f.view.shown.size();
+  f.dlg.OnLButtonDown({300, 20});
+  EXPECT_EQ(f.view.shown.size(), calls);
+  // A drag whose capture is taken away keeps the new place and shows the
+  // toolbar again beside it.
+  f.view.host.Move(110, 100);
+  f.view.host.Add(TrackEvent::Simple(TrackEvent::Kind::kCaptureLost));
+  f.dlg.OnLButtonDown({100, 100});
+  EXPECT_EQ(f.dlg.m_rcSelection, (Rect{68, 10, 208, 200}));
+  EXPECT_TRUE(f.view.buttons[kBtnRectangle].shown);
+  EXPECT_EQ(f.view.buttons[kBtnRectangle].cell, (Rect{0, 205, 50, 235}));
 }
 
 TEST(ScreenTracking, FrozenAfterTheFirstAnnotation) {
