@@ -99,7 +99,8 @@ class IScreenView {
   // Lines, wrapped lines included (EM_GETLINECOUNT).
   virtual int32_t EditorLineCount() = 0;
   // The editor's client pixels as shown, without the caret; false when they
-  // cannot be had.
+  // cannot be had. out arrives white, of the editor's size; the view may
+  // replace it (only the part within the editor's rectangle is used).
   virtual bool RenderEditor(PixelBuffer* out) = 0;
   virtual void DestroyEditor() = 0;
   // The keyboard focus to the capture window itself (an open editor loses
