@@ -1,0 +1,51 @@
+#include "image_store.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+
+namespace parlex::demo {
+namespace {
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+std::string RandomSuffix() {
+  thread_local std::mt19937_64 generator{std::random_device{}()};
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(generator()));
+  return text;
+}
+
+}  // namespace
+
+ImageStore::ImageStore(std::string dir) : dir_(std::move(dir)) {}
+
+std::optional<StoredImage> ImageStore::Store(std::string_view bytes, const ImageInfo& info) {
+  uint64_t id = nextId_.fetch_add(1);
+  // The random part keeps names apart across restarts over the same folder.
+  std::string name = "img-" + std::to_string(id) + "-" + RandomSuffix() + "." + info.Extension();
+  std::string path = dir_ + "/" + name;
+  // Written under a hidden name, which is never served, and renamed when complete.
+  std::string partial = dir_ + "/." + name + ".part";
+  int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return std::nullopt;
+  bool ok = WriteAll(fd, bytes);
+  ok = ::close(fd) == 0 && ok;
+  if (ok && ::link(partial.c_str(), path.c_str()) != 0) ok = false;  // link: never replaces a file
+  ::unlink(partial.c_str());
+  if (!ok) return std::nullopt;
+  return StoredImage{id, name};
+}
+
+}  // namespace parlex::demo

@@ -1,0 +1,193 @@
+#include "routes.h"
+
+#include <cstdio>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "image_info.h"
+#include "pages.h"
+#include "plain_name.h"
+
+namespace parlex::demo {
+namespace {
+
+using httplib::Request;
+using httplib::Response;
+using nlohmann::json;
+
+constexpr const char* kJson = "application/json; charset=utf-8";
+constexpr const char* kHtml = "text/html; charset=utf-8";
+
+// Invalid UTF-8 from a client becomes U+FFFD instead of an exception.
+std::string Dump(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+void Reply(Response& res, int status, const json& body) {
+  res.status = status;
+  res.set_content(Dump(body), kJson);
+}
+
+void Error(Response& res, int status, const std::string& text) { Reply(res, status, json{{"error", text}}); }
+
+// --- image endpoint
+
+void HandleUpload(const Request& req, Response& res, ServiceState& state) {
+  if (!req.is_multipart_form_data()) return Error(res, 400, "expected a multipart/form-data body");
+  for (const char* name : {"companyId", "visitorId", "upload"}) {
+    size_t count = req.files.count(name);
+    if (count == 0) return Error(res, 400, std::string("missing field ") + name);
+    if (count > 1) return Error(res, 400, std::string("field ") + name + " given more than once");
+  }
+  auto company = ParseWholeNumber(req.get_file_value("companyId").content);
+  if (!company) return Error(res, 400, "companyId is not a whole number");
+  auto visitor = ParseWholeNumber(req.get_file_value("visitorId").content);
+  if (!visitor) return Error(res, 400, "visitorId is not a whole number");
+  const httplib::MultipartFormData upload = req.get_file_value("upload");
+  if (upload.filename.empty()) return Error(res, 400, "upload is not a file");
+  if (upload.content.size() > kMaxImageBytes) return Error(res, 413, "the image is larger than 20 MiB");
+  auto info = ReadImageInfo(upload.content);
+  if (!info) return Error(res, 415, "upload is neither a JPEG nor a PNG with a readable size");
+  auto stored = state.images.Store(upload.content, *info);
+  if (!stored) return Error(res, 500, "the image could not be stored");
+  Reply(res, 200,
+        json{{"id", stored->id},
+             {"url", "/uploads/" + stored->name},
+             {"width", info->width},
+             {"height", info->height},
+             {"companyId", *company},
+             {"visitorId", *visitor}});
+}
+
+// --- files
+
+const char* ContentTypeOf(const std::string& name) {
+  auto endsWith = [&](std::string_view tail) {
+    return name.size() >= tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  if (endsWith(".jpg")) return "image/jpeg";
+  if (endsWith(".png")) return "image/png";
+  if (endsWith(".txt")) return "text/plain";
+  return "application/octet-stream";
+}
+
+void ServeFrom(const ServedFolder& folder, const Request& req, Response& res) {
+  std::string name = req.matches[1];
+  auto bytes = folder.Read(name);
+  if (!bytes) return Error(res, 404, "not found");
+  res.set_content(std::move(*bytes), ContentTypeOf(name));
+}
+
+// --- messages
+
+json ToJson(const Message& m) { return json{{"id", m.id}, {"time", m.timeMs}, {"text", m.text}}; }
+
+void HandleListMessages(const Request& req, Response& res, ServiceState& state) {
+  uint64_t after = 0;
+  if (req.has_param("after")) {
+    std::string text = req.get_param_value("after");
+    auto n = ParseWholeNumber(text);
+    if (!n || *n < 0 || text.front() == '+') return Error(res, 400, "after is not a message number");
+    after = static_cast<uint64_t>(*n);
+  }
+  json list = json::array();
+  for (const Message& m : state.messages.After(after)) list.push_back(ToJson(m));
+  res.set_header("Cache-Control", "no-store");
+  Reply(res, 200, json{{"messages", std::move(list)}, {"last", state.messages.LastId()}});
+}
+
+void HandlePostMessage(const Request& req, Response& res, ServiceState& state) {
+  std::string type = req.get_header_value("Content-Type");
+  bool isJson = type.rfind("application/json", 0) == 0;
+  std::string text;
+  if (isJson) {
+    json body = json::parse(req.body, nullptr, false);
+    if (body.is_discarded() || !body.is_object() || !body.contains("text") || !body["text"].is_string()) {
+      return Error(res, 400, "expected {\"text\": \"...\"}");
+    }
+    text = body["text"].get<std::string>();
+  } else if (req.has_param("text")) {
+    text = req.get_param_value("text");
+  } else {
+    return Error(res, 400, "missing field text");
+  }
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) return Error(res, 400, "the message is empty");
+  if (text.size() > MessageBoard::kMaxTextBytes) return Error(res, 413, "the message is too long");
+  Message stored = state.messages.Add(std::move(text));
+  if (isJson) return Reply(res, 201, ToJson(stored));
+  // A plain form post from a browser without script goes back to the form.
+  res.status = 303;
+  res.set_header("Location", "/visitor");
+}
+
+// --- the request log
+
+std::string Printable(std::string_view text) {
+  std::string out;
+  for (unsigned char c : text.substr(0, 300)) {
+    if (c < 0x20 || c >= 0x7F) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+void Log(const Request& req, const Response& res) {
+  static std::mutex mutex;
+  std::string target = req.target.empty() ? req.path : req.target;
+  std::lock_guard lock(mutex);
+  std::printf("%s %s %d\n", Printable(req.method).c_str(), Printable(target).c_str(), res.status);
+  std::fflush(stdout);
+}
+
+const char* ErrorText(int status) {
+  switch (status) {
+    case 400:
+      return "bad request";
+    case 404:
+      return "not found";
+    case 405:
+      return "method not allowed";
+    case 413:
+      return "request too large";
+    case 414:
+      return "request line too long";
+    default:
+      return "request failed";
+  }
+}
+
+}  // namespace
+
+void SetUpServer(httplib::Server& server, ServiceState& state) {
+  // A little room above the image for the form's other parts and headers;
+  // a larger body is refused before it is read.
+  server.set_payload_max_length(kMaxImageBytes + (64u << 10));
+  server.set_logger(Log);
+  server.set_error_handler([](const Request&, Response& res) {
+    if (res.body.empty()) res.set_content(Dump(json{{"error", ErrorText(res.status)}}), kJson);
+  });
+  server.set_exception_handler(
+      [](const Request&, Response& res, std::exception_ptr) { Error(res, 500, "internal error"); });
+
+  server.Get("/embeded",
+             [](const Request&, Response& res) { res.set_content(std::string(AgentPage()), kHtml); });
+  server.Get("/visitor",
+             [](const Request&, Response& res) { res.set_content(std::string(VisitorPage()), kHtml); });
+  server.Get("/", [](const Request&, Response& res) { res.set_redirect("/visitor", 302); });
+  server.Get("/messages",
+             [&state](const Request& req, Response& res) { HandleListMessages(req, res, state); });
+  server.Post("/messages",
+              [&state](const Request& req, Response& res) { HandlePostMessage(req, res, state); });
+  server.Post("/resource/staff/image",
+              [&state](const Request& req, Response& res) { HandleUpload(req, res, state); });
+  server.Get(R"(/uploads/([^/]+))",
+             [&state](const Request& req, Response& res) { ServeFrom(state.uploads, req, res); });
+  server.Get(R"(/update/([^/]+))",
+             [&state](const Request& req, Response& res) { ServeFrom(state.updates, req, res); });
+}
+
+}  // namespace parlex::demo

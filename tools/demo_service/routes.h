@@ -1,0 +1,26 @@
+// The service's endpoints over its stores.
+#pragma once
+
+#include <httplib.h>
+
+#include "image_store.h"
+#include "message_board.h"
+#include "served_folder.h"
+
+namespace parlex::demo {
+
+// The largest image the endpoint takes.
+constexpr size_t kMaxImageBytes = 20u << 20;
+
+struct ServiceState {
+  ImageStore images;
+  ServedFolder uploads;  // the same folder as images, for reading back
+  ServedFolder updates;  // empty when no update folder was given
+  MessageBoard messages;
+};
+
+// Registers every route, the JSON error pages, the payload limit and the
+// request log (one line per request on standard output).
+void SetUpServer(httplib::Server& server, ServiceState& state);
+
+}  // namespace parlex::demo
