@@ -1,0 +1,56 @@
+// A program started from a test on posix (fork and exec, no shell), its
+// standard output read through a pipe, every wait bounded. A child still
+// running when the object ends is killed and reaped.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace parlex::test {
+
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Starts program with args (argv[0] is the program); standard input is
+  // /dev/null, standard error is the test's own. False if it cannot start.
+  bool Start(const std::string& program, const std::vector<std::string>& args);
+
+  // The next line of its output (without the line end), waiting at most
+  // timeoutMs; nothing on timeout or when the output ended first.
+  std::optional<std::string> ReadLine(int timeoutMs);
+  // Its output read so far and up to its end, waiting at most timeoutMs for that.
+  std::string ReadToEnd(int timeoutMs);
+  // Its exit status as waitpid gives it, waiting at most timeoutMs; nothing
+  // when it still runs.
+  std::optional<int> Wait(int timeoutMs);
+  // Sends a signal (no effect once it has ended).
+  void Signal(int signal);
+  pid_t Pid() const { return pid_; }
+
+ private:
+  // Reads what is there within timeoutMs into buffer_; false at the end of the output.
+  bool Fill(int timeoutMs);
+
+  pid_t pid_ = -1;
+  int out_ = -1;
+  bool ended_ = false;
+  std::optional<int> status_;
+  std::string buffer_;
+};
+
+// Runs a program to its end within timeoutMs: its exit code (-1 when it did
+// not end in time and was killed, or died of a signal) and its output.
+struct RunResult {
+  int exitCode = -1;
+  std::string output;
+};
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, int timeoutMs);
+
+}  // namespace parlex::test
