@@ -106,8 +106,9 @@ function onFileSent(reply) {
 function addMessage(m) {
   var li = document.createElement('li');
   li.textContent = new Date(m.time).toLocaleTimeString() + '  ' + m.text;
-  $('messages').appendChild(li);
-  li.scrollIntoView(false);
+  var list = $('messages');
+  list.appendChild(li);
+  list.scrollTop = list.scrollHeight;  // the list scrolls, never the page
 }
 
 function poll() {

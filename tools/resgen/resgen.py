@@ -5,6 +5,7 @@ The cursors come from text art (res/cursors/track_NNN.txt); the icon is drawn
 by the code below at each of its sizes. Outputs, all into --out:
 
   parlex.ico          icon 128: five 32-bit images, 256, 48, 32, 24, 16
+  parlex_NNN.png      the same five images as PNG files (the desktop's icon theme)
   track_207.cur ...   cursors 207-212: a 32x32 and a 16x16 monochrome image
   parlex.manifest is not made here (CMake configures it).
 
@@ -383,6 +384,8 @@ def main(argv):
     icon, icon_images = icon_file()
     os.makedirs(args.out, exist_ok=True)
     write_if_changed(os.path.join(args.out, "parlex.ico"), icon)
+    for size, rows in icon_images.items():
+        write_if_changed(os.path.join(args.out, f"parlex_{size}.png"), png(size, size, rows))
     for cid, data in cursors.items():
         write_if_changed(os.path.join(args.out, f"track_{cid}.cur"), data)
     if args.cpp:
