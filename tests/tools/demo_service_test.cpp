@@ -85,6 +85,9 @@ TEST(DemoService, MessagesArriveInOrderAndStayBounded) {
   auto tooLong = client.Post("/messages", json{{"text", std::string(2001, 'a')}}.dump(), "application/json");
   ASSERT_TRUE(tooLong);
   EXPECT_EQ(tooLong->status, 413);
+  auto deep = client.Post("/messages", std::string(1 << 20, '['), "application/json");
+  ASSERT_TRUE(deep);
+  EXPECT_EQ(deep->status, 413);
   for (const char* after : {"abc", "-1", "+1", "99999999999"}) {
     auto bad = client.Get(std::string("/messages?after=") + after);
     ASSERT_TRUE(bad);

@@ -45,7 +45,8 @@ std::string MakeDataDir(const Options& options) {
 
 int main(int argc, char** argv) {
   auto options = parlex::demo::ParseOptions(argc, argv);
-  if (!options) return argc > 1 && std::string(argv[1]).rfind("-h", 0) == 0 ? 0 : 2;
+  if (!options) return 2;
+  if (options->help) return 0;
 
   std::string dataDir = MakeDataDir(*options);
   if (dataDir.empty()) {

@@ -31,6 +31,13 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       std::fputs(kUsage, stdout);
+      options.help = true;
+      return options;
+    }
+    bool known = std::strcmp(arg, "--port") == 0 || std::strcmp(arg, "--data-dir") == 0 ||
+                 std::strcmp(arg, "--update-dir") == 0;
+    if (!known) {
+      std::fprintf(stderr, "parlex-demo-service: unknown option %s\n%s", arg, kUsage);
       return std::nullopt;
     }
     if (i + 1 >= argc) {
@@ -45,11 +52,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       }
     } else if (std::strcmp(arg, "--data-dir") == 0) {
       options.dataDir = value;
-    } else if (std::strcmp(arg, "--update-dir") == 0) {
-      options.updateDir = value;
     } else {
-      std::fprintf(stderr, "parlex-demo-service: unknown option %s\n%s", arg, kUsage);
-      return std::nullopt;
+      options.updateDir = value;
     }
   }
   return options;

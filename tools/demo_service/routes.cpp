@@ -96,6 +96,8 @@ void HandleListMessages(const Request& req, Response& res, ServiceState& state) 
 }
 
 void HandlePostMessage(const Request& req, Response& res, ServiceState& state) {
+  // A message is short; a large body is refused before it is parsed.
+  if (req.body.size() > 8 * MessageBoard::kMaxTextBytes) return Error(res, 413, "the message is too long");
   std::string type = req.get_header_value("Content-Type");
   bool isJson = type.rfind("application/json", 0) == 0;
   std::string text;
