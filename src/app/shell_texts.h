@@ -15,6 +15,14 @@ inline constexpr char16_t kMainWindowTitle[] = u"Ostrel";
 // Appended to the chat service's base URL.
 inline constexpr char16_t kAgentPagePath[] = u"embeded";
 
+// The tray icon: its tip, the welcome balloon shown at start and the items
+// of its menu.
+inline constexpr char16_t kTrayTip[] = u"Ostrel";
+inline constexpr char16_t kWelcomeTitle[] = u"Ostrel";
+inline constexpr char16_t kWelcomeText[] = u"欢迎使用Ostrel登录器";
+inline constexpr char16_t kTrayMenuShow[] = u"显示";
+inline constexpr char16_t kTrayMenuExit[] = u"退出";
+
 inline constexpr char16_t kUpdatedText[] = u"更新成功，请重新启动登录器！";
 inline constexpr char16_t kUpdatedCaption[] = u"自动更新提醒";
 

@@ -10,7 +10,9 @@
 #include <QWebEngineView>
 
 #include "app/qt/dialog_units.h"
+#include "app/qt/tray_icon_qt.h"
 #include "app/shell_texts.h"
+#include "parlex_config.h"
 #include "platform/qt/resource_images.h"
 
 namespace parlex::app::qt {
@@ -25,7 +27,9 @@ QString FromU16(const char16_t* text) { return QString::fromUtf16(text); }
 
 }  // namespace
 
-MainWindowQt::MainWindowQt(const QUrl& page, QWidget* parent) : QWidget(parent) {
+QString ConfiguredChatBaseUrl() { return QString::fromUtf16(PARLEX_CHAT_URL); }
+
+MainWindowQt::MainWindowQt(const QUrl& page, const QString& chatBaseUrl, QWidget* parent) : QWidget(parent) {
   setWindowTitle(FromU16(kMainWindowTitle));
   // Icon 128 with all its sizes: the window manager picks the title bar's and
   // the task switcher's.
@@ -42,14 +46,21 @@ MainWindowQt::MainWindowQt(const QUrl& page, QWidget* parent) : QWidget(parent) 
   layout->setSpacing(0);
   layout->addWidget(view_);
 
-  // The tray icon and its welcome balloon come up here, while the window is
+  // The tray icon and its welcome balloon come up while the window is
   // still hidden.
+  tray_ = new TrayIconQt(this);
+  connect(tray_, &TrayIconQt::showRequested, this, &MainWindowQt::ShowAndFocus);
+  connect(tray_, &TrayIconQt::exitRequested, this, [this] { Leave(kExitFromTrayMenu); });
+  tray_->Show();
+  tray_->Balloon(kWelcomeTitle, kWelcomeText);
 
-  // The page's external scripting object is attached to view_->page() here,
-  // before the first load, so the page finds it from its first script on.
+  // The page with the external object, before the first load, so the page
+  // finds the object from its first script on.
+  view_->setPage(new ChatPageQt(*this, chatBaseUrl, view_));
 
   // Every finished load of the page, including the page's own navigations,
-  // puts the focus back into it.
+  // puts the focus back into it, inside the window: a navigation never
+  // pulls the window in front of the program the agent is working in.
   connect(view_, &QWebEngineView::loadFinished, this, [this](bool) { FocusPage(); });
   view_->load(page);
 }
@@ -76,19 +87,45 @@ void MainWindowQt::CentreOnScreen() {
 void MainWindowQt::ShowAndFocus() {
   // show() keeps a minimized window minimized, like the tray's "show".
   show();
+  if (!isMinimized()) {
+    raise();
+    activateWindow();
+  }
   FocusPage();
 }
 
 void MainWindowQt::FocusPage() {
-  if (isVisible() && !isMinimized()) activateWindow();
   view_->setFocus(Qt::OtherFocusReason);
   view_->page()->runJavaScript(QStringLiteral("window.focus();"));
 }
 
-void MainWindowQt::closeEvent(QCloseEvent* event) {
-  // Closing hides; the program keeps running behind its tray icon.
-  event->ignore();
+void MainWindowQt::Maximize() { showMaximized(); }
+
+void MainWindowQt::Notify(const std::u16string& title, const std::u16string& text) {
+  if (tray_ != nullptr) tray_->Balloon(title, text);
+}
+
+void MainWindowQt::Quit() { Leave(kExitNormal); }
+
+void MainWindowQt::Leave(int exitCode) {
+  if (tray_ != nullptr) tray_->Remove();
+  // The window object itself belongs to the run procedure, which destroys it
+  // once the event loop has ended; this call may come from inside the
+  // page's own script.
   hide();
+  QCoreApplication::exit(exitCode);
+}
+
+void MainWindowQt::closeEvent(QCloseEvent* event) {
+  // Closing hides; the program keeps running behind its tray icon. Without
+  // a notification area there would be no way back to a hidden window, so
+  // it is minimized instead.
+  event->ignore();
+  if (TrayIconQt::DesktopHasTray()) {
+    hide();
+  } else {
+    showMinimized();
+  }
 }
 
 }  // namespace parlex::app::qt

@@ -4,30 +4,58 @@
 #pragma once
 
 #include <QSize>
+#include <QString>
 #include <QUrl>
 #include <QWidget>
+#include <cstdint>
+#include <string>
+
+#include "app/qt/chat_page_qt.h"
 
 class QCloseEvent;
 class QWebEngineView;
 
 namespace parlex::app::qt {
 
-class MainWindowQt : public QWidget {
+class TrayIconQt;
+
+// The chat service's base URL the program was built with.
+QString ConfiguredChatBaseUrl();
+
+class MainWindowQt : public QWidget, public IChatPageHost {
   Q_OBJECT
 
  public:
-  // Creates the window hidden and starts loading `page`.
-  explicit MainWindowQt(const QUrl& page, QWidget* parent = nullptr);
+  // Creates the window hidden, puts the tray icon up with its welcome
+  // balloon and starts loading `page`. Pages of `chatBaseUrl`'s origin get
+  // the external object.
+  explicit MainWindowQt(const QUrl& page, const QString& chatBaseUrl = ConfiguredChatBaseUrl(),
+                        QWidget* parent = nullptr);
   ~MainWindowQt() override;
 
   // Shows the window without changing its size or state (a minimized window
-  // stays minimized), then focuses the page. Used by the tray icon.
+  // stays minimized), brings it to the front and focuses the page. Used at
+  // start, by the tray icon and its "显示".
   void ShowAndFocus();
 
-  // Gives the page the keyboard focus: the view takes it and the page's top
-  // window is focused, so typing lands in the page. Does not show a hidden
-  // window.
+  // Gives the page the keyboard focus inside the window: the view takes it
+  // and the page's top window is focused, so typing lands in the page once
+  // the window is active. Neither shows nor activates the window.
   void FocusPage();
+
+  // The page's operations.
+  // Shows the window maximized (a hidden window too).
+  void Maximize() override;
+  // A balloon on the tray icon.
+  void Notify(const std::u16string& title, const std::u16string& text) override;
+  // Removes the tray icon, takes the window away and ends the event loop
+  // with exit code 0.
+  void Quit() override;
+  // The screen capture; answers whether an image was sent and the reply.
+  CaptureOutcome Capture(int32_t companyId, int32_t visitorId) override;
+
+  // The tray icon (null only while the window is being destroyed).
+  TrayIconQt* trayIcon() const { return tray_; }
 
   // The web view: the page's host, for attaching the script bridge and for
   // running script in the page.
@@ -42,8 +70,12 @@ class MainWindowQt : public QWidget {
 
  private:
   void CentreOnScreen();
+  // Removes the tray icon, then the window goes and the event loop ends
+  // with `exitCode`.
+  void Leave(int exitCode);
 
   QWebEngineView* view_ = nullptr;
+  TrayIconQt* tray_ = nullptr;
 };
 
 }  // namespace parlex::app::qt

@@ -36,7 +36,7 @@ void PrepareApplication() { QApplication::setQuitOnLastWindowClosed(false); }
 
 int RunMainWindow(const QUrl& page) {
   MainWindowQt window(page);
-  window.show();  // started with the normal show command
+  window.ShowAndFocus();  // started with the normal show command
   return QApplication::exec();
 }
 

@@ -1,9 +1,19 @@
 #include "x11_test_support.h"
 
 #include <X11/Xlib.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
 #include <thread>
+#include <vector>
+
+extern char** environ;
 
 namespace parlex::testing {
 
@@ -33,6 +43,109 @@ bool SendCloseRequest(unsigned long window) {
   XSync(display, False);
   XCloseDisplay(display);
   return sent != 0;
+}
+
+bool DisplayHasTray() {
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) return false;
+  const Atom selection = XInternAtom(display, "_NET_SYSTEM_TRAY_S0", False);
+  const bool owned = XGetSelectionOwner(display, selection) != None;
+  XCloseDisplay(display);
+  return owned;
+}
+
+std::string Xdotool(const std::string& arguments) {
+  std::string out;
+  FILE* pipe = popen(("timeout 10 xdotool " + arguments + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[256];
+  while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+  pclose(pipe);
+  return out;
+}
+
+namespace {
+
+template <typename Pred>
+bool WaitFor(Pred done, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return done();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+// trayer's panel: position and size on the screen.
+bool PanelGeometry(int& x, int& y, int& width, int& height) {
+  std::istringstream windows(Xdotool("search --onlyvisible --class '^trayer$' --name '^panel$'"));
+  std::string window;
+  if (!(windows >> window)) return false;
+  std::istringstream shell(Xdotool("getwindowgeometry --shell " + window));
+  std::string line;
+  int found = 0;
+  while (std::getline(shell, line)) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq);
+    const int value = std::atoi(line.c_str() + eq + 1);
+    if (key == "X") x = value, ++found;
+    if (key == "Y") y = value, ++found;
+    if (key == "WIDTH") width = value, ++found;
+    if (key == "HEIGHT") height = value, ++found;
+  }
+  return found == 4;
+}
+
+constexpr int kPanelHeight = 32;
+
+}  // namespace
+
+TrayHost::~TrayHost() {
+  if (pid_ > 0) {
+    kill(-pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool TrayHost::Start(int timeoutMs) {
+  if (DisplayHasTray()) return false;
+  std::vector<std::string> args = {"trayer",        "--edge",        "top",
+                                   "--align",       "left",          "--widthtype",
+                                   "request",       "--height",      std::to_string(kPanelHeight),
+                                   "--SetDockType", "false",         "--SetPartialStrut",
+                                   "false",         "--transparent", "false"};
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 0, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", 0, 0);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attr, 0);
+  const int rc = posix_spawnp(&pid_, "trayer", &actions, &attr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) {
+    pid_ = -1;
+    return false;
+  }
+  return WaitFor([] { return DisplayHasTray(); }, timeoutMs);
+}
+
+bool TrayHost::FirstIconCentre(int& x, int& y, int timeoutMs) const {
+  int left = 0, top = 0, width = 0, height = 0;
+  // The empty panel is a few pixels wide; it grows by one icon's width.
+  const bool docked = WaitFor(
+      [&] { return PanelGeometry(left, top, width, height) && width >= kPanelHeight / 2; }, timeoutMs);
+  if (!docked) return false;
+  // Icons are as tall as the panel and about as wide.
+  x = left + std::min(width, height) / 2;
+  y = top + height / 2;
+  return true;
 }
 
 }  // namespace parlex::testing

@@ -5,6 +5,10 @@
 // another on one server, so a test process can start in that gap.
 #pragma once
 
+#include <sys/types.h>
+
+#include <string>
+
 namespace parlex::testing {
 
 // Waits (bounded) until the X server of $DISPLAY accepts a connection, then
@@ -17,5 +21,34 @@ bool HoldXDisplay(int timeoutMs = 10000);
 // bar's close button: a WM_DELETE_WINDOW client message. Answers whether it
 // was sent.
 bool SendCloseRequest(unsigned long window);
+
+// Whether some program holds the display's notification area (the system
+// tray selection of screen 0).
+bool DisplayHasTray();
+
+// Runs xdotool with `arguments` (bounded); answers its output.
+std::string Xdotool(const std::string& arguments);
+
+// A real XEmbed notification area (trayer) for one test, as a panel at the
+// top left of the screen that grows with the icons it holds. Stopped when
+// the object ends.
+class TrayHost {
+ public:
+  TrayHost() = default;
+  ~TrayHost();
+  TrayHost(const TrayHost&) = delete;
+  TrayHost& operator=(const TrayHost&) = delete;
+
+  // Starts the host and waits (bounded) until it holds the tray selection.
+  // False if another program holds it already or the host did not come up.
+  bool Start(int timeoutMs = 10000);
+
+  // The centre of the first icon in the panel, once one is docked (waits,
+  // bounded). False if no icon arrived.
+  bool FirstIconCentre(int& x, int& y, int timeoutMs = 10000) const;
+
+ private:
+  pid_t pid_ = -1;
+};
 
 }  // namespace parlex::testing
