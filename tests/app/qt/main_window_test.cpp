@@ -17,7 +17,9 @@
 #include <QWindow>
 #include <memory>
 
+#include "app/qt/chat_page_qt.h"
 #include "app/qt/dialog_units.h"
+#include "app/qt/tray_icon_qt.h"
 #include "app/qt/program_qt.h"
 #include "app/shell_texts.h"
 #include "qt_test_support.h"
@@ -73,7 +75,7 @@ class MainWindowTest : public ::testing::Test {
       ++loads_;
       lastLoadOk_ = ok;
     });
-    window->show();
+    window->ShowAndFocus();  // as the run procedure shows it
     EXPECT_TRUE(WaitUntil([&] { return loads_ >= 1; }, kLoadTimeoutMs)) << "page never finished loading";
     return window;
   }
@@ -83,7 +85,12 @@ class MainWindowTest : public ::testing::Test {
   bool lastLoadOk_ = false;
 };
 
-TEST_F(MainWindowTest, PageHasTheKeyboardFocusAfterEveryLoad) {
+bool FocusInsideView(MainWindowQt& window) {
+  QWidget* focus = window.focusWidget();
+  return focus != nullptr && (focus == window.view() || window.view()->isAncestorOf(focus));
+}
+
+TEST_F(MainWindowTest, LoadsFocusThePageButNeverPullTheWindowToTheFront) {
   auto window = OpenShown();
   ASSERT_EQ(loads_, 1);
   EXPECT_TRUE(lastLoadOk_);
@@ -92,22 +99,28 @@ TEST_F(MainWindowTest, PageHasTheKeyboardFocusAfterEveryLoad) {
   EXPECT_TRUE(WaitUntil([&] { return PageHasFocus(*window); }, kFocusTimeoutMs));
   EXPECT_TRUE(window->view()->hasFocus());
 
-  // Take the focus away into another window, and make sure the page notices.
+  // The agent works in another program's window.
   QWidget other;
   auto* edit = new QLineEdit(&other);
   other.show();
   other.activateWindow();
   edit->setFocus();
-  ASSERT_TRUE(WaitUntil([&] { return !PageHasFocus(*window); }, kFocusTimeoutMs));
+  ASSERT_TRUE(WaitUntil([&] { return other.isActiveWindow() && !PageHasFocus(*window); }, kFocusTimeoutMs));
 
-  // The page navigates itself; the finished load brings the focus back.
+  // The page navigates itself: the load focuses the page inside the window
+  // and leaves the agent's window in front.
   EvalInPage(window->view()->page(), QStringLiteral("location.href = '/second'; true"));
   ASSERT_TRUE(WaitUntil([&] { return loads_ >= 2; }, kLoadTimeoutMs));
   EXPECT_TRUE(server_.requests().contains(QStringLiteral("/second")));
-  EXPECT_TRUE(WaitUntil([&] { return PageHasFocus(*window); }, kFocusTimeoutMs));
-  EXPECT_TRUE(window->view()->hasFocus());
-  EXPECT_TRUE(window->isActiveWindow());
   EXPECT_EQ(PageValue(*window, QStringLiteral("document.title")), QStringLiteral("second"));
+  WaitUntil([] { return false; }, 500);
+  EXPECT_TRUE(other.isActiveWindow());
+  EXPECT_FALSE(window->isActiveWindow());
+  EXPECT_TRUE(FocusInsideView(*window));
+
+  // Show-and-focus brings it to the front with the page focused.
+  window->ShowAndFocus();
+  EXPECT_TRUE(WaitUntil([&] { return window->isActiveWindow() && PageHasFocus(*window); }, kFocusTimeoutMs));
 }
 
 TEST_F(MainWindowTest, KeysGoToThePageAndEscapeChangesNothing) {
@@ -179,6 +192,8 @@ TEST_F(MainWindowTest, TitleIconSizeAndPositionFollowTheLayout) {
 
 TEST_F(MainWindowTest, CloseHidesAndTheProgramKeepsRunning) {
   PrepareApplication();
+  parlex::testing::TrayHost tray;  // the way back to a hidden window
+  ASSERT_TRUE(tray.Start());
   auto window = OpenShown();
   bool hiddenAfterClose = false;
   bool closeAccepted = true;
@@ -211,6 +226,79 @@ TEST_F(MainWindowTest, CloseHidesAndTheProgramKeepsRunning) {
   window->ShowAndFocus();
   EXPECT_TRUE(window->isVisible());
   EXPECT_TRUE(WaitUntil([&] { return PageHasFocus(*window); }, kFocusTimeoutMs));
+}
+
+TEST_F(MainWindowTest, CloseMinimizesWhenTheDesktopHasNoTray) {
+  ASSERT_FALSE(parlex::testing::DisplayHasTray());
+  auto window = OpenShown();
+  ASSERT_TRUE(
+      WaitUntil([&] { return window->windowHandle() && window->windowHandle()->isExposed(); }, 10000));
+  EXPECT_FALSE(window->windowHandle()->close());
+  EXPECT_TRUE(WaitUntil([&] { return window->isMinimized(); }, 5000));
+  EXPECT_TRUE(window->isVisible()) << "hidden without a tray icon to bring it back";
+}
+
+// Pages that call the external object on load, on the chat service's
+// origin (the test server) or on another one.
+class PageCallsTest : public MainWindowTest {
+ protected:
+  std::unique_ptr<MainWindowQt> OpenHidden(const QString& path, const QByteArray& script) {
+    server_.Serve(path, "<!doctype html><meta charset='utf-8'><script>" + script + "</script>");
+    auto window =
+        std::make_unique<MainWindowQt>(server_.Url(path), server_.Url(QStringLiteral("/")).toString());
+    QObject::connect(window->view(), &QWebEngineView::loadFinished, [this](bool) { ++loads_; });
+    return window;
+  }
+};
+
+TEST_F(PageCallsTest, MaxmizeShowsTheHiddenWindowMaximized) {
+  auto window = OpenHidden(QStringLiteral("/max"), "window.external.maxmize();");
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_TRUE(WaitUntil([&] { return window->isVisible() && window->isMaximized(); }, kLoadTimeoutMs));
+}
+
+TEST_F(PageCallsTest, QuitRemovesTheIconAndEndsTheLoopWithZero) {
+  auto window = OpenHidden(QStringLiteral("/quit"), "");
+  window->ShowAndFocus();
+  ASSERT_TRUE(WaitUntil([&] { return loads_ >= 1; }, kLoadTimeoutMs));
+  ASSERT_NE(window->trayIcon()->icon(), nullptr);
+  QObject scope;
+  QTimer::singleShot(
+      100, &scope, [&] { window->view()->page()->runJavaScript(QStringLiteral("window.external.quit();")); });
+  QTimer safety;
+  Bound(safety, 20000, [] { QCoreApplication::exit(-1); });
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_EQ(window->trayIcon()->icon(), nullptr) << "tray icon still there";
+  EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(PageCallsTest, PageOfAnotherOriginCannotEndTheProgram) {
+  LoopbackHttpServer elsewhere;
+  auto window = OpenHidden(QStringLiteral("/embeded"), "");
+  window->ShowAndFocus();
+  ASSERT_TRUE(WaitUntil([&] { return loads_ >= 1; }, kLoadTimeoutMs));
+  // The agent followed a link out of the chat service; that site knows
+  // even the marker of the object's calls.
+  const QString marker = qobject_cast<ChatPageQt*>(window->view()->page())->marker();
+  elsewhere.Serve(QStringLiteral("/site"), ("<script>try { window.external.quit(); } catch (e) {}\n"
+                                            "prompt('" +
+                                            marker +
+                                            "', '{\"name\":\"quit\",\"args\":[]}');\n"
+                                            "prompt('" +
+                                            marker +
+                                            "', '{\"name\":\"maxmize\",\"args\":[]}');\n"
+                                            "document.title = 'tried';</script>")
+                                               .toUtf8());
+  window->view()->load(elsewhere.Url(QStringLiteral("/site")));
+  QObject scope;
+  QTimer::singleShot(3000, &scope, [] { QCoreApplication::exit(41); });
+  QTimer safety;
+  Bound(safety, 20000, [] { QCoreApplication::exit(-1); });
+  EXPECT_EQ(QApplication::exec(), 41);
+  EXPECT_EQ(PageValue(*window, QStringLiteral("document.title")), QStringLiteral("tried"));
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_FALSE(window->isMaximized());
+  EXPECT_NE(window->trayIcon()->icon(), nullptr);
 }
 
 TEST_F(MainWindowTest, RunProcedureAnswersTheLoopsExitCode) {
