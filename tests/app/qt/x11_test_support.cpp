@@ -78,7 +78,7 @@ bool WaitFor(Pred done, int timeoutMs) {
 
 // trayer's panel: position and size on the screen.
 bool PanelGeometry(int& x, int& y, int& width, int& height) {
-  std::istringstream windows(Xdotool("search --onlyvisible --class '^trayer$' --name '^panel$'"));
+  std::istringstream windows(Xdotool("search --onlyvisible --name '^panel$'"));
   std::string window;
   if (!(windows >> window)) return false;
   std::istringstream shell(Xdotool("getwindowgeometry --shell " + window));
@@ -146,6 +146,12 @@ bool TrayHost::FirstIconCentre(int& x, int& y, int timeoutMs) const {
   x = left + std::min(width, height) / 2;
   y = top + height / 2;
   return true;
+}
+
+bool TrayHost::WaitUntilEmpty(int timeoutMs) const {
+  int left = 0, top = 0, width = 0, height = 0;
+  return WaitFor([&] { return PanelGeometry(left, top, width, height) && width < kPanelHeight / 2; },
+                 timeoutMs);
 }
 
 }  // namespace parlex::testing

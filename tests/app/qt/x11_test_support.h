@@ -47,6 +47,9 @@ class TrayHost {
   // bounded). False if no icon arrived.
   bool FirstIconCentre(int& x, int& y, int timeoutMs = 10000) const;
 
+  // Waits (bounded) until the panel holds no icon; false if one stays.
+  bool WaitUntilEmpty(int timeoutMs = 5000) const;
+
  private:
   pid_t pid_ = -1;
 };
