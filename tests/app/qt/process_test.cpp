@@ -20,11 +20,13 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/qt/single_instance_lock.h"
+#include "app/shell_texts.h"
 #include "common/text.h"
 #include "parlex_config.h"
 #include "x11_test_support.h"
@@ -239,6 +241,8 @@ TEST_F(ProgramTest, CrashedCopyDoesNotBlockTheNextStart) {
 }
 
 TEST_F(ProgramTest, ClosingHidesTheWindowAndTheProgramKeepsRunning) {
+  parlex::testing::TrayHost tray;  // the way back to a hidden window
+  ASSERT_TRUE(tray.Start());
   const pid_t program = Start();
   ASSERT_GT(program, 0);
   std::vector<std::string> windows;
@@ -270,6 +274,8 @@ TEST_F(ProgramTest, ClosingHidesTheWindowAndTheProgramKeepsRunning) {
 // run for one test on its own thread, with bounded waits throughout.
 class ChatServiceStandIn {
  public:
+  explicit ChatServiceStandIn(std::string body = "<!doctype html><title>agent</title><p>agent page</p>")
+      : body_(std::move(body)) {}
   bool Listen(uint16_t port) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) return false;
@@ -316,15 +322,15 @@ class ChatServiceStandIn {
         std::lock_guard<std::mutex> lock(mutex_);
         lines_.push_back(request.substr(0, request.find("\r\n")));
       }
-      const std::string body = "<!doctype html><title>agent</title><p>agent page</p>";
       const std::string reply =
-          "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
-          "\r\n\r\n" + body;
+          "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body_.size()) +
+          "\r\n\r\n" + body_;
       (void)!write(client, reply.data(), reply.size());
       close(client);
     }
   }
 
+  std::string body_;
   int fd_ = -1;
   std::atomic<bool> stop_{false};
   std::thread thread_;
@@ -332,18 +338,26 @@ class ChatServiceStandIn {
   std::vector<std::string> lines_;
 };
 
-TEST_F(ProgramTest, OpensTheChatServicesAgentPage) {
-  // Only when the configured chat service is on loopback and its port is ours
-  // to take for this test.
+// The configured chat service's loopback port and the agent page's path;
+// none when the chat service is not on loopback.
+std::optional<std::pair<uint16_t, std::string>> ChatServiceOnLoopback() {
   const std::string base = ToUtf8(PARLEX_CHAT_URL);
   const std::string prefix = "http://127.0.0.1:";
-  if (base.rfind(prefix, 0) != 0) GTEST_SKIP() << "chat service is not on loopback: " << base;
+  if (base.rfind(prefix, 0) != 0) return std::nullopt;
   const std::string rest = base.substr(prefix.size());
   const size_t slash = rest.find('/');
   const int port = std::atoi(rest.substr(0, slash).c_str());
-  const std::string path = rest.substr(slash) + "embeded";
+  return std::make_pair(static_cast<uint16_t>(port), rest.substr(slash) + "embeded");
+}
+
+TEST_F(ProgramTest, OpensTheChatServicesAgentPage) {
+  // Only when the configured chat service is on loopback and its port is ours
+  // to take for this test.
+  const auto chat = ChatServiceOnLoopback();
+  if (!chat) GTEST_SKIP() << "chat service is not on loopback";
+  const auto& [port, path] = *chat;
   ChatServiceStandIn service;
-  if (!service.Listen(static_cast<uint16_t>(port))) GTEST_SKIP() << "port " << port << " is in use";
+  if (!service.Listen(port)) GTEST_SKIP() << "port " << port << " is in use";
 
   const pid_t program = Start();
   ASSERT_GT(program, 0);
@@ -358,6 +372,52 @@ TEST_F(ProgramTest, OpensTheChatServicesAgentPage) {
       kStartTimeout))
       << "no \"" << expected << "\" request";
   EXPECT_TRUE(Running(program));
+}
+
+TEST_F(ProgramTest, PagesQuitEndsTheProgramWithZero) {
+  const auto chat = ChatServiceOnLoopback();
+  if (!chat) GTEST_SKIP() << "chat service is not on loopback";
+  ChatServiceStandIn service(
+      "<!doctype html><title>agent</title><script>"
+      "setTimeout(function () { if (window.external.embeded == true) window.external.quit(); }, 300);"
+      "</script>");
+  if (!service.Listen(chat->first)) GTEST_SKIP() << "port " << chat->first << " is in use";
+
+  const pid_t program = Start();
+  ASSERT_GT(program, 0);
+  const std::optional<int> status = WaitExit(program, kStartTimeout);
+  ASSERT_TRUE(status.has_value()) << "the page's quit did not end the program";
+  EXPECT_FALSE(service.requestLines().empty());
+  EXPECT_TRUE(WIFEXITED(*status));
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+}
+
+TEST_F(ProgramTest, ExitFromTheTrayMenuEndsTheProgramWithItsCommandId) {
+  parlex::testing::TrayHost tray;
+  ASSERT_TRUE(tray.Start());
+  const pid_t program = Start();
+  ASSERT_GT(program, 0);
+  int x = 0, y = 0;
+  ASSERT_TRUE(tray.FirstIconCentre(x, y, 30000)) << "no icon in the notification area";
+  ASSERT_TRUE(Running(program));
+
+  // Right click on the icon, then the menu's last item, "退出".
+  std::optional<int> status;
+  for (int attempt = 0; attempt < 5 && !status; ++attempt) {
+    parlex::testing::Xdotool("mousemove " + std::to_string(x) + " " + std::to_string(y));
+    Sleep(300);
+    parlex::testing::Xdotool("click 3");
+    Sleep(500);
+    parlex::testing::Xdotool("key --clearmodifiers Up");
+    Sleep(200);
+    parlex::testing::Xdotool("key --clearmodifiers Return");
+    status = WaitExit(program, milliseconds(3000));
+  }
+  ASSERT_TRUE(status.has_value()) << "退出 did not end the program";
+  EXPECT_TRUE(WIFEXITED(*status));
+  // The process's exit status keeps the low 8 bits of the code.
+  EXPECT_EQ(WEXITSTATUS(*status), kExitFromTrayMenu & 0xFF);
+  EXPECT_TRUE(tray.WaitUntilEmpty()) << "the icon stayed in the notification area";
 }
 
 }  // namespace
