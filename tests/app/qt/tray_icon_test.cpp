@@ -173,6 +173,19 @@ TEST_F(TrayIconTest, ExitFromTheMenuRemovesTheIconAndEndsWith32778) {
   EXPECT_FALSE(window->isVisible());
 }
 
+TEST_F(TrayIconTest, IconComesBackWhenTheNotificationAreaRestarts) {
+  auto tray = std::make_unique<TrayHost>();
+  ASSERT_TRUE(tray->Start()) << "no notification area";
+  auto window = Open();
+  int x = 0, y = 0;
+  ASSERT_TRUE(WaitUntil([&] { return tray->FirstIconCentre(x, y, 0); }, 10000)) << "icon never docked";
+  tray.reset();
+  ASSERT_TRUE(WaitUntil([] { return !TrayIconQt::DesktopHasTray(); }, 5000));
+  tray = std::make_unique<TrayHost>();
+  ASSERT_TRUE(tray->Start());
+  EXPECT_TRUE(WaitUntil([&] { return tray->FirstIconCentre(x, y, 0); }, 10000)) << "icon not docked again";
+}
+
 TEST_F(TrayIconTest, WithoutATrayBalloonsGoToTheDesktopsNotificationService) {
   ASSERT_FALSE(parlex::testing::DisplayHasTray());
   // The toolkit learns from its event queue that a tray host has gone.
