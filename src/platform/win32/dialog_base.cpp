@@ -47,6 +47,14 @@ HWND CDialogBase::Create(HWND parent, LPARAM initParam) {
 
 bool CDialogBase::DestroyWindow() { return m_hWnd && ::DestroyWindow(m_hWnd); }
 
+INT_PTR CDialogBase::DoModal(HWND owner, LPARAM initParam) {
+  m_lInitParam = initParam;
+  return ::DialogBoxParamW(g_module.GetModuleInstance(), MAKEINTRESOURCEW(m_nTemplateId), owner, DialogProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+bool CDialogBase::EndDialog(INT_PTR result) { return m_hWnd && ::EndDialog(m_hWnd, result); }
+
 INT_PTR CALLBACK CDialogBase::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   CDialogBase* self;
   if (message == WM_INITDIALOG) {

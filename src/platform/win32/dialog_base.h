@@ -23,6 +23,15 @@ class CDialogBase {
   HWND Create(HWND parent, LPARAM initParam = 0);
   bool DestroyWindow();
 
+  // Runs the dialog modally (DialogBoxParamW): the owner is disabled while it
+  // runs, the dialog manager's keys apply (Esc and the close command give
+  // IDCANCEL). Answers the code given to EndDialog, or -1 when the dialog
+  // could not be created. The window is gone when it returns.
+  INT_PTR DoModal(HWND owner, LPARAM initParam = 0);
+  // Ends a modal run with its result (the loop ends once the current message
+  // has been handled).
+  bool EndDialog(INT_PTR result);
+
   HWND GetHwnd() const { return m_hWnd; }
   UINT GetTemplateId() const { return m_nTemplateId; }
 

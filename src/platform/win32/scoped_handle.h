@@ -71,10 +71,54 @@ struct GdiObjectTraits {
   static void Free(Type h) { ::DeleteObject(h); }
 };
 
+// Device contexts made with CreateDCW or CreateCompatibleDC.
+struct CreatedDcTraits {
+  using Type = HDC;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Free(Type h) { ::DeleteDC(h); }
+};
+
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
+using ScopedCreatedDc = ScopedHandle<CreatedDcTraits>;
 using ScopedIcon = ScopedHandle<IconTraits>;
 using ScopedMenu = ScopedHandle<MenuTraits>;
 template <class T>
 using ScopedGdiObject = ScopedHandle<GdiObjectTraits<T>>;
+
+// A window's DC from GetDC, given back with ReleaseDC.
+class ScopedWindowDc {
+ public:
+  explicit ScopedWindowDc(HWND window) : m_hWnd(window), m_hDC(::GetDC(window)) {}
+  ~ScopedWindowDc() {
+    if (m_hDC) ::ReleaseDC(m_hWnd, m_hDC);
+  }
+  ScopedWindowDc(const ScopedWindowDc&) = delete;
+  ScopedWindowDc& operator=(const ScopedWindowDc&) = delete;
+
+  HDC Get() const { return m_hDC; }
+  explicit operator bool() const { return m_hDC != nullptr; }
+
+ private:
+  HWND m_hWnd;
+  HDC m_hDC;
+};
+
+// An object selected into a DC for a scope; the previous one is selected
+// again at its end.
+class ScopedSelection {
+ public:
+  ScopedSelection(HDC dc, HGDIOBJ object)
+      : m_hDC(dc), m_hOld(object ? ::SelectObject(dc, object) : nullptr) {}
+  ~ScopedSelection() {
+    if (m_hOld) ::SelectObject(m_hDC, m_hOld);
+  }
+  ScopedSelection(const ScopedSelection&) = delete;
+  ScopedSelection& operator=(const ScopedSelection&) = delete;
+
+ private:
+  HDC m_hDC;
+  HGDIOBJ m_hOld;
+};
 
 }  // namespace parlex::win32
