@@ -119,7 +119,12 @@ LRESULT ScreenViewWin32::OnPaint(UINT, WPARAM, LPARAM, bool&) {
     for (const RECT& r : rects) {
       dialog_.ComposeBackground(Rect{r.left, r.top, r.right, r.bottom}, frame, backBuffer_->Width());
     }
-    {
+    // During a shape drag the overlay goes to the window DC held since the
+    // press, so the background must be on the screen first. Otherwise the
+    // overlay joins the background in the buffer and the screen gets both
+    // in one blit.
+    const bool overlayOnScreen = dialog_.m_bDrawing;
+    if (!overlayOnScreen) {
       GdiCanvas canvas(backBuffer_->Dc());
       const Rect bounds{ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom};
       canvas.SetClipRect(&bounds);
@@ -129,6 +134,10 @@ LRESULT ScreenViewWin32::OnPaint(UINT, WPARAM, LPARAM, bool&) {
     for (const RECT& r : rects) {
       ::BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, backBuffer_->Dc(), r.left, r.top,
                SRCCOPY);
+    }
+    if (overlayOnScreen) {
+      GdiCanvas canvas(dc);
+      dialog_.PaintOverlay(canvas);
     }
   }
   ::EndPaint(hwnd, &ps);

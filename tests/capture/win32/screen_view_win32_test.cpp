@@ -1,0 +1,349 @@
+// Whole captures on Windows (under Wine): a known pattern on the screen, the
+// capture window run modally with posted input (a drag, an arrow, a
+// rectangle, a text), then save, send or Esc; the results are checked as
+// pixels of the snapshot, decoded JPEG files and bytes on the wire.
+#include "capture/win32/screen_view_win32.h"
+
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/win32/capture_files_win32.h"
+#include "capture/win32/image_encoder_win32.h"
+#include "capture_harness_win32.h"
+#include "common/text.h"
+#include "platform/win32/app_module.h"
+#include "support/loopback_server.h"
+#include "support/temp_dir.h"
+
+namespace parlex::win32 {
+namespace {
+
+using test::InputScript;
+using test::PatternWindow;
+
+// The files of the real program, with the temporary and pictures folders of
+// the test.
+class TestFiles : public CaptureFilesWin32 {
+ public:
+  std::u16string temp;
+  std::u16string pictures;
+  std::u16string TempDirectory() override { return temp; }
+  std::u16string PicturesDirectory() override { return pictures; }
+};
+
+std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& dir) {
+  std::vector<std::filesystem::path> out;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) out.push_back(entry.path());
+  return out;
+}
+
+class ScreenViewWin32Test : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ::CoInitialize(nullptr);
+    g_module.Init(::GetModuleHandleW(nullptr));
+  }
+  static void TearDownTestSuite() {
+    g_module.Term();
+    ::CoUninitialize();
+  }
+  void SetUp() override {
+    ASSERT_TRUE(dir_.Ok());
+    files_.temp = dir_.Text();
+    files_.pictures = dir_.Text();
+    dialog_.SetFiles(&files_);
+    // The real pointer rests away from everything the test does.
+    ::SetCursorPos(5, ::GetSystemMetrics(SM_CYSCREEN) - 5);
+  }
+
+  HWND Capture() const { return view_.GetHwnd(); }
+  bool ButtonShown(int id) const { return ::IsWindowVisible(::GetDlgItem(Capture(), id)) != FALSE; }
+
+  // The steps up to a placed selection with its toolbar.
+  std::vector<InputScript::Step> Select(Rect s) {
+    return {
+        InputScript::WaitFor([this] { return Capture() && ::IsWindowVisible(Capture()); }),
+        InputScript::Pause(3),
+        InputScript::Do([this, s] {
+          test::PostPress(Capture(), s.left, s.top);
+          test::PostMove(Capture(), (s.left + s.right) / 2, (s.top + s.bottom) / 2);
+          test::PostMove(Capture(), s.right, s.bottom);
+          test::PostRelease(Capture(), s.right, s.bottom);
+        }),
+        InputScript::WaitFor([this] { return ButtonShown(kBtnSend); }),
+    };
+  }
+  std::vector<InputScript::Step> Drag(int tool, Point from, Point to) {
+    return {
+        InputScript::Do([this, tool] { test::PostClick(Capture(), tool); }),
+        InputScript::WaitFor([this, tool] { return view_.IsButtonChecked(tool); }),
+        InputScript::Do([this, from, to] {
+          test::PostPress(Capture(), from.x, from.y);
+          test::PostMove(Capture(), (from.x + to.x) / 2, (from.y + to.y) / 2);
+          test::PostMove(Capture(), to.x, to.y);
+          test::PostRelease(Capture(), to.x, to.y);
+        }),
+        InputScript::Pause(3),
+    };
+  }
+  std::vector<InputScript::Step> Type(Point at, std::u16string text) {
+    return {
+        InputScript::Do([this] { test::PostClick(Capture(), kBtnText); }),
+        InputScript::WaitFor([this] { return view_.IsButtonChecked(kBtnText); }),
+        InputScript::Do([this, at] {
+          test::PostPress(Capture(), at.x, at.y);
+          test::PostRelease(Capture(), at.x, at.y);
+        }),
+        InputScript::WaitFor([this] { return view_.EditorWindow() != nullptr; }),
+        InputScript::Do([this, text] { test::PostText(view_.EditorWindow(), text); }),
+        InputScript::Pause(5),
+    };
+  }
+
+  // Runs the capture with the script; the modal result.
+  int Run(std::vector<std::vector<InputScript::Step>> parts) {
+    std::vector<InputScript::Step> steps;
+    for (auto& part : parts) steps.insert(steps.end(), part.begin(), part.end());
+    InputScript script(std::move(steps), [this] {
+      if (HWND save = test::FindSaveDialog()) ::PostMessageW(save, WM_COMMAND, IDCANCEL, 0);
+      ::PostMessageW(Capture(), WM_COMMAND, IDCANCEL, 0);
+    });
+    const int result = view_.RunModal(nullptr);
+    EXPECT_FALSE(script.TimedOut()) << "stuck at step " << script.StepReached();
+    EXPECT_TRUE(script.Done()) << "ended at step " << script.StepReached();
+    return result;
+  }
+
+  test::TempDir dir_{"capture-win32"};
+  TestFiles files_;
+  CScreenDlg dialog_{12, 34};
+  ScreenViewWin32 view_{dialog_};
+};
+
+// The selection of the annotation test and the shapes in it (screen pixels).
+constexpr Rect kSelection{100, 100, 420, 340};
+constexpr Point kArrowFrom{120, 120};
+constexpr Point kArrowTo{220, 120};
+constexpr Rect kRectShape{250, 130, 400, 200};
+constexpr Point kTextAt{130, 260};
+// Where the annotations may have changed pixels.
+constexpr Rect kArrowArea{114, 112, 226, 128};
+constexpr Rect kRectArea{246, 126, 404, 204};
+constexpr Rect kTextArea{126, 256, 240, 300};
+
+bool InAnnotation(int x, int y, int margin = 0) {
+  const Point p{x, y};
+  return PtInRect(Inflated(kArrowArea, margin, margin), p) ||
+         PtInRect(Inflated(kRectArea, margin, margin), p) || PtInRect(Inflated(kTextArea, margin, margin), p);
+}
+
+TEST_F(ScreenViewWin32Test, SavesTheMarkedSelectionAsJpeg) {
+  PatternWindow pattern;
+  const std::u16string chosen = dir_.Text() + u"marked";  // the dialog adds ".jpg"
+  const int result =
+      Run({Select(kSelection),
+           Drag(kBtnArrow, kArrowFrom, kArrowTo),
+           Drag(kBtnRectangle, {kRectShape.left, kRectShape.top}, {kRectShape.right, kRectShape.bottom}),
+           Type(kTextAt, u"HI"),
+           {InputScript::Do([this] { test::PostClick(Capture(), kBtnSave); }),
+            InputScript::WaitFor([] { return test::FindSaveDialog() != nullptr; }),
+            InputScript::Do([chosen] { test::AnswerSaveDialog(test::FindSaveDialog(), chosen); })}});
+  EXPECT_EQ(result, kCaptureDone);
+  EXPECT_FALSE(dialog_.m_bSent);
+  EXPECT_EQ(dialog_.m_rcSelection, kSelection);
+  EXPECT_TRUE(dialog_.m_bAnnotated);
+
+  // The snapshot holds the screen's own pixels, exactly, and the red shapes.
+  const PixelBuffer& snap = dialog_.Snapshot();
+  ASSERT_EQ(snap.Width(), ::GetSystemMetrics(SM_CXSCREEN));
+  ASSERT_EQ(snap.Height(), ::GetSystemMetrics(SM_CYSCREEN));
+  int exact = 0, checked = 0;
+  for (int y = 0; y < snap.Height(); y += 13) {
+    for (int x = 0; x < snap.Width(); x += 11) {
+      if (InAnnotation(x, y)) continue;
+      ++checked;
+      exact += snap.At(x, y) == PatternWindow::At(x, y);
+    }
+  }
+  EXPECT_EQ(exact, checked);
+  EXPECT_EQ(snap.At(160, 120), Rgb(255, 0, 0));               // the arrow's shaft
+  EXPECT_EQ(snap.At(215, 120), Rgb(255, 0, 0));               // inside its head
+  EXPECT_EQ(snap.At(250, 160), Rgb(255, 0, 0));               // the rectangle's left edge
+  EXPECT_EQ(snap.At(320, 130), Rgb(255, 0, 0));               // its top edge
+  EXPECT_EQ(snap.At(320, 160), PatternWindow::At(320, 160));  // hollow
+  int textRed = 0;
+  for (int y = kTextArea.top; y < kTextArea.bottom; ++y)
+    for (int x = kTextArea.left; x < kTextArea.right; ++x) textRed += snap.At(x, y) == Rgb(255, 0, 0);
+  EXPECT_GT(textRed, 10) << "the typed text is in the snapshot";
+  // White pixels of the editor stayed transparent.
+  EXPECT_EQ(snap.At(kTextAt.x + 1, kTextAt.y + 1) == Rgb(255, 255, 255), false);
+
+  // The file: a JPEG of the selection's size with the same picture.
+  const std::filesystem::path file = dir_.File("marked.jpg");
+  const std::string bytes = test::TempDir::Read(file);
+  ASSERT_FALSE(bytes.empty()) << "no file written";
+  EXPECT_EQ(bytes.substr(0, 3), std::string("\xFF\xD8\xFF"));
+  const std::optional<PixelBuffer> image = test::DecodeImage(bytes);
+  ASSERT_TRUE(image);
+  ASSERT_EQ(image->Width(), kSelection.right - kSelection.left);
+  ASSERT_EQ(image->Height(), kSelection.bottom - kSelection.top);
+  int close = 0, samples = 0;
+  for (int y = kSelection.top; y < kSelection.bottom; y += 3) {
+    for (int x = kSelection.left; x < kSelection.right; x += 3) {
+      // JPEG's 8 x 8 blocks carry a red line's ringing a few pixels on.
+      if (InAnnotation(x, y, 8) || !PatternWindow::InsideCell(x, y, 4)) continue;
+      ++samples;
+      close += test::Near(image->At(x - kSelection.left, y - kSelection.top), PatternWindow::At(x, y), 40);
+    }
+  }
+  EXPECT_GT(samples, 1000);
+  EXPECT_EQ(close, samples);
+  auto redAround = [&](int x, int y) {
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dx = -1; dx <= 1; ++dx)
+        if (test::Reddish(image->At(x + dx - kSelection.left, y + dy - kSelection.top))) return true;
+    return false;
+  };
+  EXPECT_TRUE(redAround(160, 120));
+  EXPECT_TRUE(redAround(215, 120));
+  EXPECT_TRUE(redAround(250, 160));
+  EXPECT_TRUE(redAround(320, 130));
+  EXPECT_FALSE(redAround(320, 165));
+  // Nothing else was written: no temporary file, no kept capture.
+  EXPECT_EQ(FilesIn(dir_.Path()).size(), 1u);
+}
+
+TEST_F(ScreenViewWin32Test, SendUploadsTheSelectionWithBothIdentifiers) {
+  PatternWindow pattern;
+  test::LoopbackServer server(test::ScriptedReply::Text("{\"url\":\"/img/7.jpg\"}"));
+  ASSERT_TRUE(server.Start());
+  dialog_.SetUploadUrl(server.Url(u"/resource/staff/image"));
+  const Rect selection{200, 150, 360, 270};
+  const int result = Run({Select(selection),
+                          Drag(kBtnEllipse, {220, 170}, {300, 240}),
+                          {InputScript::Do([this] { test::PostClick(Capture(), kBtnSend); })}});
+  EXPECT_EQ(result, kCaptureDone);
+  EXPECT_TRUE(dialog_.m_bSent);
+  EXPECT_EQ(dialog_.m_szReply, u"{\"url\":\"/img/7.jpg\"}");
+
+  const std::string request = server.Received(0);
+  EXPECT_EQ(request.rfind("POST /resource/staff/image HTTP/1.0\r\n", 0), 0u) << request.substr(0, 200);
+  EXPECT_NE(request.find("User-Agent: OstrelAgent\r\n"), std::string::npos);
+  EXPECT_EQ(test::MultipartPart(request, "companyId"), "12");
+  EXPECT_EQ(test::MultipartPart(request, "visitorId"), "34");
+  const std::optional<PixelBuffer> image = test::DecodeImage(test::MultipartPart(request, "upload"));
+  ASSERT_TRUE(image) << "no JPEG in the upload part";
+  EXPECT_EQ(image->Width(), 160);
+  EXPECT_EQ(image->Height(), 120);
+  EXPECT_TRUE(test::Near(image->At(5, 5), PatternWindow::At(205, 155), 24));
+  // The temporary file is gone again.
+  EXPECT_TRUE(FilesIn(dir_.Path()).empty());
+}
+
+TEST_F(ScreenViewWin32Test, AnUnreachableServerGivesTheEmptyReplyAndKeepsTheCapture) {
+  PatternWindow pattern;
+  uint16_t port = 0;
+  {
+    test::LoopbackServer gone(std::vector<test::ScriptedReply>{});
+    ASSERT_TRUE(gone.Start());
+    port = gone.Port();
+  }  // nothing listens there any more
+  dialog_.SetUploadUrl(u"http://127.0.0.1:" + FromUtf8(std::to_string(port)) + u"/resource/staff/image");
+  const Rect selection{300, 300, 380, 350};
+  const int result =
+      Run({Select(selection), {InputScript::Do([this] { test::PostClick(Capture(), kBtnSend); })}});
+  EXPECT_EQ(result, kCaptureDone);
+  EXPECT_TRUE(dialog_.m_bSent);
+  EXPECT_TRUE(dialog_.m_szReply.empty());
+
+  const std::vector<std::filesystem::path> files = FilesIn(dir_.Path());
+  ASSERT_EQ(files.size(), 1u);
+  const std::u8string name = files[0].filename().u8string();
+  const std::string utf8(name.begin(), name.end());
+  EXPECT_EQ(utf8.rfind("Ostrel截屏未发送 ", 0), 0u) << utf8;
+  EXPECT_EQ(utf8.substr(utf8.size() - 4), ".jpg");
+  EXPECT_EQ(dialog_.m_szKeptFile, dir_.Text() + FromUtf8(utf8));
+  const std::optional<PixelBuffer> image = test::DecodeImage(test::TempDir::Read(files[0]));
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->Width(), 80);
+  EXPECT_EQ(image->Height(), 50);
+}
+
+TEST_F(ScreenViewWin32Test, EscapeEndsTheCaptureWithoutAnything) {
+  test::LoopbackServer server(test::ScriptedReply::Text("never"));
+  ASSERT_TRUE(server.Start());
+  dialog_.SetUploadUrl(server.Url(u"/resource/staff/image"));
+  const int result =
+      Run({Select(Rect{50, 60, 250, 200}),
+           {InputScript::Do([this] { ::PostMessageW(Capture(), WM_KEYDOWN, VK_ESCAPE, 1); })}});
+  EXPECT_EQ(result, kCaptureCancelled);
+  EXPECT_FALSE(dialog_.m_bSent);
+  EXPECT_TRUE(dialog_.m_szReply.empty());
+  EXPECT_EQ(server.Connections(), 0u);
+  EXPECT_TRUE(FilesIn(dir_.Path()).empty());
+}
+
+TEST(CaptureFilesWin32Test, FoldersAndPrivateFiles) {
+  CaptureFilesWin32 files;
+  const std::u16string temp = files.TempDirectory();
+  ASSERT_GE(temp.size(), 3u);
+  EXPECT_EQ(temp[1], u':');
+  EXPECT_EQ(temp.back(), u'\\');
+  EXPECT_FALSE(files.PicturesDirectory().empty());
+
+  test::TempDir dir("capture-files");
+  ASSERT_TRUE(dir.Ok());
+  // A read-only file left at the name is replaced by a new one.
+  const std::filesystem::path left = dir.Write("ostrelscreenshottmp.jpg", "left behind");
+  ASSERT_TRUE(::SetFileAttributesW(left.wstring().c_str(), FILE_ATTRIBUTE_READONLY));
+  const std::u16string path = dir.Text() + u"ostrelscreenshottmp.jpg";
+  EXPECT_TRUE(files.WritePrivateFile(path, "fresh"));
+  EXPECT_EQ(test::TempDir::Read(left), "fresh");
+  EXPECT_EQ(::GetFileAttributesW(left.wstring().c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+
+  // A move never replaces what is there.
+  dir.Write("taken.jpg", "taken");
+  EXPECT_FALSE(files.MoveFile(path, dir.Text() + u"taken.jpg"));
+  EXPECT_EQ(test::TempDir::Read(dir.File("taken.jpg")), "taken");
+  EXPECT_TRUE(files.MoveFile(path, dir.Text() + u"kept.jpg"));
+  EXPECT_FALSE(files.FileExists(path));
+  EXPECT_TRUE(files.FileExists(dir.Text() + u"kept.jpg"));
+  files.RemoveFile(dir.Text() + u"kept.jpg");
+  EXPECT_FALSE(files.FileExists(dir.Text() + u"kept.jpg"));
+
+  const LocalTime now = files.Now();
+  EXPECT_GE(now.year, 2020);
+  EXPECT_TRUE(now.month >= 1 && now.month <= 12);
+}
+
+TEST(ImageEncoderWin32Test, JpegAndPngEncodeTheirPixels) {
+  const std::vector<ImageEncoderInfo> encoders = ListImageEncoders();
+  ASSERT_FALSE(encoders.empty());
+  PixelBuffer image(64, 48);
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x) image.Set(x, y, x < 32 ? Rgb(200, 40, 40) : Rgb(40, 60, 200));
+  const std::optional<size_t> jpeg = ChooseEncoder(u"a.JPG", encoders);
+  const std::optional<size_t> png = ChooseEncoder(u"a.png", encoders);
+  ASSERT_TRUE(jpeg);
+  ASSERT_TRUE(png);
+  for (size_t index : {*jpeg, *png}) {
+    const std::optional<std::string> bytes = EncodeWithEncoder(index, image);
+    ASSERT_TRUE(bytes);
+    const std::optional<PixelBuffer> back = test::DecodeImage(*bytes);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->Width(), 64);
+    EXPECT_EQ(back->Height(), 48);
+    EXPECT_TRUE(test::Near(back->At(8, 8), Rgb(200, 40, 40), index == *png ? 0 : 12));
+    EXPECT_TRUE(test::Near(back->At(56, 40), Rgb(40, 60, 200), index == *png ? 0 : 12));
+  }
+  EXPECT_EQ(std::string_view(*EncodeWithEncoder(*png, image)).substr(1, 3), "PNG");
+}
+
+}  // namespace
+}  // namespace parlex::win32
