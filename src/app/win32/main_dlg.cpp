@@ -4,10 +4,14 @@
 #include <exdispid.h>
 #include <mshtml.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/shell_texts.h"
+#include "app/win32/tray_messages.h"
 #include "parlex_config.h"
 #include "platform/win32/app_module.h"
 #include "platform/win32/ax_host.h"
@@ -22,6 +26,7 @@ using parlex::win32::CDialogResize;
 using parlex::win32::ComPtr;
 using parlex::win32::g_module;
 using parlex::win32::MessageRoute;
+using parlex::win32::ScopedMenu;
 
 namespace {
 
@@ -31,6 +36,13 @@ using Route = MessageRoute<CMainDlg>;
 constexpr std::array<CDialogResize::Entry, 1> kLayout{{
     {IDC_EXPLORER, CDialogResize::kSizeX | CDialogResize::kSizeY},
 }};
+
+// Icon 128 at the default icon size, as a handle of its own (not a shared
+// one) so that destroying it once the shell has its copy frees it.
+HICON LoadTrayIcon() {
+  return static_cast<HICON>(::LoadImageW(g_module.GetModuleInstance(), MAKEINTRESOURCEW(IDI_PARLEX),
+                                         IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+}
 
 bool IsKeyboardOrMouse(UINT message) {
   return (message >= WM_KEYFIRST && message <= WM_KEYLAST) || (message >= WM_MOUSEFIRST && message <= 0x020D);
@@ -55,6 +67,8 @@ bool CMainDlg::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, 
       {Route::kMessage, WM_DESTROY, &CMainDlg::OnDestroy},
       {Route::kCommand, ID_TRAY_SHOW, &CMainDlg::OnShowCommand},
       {Route::kCommand, ID_TRAY_EXIT, &CMainDlg::OnExitCommand},
+      {Route::kMessage, g_uIconNotifiedMessage, &CMainDlg::OnIconNotified},
+      {Route::kMessage, g_uTaskbarCreatedMessage, &CMainDlg::OnTaskbarCreated},
   };
   if (parlex::win32::RouteMessage<CMainDlg>(this, kRoutes, message, wParam, lParam, result)) return true;
   return m_resize.ProcessMessage(message, wParam, lParam, result);
@@ -81,11 +95,14 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
 
   m_resize.Init(hwnd, kLayout);
 
-  // The tray icon and its welcome balloon come here, while the window is
-  // still hidden.
+  // The welcome balloon appears while the window is still hidden.
+  CreateTrayIcon();
+  m_pTrayIcon->Show();
+  m_pTrayIcon->Balloon(kWelcomeTitle, kWelcomeText);
 
-  // The page's external object is handed to the browser's host here
-  // (CAxHost::SetExternalDispatch on the host of IDC_EXPLORER).
+  if (CAxHost* host = CAxHost::FromWindow(::GetDlgItem(hwnd, IDC_EXPLORER))) {
+    host->SetExternalDispatch(static_cast<Dispatcher*>(this));
+  }
 
   if (ComPtr<IWebBrowser2> browser = GetBrowser()) {
     Advise(browser.Get());
@@ -105,6 +122,12 @@ LRESULT CMainDlg::OnClose(UINT, WPARAM, LPARAM, bool&) {
 }
 
 LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM, bool&) {
+  // The ways out remove the icon before they destroy the window; a window
+  // that goes any other way must not leave a dead icon behind.
+  if (m_pTrayIcon) {
+    m_pTrayIcon->Destroy();
+    m_pTrayIcon.reset();
+  }
   ComPtr<IWebBrowser2> browser = GetBrowser();
   if (browser) Unadvise(browser.Get());
   if (auto* loop = g_module.GetMessageLoop()) {
@@ -120,10 +143,96 @@ LRESULT CMainDlg::OnShowCommand(UINT, WPARAM, LPARAM, bool&) {
 }
 
 LRESULT CMainDlg::OnExitCommand(UINT, WPARAM, LPARAM, bool&) {
-  // The tray icon is removed here, before the window goes.
-  DestroyWindow();
-  ::PostQuitMessage(kExitFromTrayMenu);
+  Exit(kExitFromTrayMenu);
   return 0;
+}
+
+LRESULT CMainDlg::OnIconNotified(UINT, WPARAM, LPARAM lParam, bool&) {
+  // The old-style callback: the event is the low word.
+  switch (LOWORD(lParam)) {
+    case WM_LBUTTONDOWN:
+    case NIN_BALLOONUSERCLICK:
+      ShowAndFocus();
+      break;
+    case WM_RBUTTONDOWN:
+      ShowTrayMenu();
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+LRESULT CMainDlg::OnTaskbarCreated(UINT, WPARAM, LPARAM, bool&) {
+  // A restarted taskbar has forgotten every icon.
+  if (m_pTrayIcon) m_pTrayIcon->AddAgain(LoadTrayIcon());
+  return 0;
+}
+
+void CMainDlg::CreateTrayIcon() {
+  std::vector<std::unique_ptr<TrayIconEntry>> entries;
+  auto entry = std::make_unique<TrayIconEntry>();
+  entry->uId = IDI_PARLEX;
+  entry->hIcon = LoadTrayIcon();
+  entry->pszTip = parlex::win32::AsWide(kTrayTip);
+  entries.push_back(std::move(entry));
+  m_pTrayIcon = std::make_unique<CTrayIcon>(GetHwnd(), std::move(entries));
+}
+
+void CMainDlg::ShowTrayMenu() {
+  POINT point{};
+  ::GetCursorPos(&point);
+  ScopedMenu menu(::LoadMenuW(g_module.GetModuleInstance(), MAKEINTRESOURCEW(IDR_TRAYMENU)));
+  HMENU popup = menu ? ::GetSubMenu(menu.Get(), 0) : nullptr;
+  if (!popup) return;
+  // A point off every screen: the menu opens at the nearest work area's edge.
+  if (!::MonitorFromPoint(point, MONITOR_DEFAULTTONULL)) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (::GetMonitorInfoW(::MonitorFromPoint(point, MONITOR_DEFAULTTONEAREST), &monitor)) {
+      point.x = std::clamp(point.x, monitor.rcWork.left, monitor.rcWork.right);
+    }
+  }
+  // The chosen item arrives as an ordinary command.
+  ::TrackPopupMenu(popup, TPM_RIGHTALIGN | TPM_RIGHTBUTTON, point.x, point.y, 0, GetHwnd(), nullptr);
+}
+
+void CMainDlg::Exit(int exitCode) {
+  if (m_pTrayIcon) {
+    m_pTrayIcon->Destroy();
+    m_pTrayIcon.reset();
+  }
+  DestroyWindow();
+  ::PostQuitMessage(exitCode);
+}
+
+void CMainDlg::maximize() { ::ShowWindow(GetHwnd(), SW_MAXIMIZE); }
+
+void CMainDlg::notify(const std::u16string& title, const std::u16string& text) {
+  if (m_pTrayIcon) m_pTrayIcon->Balloon(title, text);
+}
+
+void CMainDlg::quit() { Exit(kExitNormal); }
+
+void CMainDlg::capture(int32_t companyId, int32_t visitorId) {
+  if (m_bCaptureRunning) return;
+  m_bCaptureRunning = true;
+  OnCaptureRequested(companyId, visitorId);
+  m_bCaptureRunning = false;
+}
+
+void CMainDlg::OnCaptureRequested(int32_t companyId, int32_t visitorId) {
+  RunCaptureCall(companyId, visitorId);
+}
+
+std::u16string CMainDlg::CurrentPageAddress() {
+  ComPtr<IWebBrowser2> browser = GetBrowser();
+  if (!browser) return {};
+  BSTR address = nullptr;
+  if (FAILED(browser->get_LocationURL(&address)) || !address) return {};
+  std::u16string text(parlex::win32::AsU16(address), ::SysStringLen(address));
+  ::SysFreeString(address);
+  return text;
 }
 
 void CMainDlg::ShowAndFocus() {

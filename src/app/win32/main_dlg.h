@@ -1,9 +1,16 @@
 // The main window: a resizable dialog whose whole client area is the browser
 // control showing the chat service's agent page. Closing it only hides it.
+// It owns the tray icon and is the page's external object.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/win32/dispatcher.h"
+#include "app/win32/tray_icon.h"
 #include "platform/win32/com_ptr.h"
 #include "platform/win32/dialog_base.h"
 #include "platform/win32/dialog_resize.h"
@@ -18,7 +25,8 @@ namespace parlex::app::win32 {
 class CMainDlg : public parlex::win32::CDialogBase,
                  public parlex::win32::CMessageFilter,
                  public parlex::win32::CIdleHandler,
-                 public parlex::win32::CDispatchSink {
+                 public parlex::win32::CDispatchSink,
+                 public Dispatcher {
  public:
   CMainDlg();
   ~CMainDlg() override;
@@ -39,7 +47,20 @@ class CMainDlg : public parlex::win32::CDialogBase,
   bool PreTranslateMessage(MSG* msg) override;
   bool OnIdle() override;
 
+  // The page's operations (the external object's names).
+  void maximize() override;
+  void notify(const std::u16string& title, const std::u16string& text) override;
+  void quit() override;
+  // A call while a capture runs (a page timer firing inside the capture's
+  // own loop) is ignored rather than nested.
+  void capture(int32_t companyId, int32_t visitorId) override;
+
  protected:
+  // The browser's current top-level address.
+  std::u16string CurrentPageAddress() override;
+  // The capture itself, once the call is accepted.
+  virtual void OnCaptureRequested(int32_t companyId, int32_t visitorId);
+
   bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
   // Browser events: every completed document focuses the page.
   void OnEvent(DISPID id, DISPPARAMS* params) override;
@@ -50,6 +71,17 @@ class CMainDlg : public parlex::win32::CDialogBase,
   LRESULT OnDestroy(UINT, WPARAM, LPARAM, bool&);
   LRESULT OnShowCommand(UINT, WPARAM, LPARAM, bool&);
   LRESULT OnExitCommand(UINT, WPARAM, LPARAM, bool&);
+  LRESULT OnIconNotified(UINT, WPARAM, LPARAM, bool&);
+  LRESULT OnTaskbarCreated(UINT, WPARAM, LPARAM, bool&);
+
+  void CreateTrayIcon();
+  void ShowTrayMenu();
+  // Removes the icon and frees the tray object, destroys the window and ends
+  // the message loop with this code.
+  void Exit(int exitCode);
+  // Hides the window, lets the page settle, runs the capture dialog, shows
+  // the window again and hands the page a sent upload's reply.
+  void RunCaptureCall(int32_t companyId, int32_t visitorId);
 
   parlex::win32::ComPtr<IWebBrowser2> GetBrowser() const;
   void CenterOnWorkArea();
@@ -57,6 +89,8 @@ class CMainDlg : public parlex::win32::CDialogBase,
   parlex::win32::CDialogResize m_resize;
   parlex::win32::ScopedIcon m_hIconBig;
   parlex::win32::ScopedIcon m_hIconSmall;
+  std::unique_ptr<CTrayIcon> m_pTrayIcon;
+  bool m_bCaptureRunning = false;
 };
 
 }  // namespace parlex::app::win32

@@ -1,38 +1,14 @@
 // The main window in this process: its icons, its registration with the
 // thread's message loop, hiding and showing, and its teardown.
-#include "app/win32/main_dlg.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "platform/win32/app_module.h"
-#include "platform/win32/ax_host.h"
-#include "platform/win32/message_loop.h"
+#include "main_dlg_fixture.h"
 #include "resource.h"
 
-namespace parlex::app::win32 {
+namespace parlex::app::win32::testing {
 namespace {
-
-using parlex::win32::CMessageLoop;
-using parlex::win32::g_module;
-
-class MainDlgTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    ::CoInitialize(nullptr);
-    g_module.Init(::GetModuleHandleW(nullptr));
-    parlex::win32::RegisterAxHostClass(g_module.GetModuleInstance());
-  }
-  static void TearDownTestSuite() {
-    g_module.Term();
-    ::CoUninitialize();
-  }
-  void SetUp() override { ASSERT_TRUE(g_module.AddMessageLoop(&loop)); }
-  void TearDown() override { g_module.RemoveMessageLoop(); }
-
-  CMessageLoop loop;
-};
 
 SIZE IconSize(HICON icon) {
   ICONINFO info{};
@@ -42,14 +18,6 @@ SIZE IconSize(HICON icon) {
   if (info.hbmColor) ::DeleteObject(info.hbmColor);
   if (info.hbmMask) ::DeleteObject(info.hbmMask);
   return {bitmap.bmWidth, info.hbmColor ? bitmap.bmHeight : bitmap.bmHeight / 2};
-}
-
-void Pump() {
-  MSG msg;
-  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    ::TranslateMessage(&msg);
-    ::DispatchMessageW(&msg);
-  }
 }
 
 TEST_F(MainDlgTest, CarriesTheBigAndSmallIconsOfResource128) {
@@ -171,4 +139,4 @@ TEST_F(MainDlgTest, TheExitCommandDestroysTheWindowAndPostsItsQuitCode) {
 }
 
 }  // namespace
-}  // namespace parlex::app::win32
+}  // namespace parlex::app::win32::testing

@@ -1,0 +1,136 @@
+#include "app/win32/dispatcher.h"
+
+#include <cmath>
+#include <optional>
+
+#include "app/bridge.h"
+#include "parlex_config.h"
+#include "platform/win32/wide_text.h"
+
+namespace parlex::app::win32 {
+
+using parlex::win32::AsU16;
+
+namespace {
+
+// The call's arguments as the bridge's rules read them, in the platform's
+// reversed order. Each conversion coerces a copy (by-reference values are
+// dereferenced); the caller's variants are never changed.
+class VariantArgs final : public IBridgeArgs {
+ public:
+  explicit VariantArgs(const DISPPARAMS* params) : m_params(params) {}
+
+  size_t Count() const override { return m_params && m_params->rgvarg ? m_params->cArgs : 0; }
+
+  std::optional<std::u16string> Text(size_t index) const override {
+    VARIANT value;
+    if (!Convert(index, VT_BSTR, value)) return std::nullopt;
+    // A null string is the empty text.
+    std::u16string text = value.bstrVal ? std::u16string(AsU16(value.bstrVal), ::SysStringLen(value.bstrVal))
+                                        : std::u16string();
+    ::VariantClear(&value);
+    return text;
+  }
+
+  std::optional<int32_t> Int32(size_t index) const override {
+    if (IsNotANumber(index)) return std::nullopt;
+    VARIANT value;
+    if (!Convert(index, VT_I4, value)) return std::nullopt;
+    int32_t number = value.lVal;
+    ::VariantClear(&value);
+    return number;
+  }
+
+ private:
+  // Not every coercion refuses a NaN (Wine's makes it the largest number);
+  // it is no whole number.
+  bool IsNotANumber(size_t index) const {
+    if (index >= Count()) return false;
+    VARTYPE type = m_params->rgvarg[index].vt & VT_TYPEMASK;
+    if (type != VT_R8 && type != VT_R4) return false;
+    VARIANT value;
+    if (!Convert(index, VT_R8, value)) return false;
+    return std::isnan(value.dblVal);
+  }
+
+  bool Convert(size_t index, VARTYPE type, VARIANT& value) const {
+    ::VariantInit(&value);
+    if (index >= Count()) return false;
+    if (SUCCEEDED(::VariantChangeType(&value, &m_params->rgvarg[index], 0, type)) && value.vt == type) {
+      return true;
+    }
+    ::VariantClear(&value);
+    return false;
+  }
+
+  const DISPPARAMS* m_params;
+};
+
+}  // namespace
+
+STDMETHODIMP Dispatcher::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (iid != IID_IUnknown && iid != IID_IDispatch) return E_NOINTERFACE;
+  *out = static_cast<IDispatch*>(this);
+  AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP_(ULONG) Dispatcher::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&m_lRefs)); }
+
+STDMETHODIMP_(ULONG) Dispatcher::Release() { return static_cast<ULONG>(::InterlockedDecrement(&m_lRefs)); }
+
+STDMETHODIMP Dispatcher::GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
+
+STDMETHODIMP Dispatcher::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
+
+STDMETHODIMP Dispatcher::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+  if (!names || !ids || count == 0) return E_INVALIDARG;
+  // Only the first name counts; a misspelt name is an error the script sees.
+  std::optional<int32_t> dispid = names[0] ? BridgeDispIdOf(AsU16(names[0])) : std::nullopt;
+  if (!dispid) {
+    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+    return DISP_E_UNKNOWNNAME;
+  }
+  ids[0] = *dispid;
+  return S_OK;
+}
+
+STDMETHODIMP Dispatcher::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
+                                EXCEPINFO*, UINT*) {
+  VariantArgs args(params);
+  BridgeCall call = DecideBridgeCall(id, args);
+  if (call.op == BridgeOp::kNone) return S_OK;
+  // Checked at every call: the page may have left the chat service since
+  // the last one.
+  const bool allowed = IsChatOrigin(CurrentPageAddress(), PARLEX_CHAT_URL);
+  if (call.op == BridgeOp::kEmbeded) {
+    if (result) {
+      ::VariantInit(result);
+      result->vt = VT_BOOL;
+      result->boolVal = allowed ? VARIANT_TRUE : VARIANT_FALSE;
+    }
+    return S_OK;
+  }
+  if (!allowed) return S_OK;
+  switch (call.op) {
+    case BridgeOp::kMaximize:
+      maximize();
+      break;
+    case BridgeOp::kNotify:
+      notify(call.title, call.text);
+      break;
+    case BridgeOp::kQuit:
+      quit();
+      break;
+    case BridgeOp::kCapture:
+      capture(call.companyId, call.visitorId);
+      break;
+    default:
+      break;
+  }
+  return S_OK;
+}
+
+}  // namespace parlex::app::win32

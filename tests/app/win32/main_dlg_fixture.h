@@ -1,0 +1,140 @@
+// The main window in the test's own process: COM, the module and a message
+// loop for it, a recorder standing in for the notification area, and a
+// main window whose page address and capture the test decides.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/win32/main_dlg.h"
+#include "app/win32/tray_icon.h"
+#include "parlex_config.h"
+#include "platform/win32/app_module.h"
+#include "platform/win32/ax_host.h"
+#include "platform/win32/message_loop.h"
+
+namespace parlex::app::win32::testing {
+
+// One request to the notification area, as the shell would have seen it.
+struct ShellRequest {
+  DWORD message = 0;
+  DWORD cbSize = 0;
+  HWND hwnd = nullptr;
+  UINT uId = 0;
+  UINT flags = 0;
+  UINT callback = 0;
+  HICON icon = nullptr;
+  DWORD state = 0;
+  DWORD stateMask = 0;
+  DWORD infoFlags = 0;
+  std::wstring tip;
+  std::wstring title;
+  std::wstring text;
+  bool ownerAlive = false;    // the owner window still existed
+  bool ownerVisible = false;  // and was visible
+};
+
+// Replaces the shell while it exists. It answers as a shell does: an add
+// succeeds, a modify or delete only for an icon that was added.
+class ShellRecorder {
+ public:
+  ShellRecorder() {
+    requests.clear();
+    s_bAdded = false;
+    m_previous = SetShellNotifyIconProc(&Record);
+  }
+  ~ShellRecorder() { SetShellNotifyIconProc(m_previous); }
+  ShellRecorder(const ShellRecorder&) = delete;
+  ShellRecorder& operator=(const ShellRecorder&) = delete;
+
+  static inline std::vector<ShellRequest> requests;
+  // The requests so far of one kind.
+  static std::vector<ShellRequest> Of(DWORD message) {
+    std::vector<ShellRequest> out;
+    for (const ShellRequest& r : requests) {
+      if (r.message == message) out.push_back(r);
+    }
+    return out;
+  }
+
+ private:
+  static BOOL WINAPI Record(DWORD message, PNOTIFYICONDATAW data) {
+    ShellRequest r;
+    r.message = message;
+    r.cbSize = data->cbSize;
+    r.hwnd = data->hWnd;
+    r.uId = data->uID;
+    r.flags = data->uFlags;
+    r.callback = data->uCallbackMessage;
+    r.icon = data->hIcon;
+    r.state = data->dwState;
+    r.stateMask = data->dwStateMask;
+    r.infoFlags = data->dwInfoFlags;
+    r.tip = data->szTip;
+    r.title = data->szInfoTitle;
+    r.text = data->szInfo;
+    r.ownerAlive = ::IsWindow(data->hWnd);
+    r.ownerVisible = ::IsWindowVisible(data->hWnd);
+    requests.push_back(r);
+    if (message == NIM_ADD) return s_bAdded = true;
+    if (message == NIM_DELETE) return std::exchange(s_bAdded, false);
+    return s_bAdded;
+  }
+
+  static inline bool s_bAdded = false;
+  ShellNotifyIconProc m_previous = nullptr;
+};
+
+// The main window with a page address and a capture of the test's choice.
+class TestMainDlg : public CMainDlg {
+ public:
+  std::u16string address = PARLEX_CHAT_URL u"embeded";
+  std::vector<std::pair<int32_t, int32_t>> captures;
+  std::function<void()> duringCapture;
+
+  IDispatch* External() { return static_cast<Dispatcher*>(this); }
+
+ protected:
+  std::u16string CurrentPageAddress() override { return address; }
+  void OnCaptureRequested(int32_t companyId, int32_t visitorId) override {
+    captures.emplace_back(companyId, visitorId);
+    if (duringCapture) duringCapture();
+  }
+};
+
+class MainDlgTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ::CoInitialize(nullptr);
+    parlex::win32::g_module.Init(::GetModuleHandleW(nullptr));
+    parlex::win32::RegisterAxHostClass(parlex::win32::g_module.GetModuleInstance());
+  }
+  static void TearDownTestSuite() {
+    parlex::win32::g_module.Term();
+    ::CoUninitialize();
+  }
+  void SetUp() override { ASSERT_TRUE(parlex::win32::g_module.AddMessageLoop(&loop)); }
+  void TearDown() override { parlex::win32::g_module.RemoveMessageLoop(); }
+
+  parlex::win32::CMessageLoop loop;
+  // No test reaches the real notification area.
+  ShellRecorder shell;
+};
+
+inline void Pump() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
+}  // namespace parlex::app::win32::testing
