@@ -276,6 +276,29 @@ TEST_F(ParlexExe, TheQuitCodeIsTheExitCodeAndANextStartProceeds) {
   EXPECT_EQ(code, 4321u);
 }
 
+TEST_F(ParlexExe, TheTrayCallbackShowsTheHiddenWindowAndARestartedTaskbarChangesNothingElse) {
+  StartFirst();
+  // Registered by name, so this process and Parlex.exe agree on the number.
+  const UINT iconNotified = ::RegisterWindowMessageW(L"IconNotified");
+  const UINT taskbarCreated = ::RegisterWindowMessageW(L"TaskBarCreated");
+  Send(main, WM_CLOSE, 0, 0);
+  ASSERT_FALSE(::IsWindowVisible(main));
+  // A release and a move do nothing; a left press shows the window.
+  EXPECT_EQ(Send(main, iconNotified, 128, WM_LBUTTONUP), 0);
+  EXPECT_EQ(Send(main, iconNotified, 128, WM_MOUSEMOVE), 0);
+  EXPECT_FALSE(::IsWindowVisible(main));
+  EXPECT_EQ(Send(main, iconNotified, 128, WM_LBUTTONDOWN), 0);
+  EXPECT_TRUE(::IsWindowVisible(main));
+  Send(main, WM_CLOSE, 0, 0);
+  EXPECT_EQ(Send(main, iconNotified, 128, 0x0405 /* balloon clicked */), 0);
+  EXPECT_TRUE(::IsWindowVisible(main));
+
+  EXPECT_EQ(Send(main, taskbarCreated, 0, 0), 0);
+  Settle();
+  EXPECT_TRUE(first.IsRunning());
+  EXPECT_TRUE(::IsWindowVisible(main));
+}
+
 TEST_F(ParlexExe, StartsMinimizedWhenStartedSo) {
   ASSERT_TRUE(first.Start(SW_SHOWMINNOACTIVE));
   main = WaitForWindow(first.Id(), L"#32770", L"Ostrel", 30000);
