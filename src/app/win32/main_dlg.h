@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/win32/dispatcher.h"
 #include "app/win32/tray_icon.h"
@@ -19,6 +20,10 @@
 #include "platform/win32/scoped_handle.h"
 
 struct IWebBrowser2;
+
+namespace parlex {
+class CScreenDlg;
+}
 
 namespace parlex::app::win32 {
 
@@ -60,6 +65,13 @@ class CMainDlg : public parlex::win32::CDialogBase,
   std::u16string CurrentPageAddress() override;
   // The capture itself, once the call is accepted.
   virtual void OnCaptureRequested(int32_t companyId, int32_t visitorId);
+  // The capture dialog's last settings before it runs (the upload address
+  // and transport, the files); the program keeps the dialog's own.
+  virtual void PrepareCapture(CScreenDlg& dialog);
+  // Calls the page's onFileSent(reply) through the script dispatch of the
+  // document's window. Every failure (no document, no such function) is
+  // silent.
+  virtual void CallPageOnFileSent(std::u16string_view reply);
 
   bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
   // Browser events: every completed document focuses the page.

@@ -1,7 +1,6 @@
 #include "capture/win32/capture_files_win32.h"
 
 #include <shlobj.h>
-#undef MoveFile
 
 #include <array>
 

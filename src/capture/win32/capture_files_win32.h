@@ -1,9 +1,10 @@
 // The files and clock of save and send on Windows.
+//
+// <windows.h> comes first wherever this is included: its MoveFile macro then
+// renames ICaptureFiles::MoveFile and this override alike.
 #pragma once
 
 #include <windows.h>
-// ICaptureFiles::MoveFile is no Windows macro here.
-#undef MoveFile
 
 #include "capture/screen_view.h"
 

@@ -12,8 +12,6 @@
 #pragma once
 
 #include <windows.h>
-// ICaptureFiles::MoveFile is no Windows macro here.
-#undef MoveFile
 
 #include <memory>
 #include <optional>

@@ -180,6 +180,23 @@ BOOL CALLBACK FindFileDialog(HWND hwnd, LPARAM lp) {
   return TRUE;
 }
 
+BOOL CALLBACK FindCaptureDialog(HWND hwnd, LPARAM lp) {
+  wchar_t cls[16] = {};
+  ::GetClassNameW(hwnd, cls, 16);
+  // The only dialog with the send button 1013.
+  if (std::wcscmp(cls, L"#32770") == 0 && ::IsWindowVisible(hwnd) && ::GetDlgItem(hwnd, 1013)) {
+    *reinterpret_cast<HWND*>(lp) = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND FindCaptureWindow() {
+  HWND found = nullptr;
+  ::EnumThreadWindows(::GetCurrentThreadId(), FindCaptureDialog, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
 HWND FindSaveDialog() {
   HWND found = nullptr;
   ::EnumThreadWindows(::GetCurrentThreadId(), FindFileDialog, reinterpret_cast<LPARAM>(&found));

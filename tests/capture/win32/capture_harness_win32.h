@@ -86,6 +86,8 @@ void PostText(HWND window, std::u16string_view text);
 // A click of a dialog's push or radio button, as the mouse gives it.
 void PostClick(HWND dialog, int id);
 
+// The capture window (dialog 205) of this thread, if one is shown.
+HWND FindCaptureWindow();
 // The common save dialog of this process, if one is shown.
 HWND FindSaveDialog();
 // Types `path` into the save dialog's file name and confirms it.
