@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "capture/win32/capture_files_win32.h"
+#include "capture/win32/dib_section_win32.h"
 #include "capture/win32/image_encoder_win32.h"
 #include "capture_harness_win32.h"
 #include "common/text.h"
@@ -145,19 +146,47 @@ bool InAnnotation(int x, int y, int margin = 0) {
 
 TEST_F(ScreenViewWin32Test, SavesTheMarkedSelectionAsJpeg) {
   PatternWindow pattern;
+  Rect editorRect{};
+  std::optional<PixelBuffer> onScreen;
   const std::u16string chosen = dir_.Text() + u"marked";  // the dialog adds ".jpg"
   const int result =
       Run({Select(kSelection),
            Drag(kBtnArrow, kArrowFrom, kArrowTo),
            Drag(kBtnRectangle, {kRectShape.left, kRectShape.top}, {kRectShape.right, kRectShape.bottom}),
            Type(kTextAt, u"HI"),
-           {InputScript::Do([this] { test::PostClick(Capture(), kBtnSave); }),
+           {InputScript::Do([&] {
+              editorRect = view_.EditorRect();
+              onScreen = GrabScreen(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+            }),
+            InputScript::Do([this] { test::PostClick(Capture(), kBtnSave); }),
             InputScript::WaitFor([] { return test::FindSaveDialog() != nullptr; }),
             InputScript::Do([chosen] { test::AnswerSaveDialog(test::FindSaveDialog(), chosen); })}});
   EXPECT_EQ(result, kCaptureDone);
   EXPECT_FALSE(dialog_.m_bSent);
   EXPECT_EQ(dialog_.m_rcSelection, kSelection);
   EXPECT_TRUE(dialog_.m_bAnnotated);
+
+  // The open editor: grown to its text, red on white, in a grey
+  // dash-dot-dot frame one pixel outside it.
+  ASSERT_TRUE(onScreen);
+  EXPECT_EQ(editorRect.left, kTextAt.x);
+  EXPECT_EQ(editorRect.top, kTextAt.y);
+  EXPECT_GT(editorRect.right - editorRect.left, 10);
+  int grey = 0, red = 0, paper = 0;
+  for (int x = editorRect.left - 1; x <= editorRect.right; ++x)
+    grey += onScreen->At(x, editorRect.top - 1) == Rgb(127, 127, 127);
+  for (int y = editorRect.top; y < editorRect.bottom; ++y) {
+    for (int x = editorRect.left; x < editorRect.right; ++x) {
+      // Red text smoothed on white (full red, equal green and blue), or the
+      // black caret.
+      const Color c = onScreen->At(x, y);
+      red += c == Rgb(255, 0, 0);
+      paper += (RedOf(c) == 255 && GreenOf(c) == BlueOf(c)) || c == 0;
+    }
+  }
+  EXPECT_GT(grey, (editorRect.right - editorRect.left) / 3);
+  EXPECT_GT(red, 10);
+  EXPECT_EQ(paper, (editorRect.right - editorRect.left) * (editorRect.bottom - editorRect.top));
 
   // The snapshot holds the screen's own pixels, exactly, and the red shapes.
   const PixelBuffer& snap = dialog_.Snapshot();
@@ -287,6 +316,74 @@ TEST_F(ScreenViewWin32Test, EscapeEndsTheCaptureWithoutAnything) {
   EXPECT_TRUE(dialog_.m_szReply.empty());
   EXPECT_EQ(server.Connections(), 0u);
   EXPECT_TRUE(FilesIn(dir_.Path()).empty());
+}
+
+Color Dimmed(Color c) { return Rgb(DimChannel(RedOf(c)), DimChannel(GreenOf(c)), DimChannel(BlueOf(c))); }
+
+TEST_F(ScreenViewWin32Test, TheScreenShowsTheDimmedSnapshotAndTheSelectionWithItsToolbar) {
+  PatternWindow pattern;
+  std::optional<PixelBuffer> before, after;
+  std::vector<RECT> cells;
+  const Rect selection{500, 300, 800, 500};
+  std::vector<InputScript::Step> steps = {
+      InputScript::WaitFor([this] { return Capture() && ::IsWindowVisible(Capture()); }),
+      InputScript::Pause(5),
+      InputScript::Do(
+          [&] { before = GrabScreen(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)); }),
+  };
+  for (auto& step : Select(selection)) steps.push_back(step);
+  steps.push_back(InputScript::Pause(5));
+  steps.push_back(InputScript::Do([&] {
+    after = GrabScreen(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+    for (int id : {kBtnRectangle, kBtnEllipse, kBtnArrow, kBtnText, kBtnSave, kBtnSend}) {
+      RECT r{};
+      ::GetWindowRect(::GetDlgItem(Capture(), id), &r);
+      cells.push_back(r);
+    }
+    ::PostMessageW(Capture(), WM_KEYDOWN, VK_ESCAPE, 1);
+  }));
+  EXPECT_EQ(Run({steps}), kCaptureCancelled);
+  ASSERT_TRUE(before);
+  ASSERT_TRUE(after);
+
+  // Before the first press the whole screen is dimmed, exactly as the blend
+  // of grey 127 at opacity 127 gives it.
+  int dim = 0, samples = 0;
+  for (int y = 3; y < before->Height(); y += 17) {
+    for (int x = 3; x < before->Width(); x += 19) {
+      ++samples;
+      dim += before->At(x, y) == Dimmed(PatternWindow::At(x, y));
+    }
+  }
+  EXPECT_EQ(dim, samples);
+
+  // Afterwards: the selection undimmed, the rest dimmed, the toolbar below
+  // the selection ending at its right edge.
+  const Rect toolbar{500, 505, 800, 535};
+  int inside = 0, insideOk = 0, outside = 0, outsideOk = 0;
+  for (int y = 3; y < after->Height(); y += 7) {
+    for (int x = 3; x < after->Width(); x += 7) {
+      const Point p{x, y};
+      if (PtInRect(Inflated(selection, -8, -8), p)) {
+        ++inside;
+        insideOk += after->At(x, y) == PatternWindow::At(x, y);
+      } else if (!PtInRect(Inflated(selection, 8, 8), p) && !PtInRect(toolbar, p)) {
+        ++outside;
+        outsideOk += after->At(x, y) == Dimmed(PatternWindow::At(x, y));
+      }
+    }
+  }
+  EXPECT_GT(inside, 1000);
+  EXPECT_EQ(insideOk, inside);
+  EXPECT_EQ(outsideOk, outside);
+  ASSERT_EQ(cells.size(), 6u);
+  for (size_t i = 0; i < cells.size(); ++i) {
+    const LONG left = 500 + static_cast<LONG>(i) * 50;
+    EXPECT_EQ(cells[i].left, left);
+    EXPECT_EQ(cells[i].top, 505);
+    EXPECT_EQ(cells[i].right, left + 50);
+    EXPECT_EQ(cells[i].bottom, 535);
+  }
 }
 
 TEST(CaptureFilesWin32Test, FoldersAndPrivateFiles) {
