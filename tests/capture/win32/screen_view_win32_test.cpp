@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -383,6 +384,123 @@ TEST_F(ScreenViewWin32Test, TheScreenShowsTheDimmedSnapshotAndTheSelectionWithIt
     EXPECT_EQ(cells[i].top, 505);
     EXPECT_EQ(cells[i].right, left + 50);
     EXPECT_EQ(cells[i].bottom, 535);
+  }
+}
+
+// The system DPI of the processes started from now on: the registry value
+// Wine reads at a process's start, put back as it was at the end.
+class ScopedSystemDpi {
+ public:
+  explicit ScopedSystemDpi(DWORD dpi) {
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_READ | KEY_WRITE,
+                          nullptr, &key_, nullptr) != ERROR_SUCCESS) {
+      key_ = nullptr;
+      return;
+    }
+    DWORD size = sizeof(old_);
+    had_ = ::RegQueryValueExW(key_, L"LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&old_), &size) ==
+           ERROR_SUCCESS;
+    ok_ = ::RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                           sizeof(dpi)) == ERROR_SUCCESS;
+  }
+  ~ScopedSystemDpi() {
+    if (!key_) return;
+    if (had_) {
+      ::RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old_), sizeof(old_));
+    } else {
+      ::RegDeleteValueW(key_, L"LogPixels");
+    }
+    ::RegCloseKey(key_);
+  }
+  bool Ok() const { return ok_; }
+
+ private:
+  HKEY key_ = nullptr;
+  DWORD old_ = 0;
+  bool had_ = false;
+  bool ok_ = false;
+};
+
+// This test program again, running one test with the given environment
+// additions; its exit code, or -1 when it did not end within a minute.
+int RunSelf(const std::wstring& filter, const std::vector<std::wstring>& environment) {
+  wchar_t exe[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring commandLine =
+      L"\"" + std::wstring(exe) + L"\" --gtest_also_run_disabled_tests --gtest_filter=" + filter;
+  for (const std::wstring& entry : environment) {
+    const size_t eq = entry.find(L'=');
+    ::SetEnvironmentVariableW(entry.substr(0, eq).c_str(), entry.substr(eq + 1).c_str());
+  }
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  const BOOL started =
+      ::CreateProcessW(exe, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+  for (const std::wstring& entry : environment) {
+    ::SetEnvironmentVariableW(entry.substr(0, entry.find(L'=')).c_str(), nullptr);
+  }
+  if (!started) return -1;
+  DWORD code = static_cast<DWORD>(-1);
+  if (::WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) {
+    ::GetExitCodeProcess(pi.hProcess, &code);
+  } else {
+    ::TerminateProcess(pi.hProcess, 1);
+  }
+  ::CloseHandle(pi.hThread);
+  ::CloseHandle(pi.hProcess);
+  return static_cast<int>(code);
+}
+
+int EnvNumber(const char* name) {
+  const char* text = std::getenv(name);
+  return text ? std::atoi(text) : 0;
+}
+
+// Run by the test below in a process of its own, at a scaled system DPI: the
+// capture still sees device pixels, and a lossless save of the selection
+// holds the screen's pixels exactly.
+TEST_F(ScreenViewWin32Test, DISABLED_SavesDevicePixelsAtTheSystemDpi) {
+  const int expectedDpi = EnvNumber("PARLEX_TEST_DPI");
+  ASSERT_GT(expectedDpi, 0);
+  {
+    HDC screen = ::GetDC(nullptr);
+    EXPECT_EQ(::GetDeviceCaps(screen, LOGPIXELSX), expectedDpi);
+    ::ReleaseDC(nullptr, screen);
+  }
+  EXPECT_EQ(::GetSystemMetrics(SM_CXSCREEN), EnvNumber("PARLEX_TEST_CX"));
+  EXPECT_EQ(::GetSystemMetrics(SM_CYSCREEN), EnvNumber("PARLEX_TEST_CY"));
+
+  PatternWindow pattern;
+  const Rect selection{333, 222, 777, 555};
+  const std::u16string chosen = dir_.Text() + u"exact.png";
+  std::vector<InputScript::Step> steps = Select(selection);
+  steps.push_back(InputScript::Do([this] { test::PostClick(Capture(), kBtnSave); }));
+  steps.push_back(InputScript::WaitFor([] { return test::FindSaveDialog() != nullptr; }));
+  steps.push_back(InputScript::Do([chosen] { test::AnswerSaveDialog(test::FindSaveDialog(), chosen); }));
+  EXPECT_EQ(Run({steps}), kCaptureDone);
+  const std::optional<PixelBuffer> image = test::DecodeImage(test::TempDir::Read(dir_.File("exact.png")));
+  ASSERT_TRUE(image);
+  ASSERT_EQ(image->Width(), 444);
+  ASSERT_EQ(image->Height(), 333);
+  int exact = 0;
+  for (int y = 0; y < image->Height(); ++y)
+    for (int x = 0; x < image->Width(); ++x)
+      exact += image->At(x, y) == PatternWindow::At(selection.left + x, selection.top + y);
+  EXPECT_EQ(exact, 444 * 333);
+}
+
+TEST(ScaledDisplayTest, TheCaptureHoldsDevicePixelsAt120And192Dpi) {
+  const std::wstring cx = std::to_wstring(::GetSystemMetrics(SM_CXSCREEN));
+  const std::wstring cy = std::to_wstring(::GetSystemMetrics(SM_CYSCREEN));
+  for (DWORD dpi : {120u, 192u}) {
+    ScopedSystemDpi scaled(dpi);
+    ASSERT_TRUE(scaled.Ok());
+    EXPECT_EQ(RunSelf(L"ScreenViewWin32Test.DISABLED_SavesDevicePixelsAtTheSystemDpi",
+                      {L"PARLEX_TEST_DPI=" + std::to_wstring(dpi), L"PARLEX_TEST_CX=" + cx,
+                       L"PARLEX_TEST_CY=" + cy}),
+              0)
+        << "at " << dpi << " DPI";
   }
 }
 
