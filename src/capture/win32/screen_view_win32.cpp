@@ -75,10 +75,15 @@ LRESULT ScreenViewWin32::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
   const int cy = ::GetSystemMetrics(SM_CYSCREEN);
 
   // The screen is read before this window shows: the caller has already
-  // stepped its own window out of the way.
+  // stepped its own window out of the way. A screen that cannot be read, or
+  // no memory to show it, ends the capture at once: a black picture must not
+  // be sent as if it were the agent's screen.
   std::optional<PixelBuffer> snapshot = GrabScreen(cx, cy);
-  if (!snapshot) snapshot.emplace(cx, cy);  // unreadable: a black screen rather than none
   backBuffer_ = std::make_unique<DibSection>(nullptr, cx, cy);
+  if (!snapshot || !backBuffer_->Ok()) {
+    dialog_.OnCancel();
+    return TRUE;
+  }
 
   trackHost_.emplace(hwnd);
   InitTracker(dialog_.Tracker());
