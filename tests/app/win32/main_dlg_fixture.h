@@ -40,15 +40,18 @@ struct ShellRequest {
   std::wstring text;
   bool ownerAlive = false;    // the owner window still existed
   bool ownerVisible = false;  // and was visible
+  BOOL answer = FALSE;
 };
 
 // Replaces the shell while it exists. It answers as a shell does: an add
-// succeeds, a modify or delete only for an icon that was added.
+// succeeds, a modify or delete only for an icon that was added; or, when
+// asked to, passes each request on to the real shell and keeps its answer.
 class ShellRecorder {
  public:
   ShellRecorder() {
     requests.clear();
     s_bAdded = false;
+    forwardToShell = false;
     m_previous = SetShellNotifyIconProc(&Record);
   }
   ~ShellRecorder() { SetShellNotifyIconProc(m_previous); }
@@ -56,6 +59,7 @@ class ShellRecorder {
   ShellRecorder& operator=(const ShellRecorder&) = delete;
 
   static inline std::vector<ShellRequest> requests;
+  static inline bool forwardToShell = false;
   // The requests so far of one kind.
   static std::vector<ShellRequest> Of(DWORD message) {
     std::vector<ShellRequest> out;
@@ -83,10 +87,15 @@ class ShellRecorder {
     r.text = data->szInfo;
     r.ownerAlive = ::IsWindow(data->hWnd);
     r.ownerVisible = ::IsWindowVisible(data->hWnd);
+    if (forwardToShell) {
+      r.answer = ::Shell_NotifyIconW(message, data);
+    } else if (message == NIM_ADD) {
+      r.answer = s_bAdded = true;
+    } else {
+      r.answer = message == NIM_DELETE ? std::exchange(s_bAdded, false) : s_bAdded;
+    }
     requests.push_back(r);
-    if (message == NIM_ADD) return s_bAdded = true;
-    if (message == NIM_DELETE) return std::exchange(s_bAdded, false);
-    return s_bAdded;
+    return r.answer;
   }
 
   static inline bool s_bAdded = false;

@@ -71,6 +71,29 @@ TEST_F(MainDlgTest, StartAddsTheIconAndGreetsWhileHiddenAndTheMenusExitRemovesIt
   EXPECT_TRUE(calls[3].ownerAlive);  // removed before the window went
 }
 
+TEST_F(MainDlgTest, TheShellTakesTheRecordAndHasNoIconLeftAfterQuit) {
+  ShellRecorder::forwardToShell = true;  // Wine's own notification area
+  TestMainDlg dialog;
+  HWND hwnd = dialog.Create();
+  ASSERT_TRUE(hwnd);
+  // The hidden state cannot be cleared before the add; the add and the
+  // balloon are taken.
+  std::vector<BOOL> answers;
+  for (const ShellRequest& r : ShellRecorder::requests) answers.push_back(r.answer);
+  EXPECT_EQ(answers, (std::vector<BOOL>{FALSE, TRUE, TRUE}));
+
+  dialog.quit();
+  EXPECT_EQ(loop.Run(), 0);
+  ASSERT_EQ(ShellRecorder::requests.size(), 4u);
+  EXPECT_TRUE(ShellRecorder::requests[3].answer);
+  // Nothing of ours is left to remove.
+  NOTIFYICONDATAW probe{};
+  probe.cbSize = CTrayIcon::kRecordSize;
+  probe.hWnd = hwnd;
+  probe.uID = 128;
+  EXPECT_FALSE(::Shell_NotifyIconW(NIM_DELETE, &probe));
+}
+
 TEST_F(MainDlgTest, TrayIconShowsOnceBalloonsAreCutAndDestroyRemovesIt) {
   HWND owner = ::CreateWindowW(L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
   ASSERT_TRUE(owner);
