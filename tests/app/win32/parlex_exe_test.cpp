@@ -299,6 +299,59 @@ TEST_F(ParlexExe, TheTrayCallbackShowsTheHiddenWindowAndARestartedTaskbarChanges
   EXPECT_TRUE(::IsWindowVisible(main));
 }
 
+// The icon in Wine's own notification area (a window of Wine's tray holding
+// one child window per icon); null when none appears. The test's copy of
+// Parlex.exe is the only program here with an icon.
+HWND WaitForTrayIcon(DWORD timeoutMs) {
+  DWORD start = ::GetTickCount();
+  do {
+    HWND tray = nullptr;
+    while ((tray = ::FindWindowExW(nullptr, tray, L"__winex11_standalone_tray", nullptr))) {
+      // Icons are children of the tray; ours is the only one the test made.
+      if (HWND icon = ::FindWindowExW(tray, nullptr, L"__winex11_tray_icon", nullptr)) {
+        if (::IsWindowVisible(icon)) return icon;
+      }
+    }
+    ::Sleep(50);
+  } while (::GetTickCount() - start < timeoutMs);
+  return nullptr;
+}
+
+// A real click of the mouse at the middle of a window.
+void ClickAt(HWND hwnd, DWORD down, DWORD up) {
+  RECT rect{};
+  ::GetWindowRect(hwnd, &rect);
+  ::SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+  INPUT input[2]{};
+  input[0].type = input[1].type = INPUT_MOUSE;
+  input[0].mi.dwFlags = down;
+  input[1].mi.dwFlags = up;
+  ::SendInput(2, input, sizeof(INPUT));
+}
+
+TEST_F(ParlexExe, ClicksOnItsTrayIconShowTheWindowAndItsMenusExitEndsWith32778) {
+  StartFirst();
+  HWND icon = WaitForTrayIcon(10000);
+  ASSERT_TRUE(icon) << "no icon in the notification area";
+  Send(main, WM_CLOSE, 0, 0);
+  ASSERT_FALSE(::IsWindowVisible(main));
+
+  ClickAt(icon, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+  DWORD start = ::GetTickCount();
+  while (!::IsWindowVisible(main) && ::GetTickCount() - start < 10000) ::Sleep(50);
+  EXPECT_TRUE(::IsWindowVisible(main));
+
+  // The menu opens in Parlex.exe; the last item is "退出".
+  ClickAt(icon, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
+  HWND menu = WaitForWindow(first.Id(), L"#32768", L"", 10000);
+  ASSERT_TRUE(menu) << "no tray menu";
+  ::PostMessageW(menu, WM_KEYDOWN, VK_UP, 0);
+  ::PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+  DWORD code = 0;
+  ASSERT_TRUE(first.WaitForExit(kExitWait, &code));
+  EXPECT_EQ(code, 32778u);
+}
+
 TEST_F(ParlexExe, StartsMinimizedWhenStartedSo) {
   ASSERT_TRUE(first.Start(SW_SHOWMINNOACTIVE));
   main = WaitForWindow(first.Id(), L"#32770", L"Ostrel", 30000);
