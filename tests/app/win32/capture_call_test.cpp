@@ -24,6 +24,24 @@ namespace {
 
 using parlex::test::InputScript;
 
+// The page's call capture(companyId, visitorId) as a script engine makes it:
+// the name looked up, the arguments passed in reverse order.
+HRESULT InvokeCapture(IDispatch* external, LONG companyId, LONG visitorId) {
+  wchar_t name[] = L"capture";
+  LPOLESTR names[] = {name};
+  DISPID id = DISPID_UNKNOWN;
+  const HRESULT hr = external->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  if (FAILED(hr)) return hr;
+  VARIANT args[2];
+  args[0].vt = VT_I4;
+  args[0].lVal = visitorId;
+  args[1].vt = VT_I4;
+  args[1].lVal = companyId;
+  DISPPARAMS params{args, nullptr, 2, 0};
+  return external->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
+                          nullptr);
+}
+
 class TestFiles : public parlex::win32::CaptureFilesWin32 {
  public:
   std::u16string folder;
@@ -69,23 +87,11 @@ class CaptureCallTest : public MainDlgTest {
   // The page's call: capture(12, 34), the arguments reversed as a script
   // engine passes them. Records "returned" once it is back.
   void CallCapture(std::vector<InputScript::Step> steps) {
-    wchar_t name[] = L"capture";
-    LPOLESTR names[] = {name};
-    DISPID id = DISPID_UNKNOWN;
-    ASSERT_EQ(dialog.External()->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
-    VARIANT args[2];
-    args[0].vt = VT_I4;
-    args[0].lVal = 34;
-    args[1].vt = VT_I4;
-    args[1].lVal = 12;
-    DISPPARAMS params{args, nullptr, 2, 0};
     InputScript script(std::move(steps), [] {
       if (HWND save = parlex::test::FindSaveDialog()) ::PostMessageW(save, WM_COMMAND, IDCANCEL, 0);
       if (HWND capture = parlex::test::FindCaptureWindow()) ::PostMessageW(capture, WM_COMMAND, IDCANCEL, 0);
     });
-    EXPECT_EQ(dialog.External()->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
-                                        nullptr, nullptr),
-              S_OK);
+    EXPECT_EQ(InvokeCapture(dialog.External(), 12, 34), S_OK);
     dialog.events.push_back("returned");
     EXPECT_FALSE(script.TimedOut()) << "stuck at step " << script.StepReached();
     EXPECT_TRUE(script.Done());
@@ -231,19 +237,7 @@ TEST_F(MainDlgTest, APageWithoutDocumentGetsNoCallbackAndNoError) {
       [&] {
         if (HWND c = parlex::test::FindCaptureWindow()) ::PostMessageW(c, WM_COMMAND, IDCANCEL, 0);
       });
-  wchar_t name[] = L"capture";
-  LPOLESTR names[] = {name};
-  DISPID id = DISPID_UNKNOWN;
-  ASSERT_EQ(dialog.External()->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
-  VARIANT args[2];
-  args[0].vt = VT_I4;
-  args[0].lVal = 34;
-  args[1].vt = VT_I4;
-  args[1].lVal = 12;
-  DISPPARAMS params{args, nullptr, 2, 0};
-  EXPECT_EQ(dialog.External()->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
-                                      nullptr, nullptr),
-            S_OK);
+  EXPECT_EQ(InvokeCapture(dialog.External(), 12, 34), S_OK);
   EXPECT_TRUE(script.Done());
   EXPECT_FALSE(script.TimedOut());
   // The upload happened; the page simply was not there to hear of it.
