@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <deque>
 #include <limits>
 #include <string>
 #include <vector>
@@ -24,8 +24,9 @@ using parlex::win32::ComPtr;
 // Script values, owned (cleared at the end of the test).
 struct Args {
   std::vector<VARIANT> values;  // in the script's order
-  std::vector<BSTR> referenced;
-  LONG refNumber = 0;
+  // Stable addresses for by-reference values.
+  std::deque<BSTR> referenced;
+  std::deque<LONG> referencedNumbers;
   ~Args() {
     for (VARIANT& v : values) ::VariantClear(&v);
     for (BSTR b : referenced) ::SysFreeString(b);
@@ -67,8 +68,8 @@ struct Args {
     return Add(VT_BSTR | VT_BYREF, [this](VARIANT& v) { v.pbstrVal = &referenced.back(); });
   }
   Args& I4Ref(LONG n) {
-    refNumber = n;
-    return Add(VT_I4 | VT_BYREF, [this](VARIANT& v) { v.plVal = &refNumber; });
+    referencedNumbers.push_back(n);
+    return Add(VT_I4 | VT_BYREF, [this](VARIANT& v) { v.plVal = &referencedNumbers.back(); });
   }
 
   template <class F>
