@@ -1,0 +1,30 @@
+#include "capture/qt/save_dialog_qt.h"
+
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QStringList>
+
+namespace parlex::qt {
+
+std::optional<std::u16string> AskSavePathQt(QWidget* parent) {
+  QFileDialog dialog(parent);
+  // Qt's own dialog: it stays above the topmost capture window and behaves
+  // the same on every desktop.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setDefaultSuffix(QString::fromUtf16(kSaveDefaultSuffix));
+  dialog.setNameFilter(QString::fromUtf16(kSaveFilter));
+  // Qt separates a filter's patterns with spaces; the list above uses ';',
+  // so the folder view is given the two patterns itself.
+  if (auto* model = dialog.findChild<QFileSystemModel*>())
+    model->setNameFilters(QStringList{QStringLiteral("*.jpg"), QStringLiteral("*.jpeg")});
+  dialog.selectFile(QString::fromUtf16(kSaveFileName));
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty() || chosen.first().isEmpty()) return std::nullopt;
+  return chosen.first().toStdU16String();
+}
+
+}  // namespace parlex::qt
