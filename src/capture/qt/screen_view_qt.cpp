@@ -140,6 +140,7 @@ int ScreenViewQt::Run() {
   window->SetHost(trackHost_.get());
   CreateButtons();
 
+  InitTrackerQt(dialog_.Tracker());
   dialog_.SetView(this);
   dialog_.OnInitDialog(std::move(shot->pixels));
   Invalidate(nullptr);
