@@ -115,6 +115,8 @@ QWidget* ScreenViewQt::Window() const { return window_.data(); }
 
 QPushButton* ScreenViewQt::Button(int id) const { return FindButton(id); }
 
+TextEditorQt* ScreenViewQt::Editor() const { return editor_.data(); }
+
 QPushButton* ScreenViewQt::FindButton(int id) const {
   for (size_t i = 0; i < kButtonIds.size(); ++i)
     if (kButtonIds[i] == id) return buttons_[i].data();

@@ -47,7 +47,7 @@ class ScreenViewQt : public IScreenView {
   // While Run runs: the window, for tests that drive it.
   QWidget* Window() const;
   QPushButton* Button(int id) const;
-  TextEditorQt* Editor() const { return editor_; }
+  TextEditorQt* Editor() const;
 
   // IScreenView
   ITrackHost& TrackHost() override;

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "capture/qt/capture_files_posix.h"
+#include "capture/qt/input_script.h"
 #include "capture/qt/screen_view_qt.h"
 #include "capture/qt/text_editor_qt.h"
 #include "capture/screen_dlg.h"
@@ -45,13 +46,6 @@ QApplication& App() {
   static char* argv[] = {name, nullptr};
   static QApplication* app = new QApplication(argc, argv);
   return *app;
-}
-
-bool HaveXdotool() { return std::system("command -v xdotool >/dev/null 2>&1") == 0; }
-
-void Xdo(const std::string& args) {
-  const std::string cmd = "xdotool " + args;
-  EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
 }
 
 // The grid every capture freezes: 40-pixel cells, low red and high green and
@@ -88,56 +82,6 @@ class GridWindow : public QWidget {
  private:
   QImage image_;
 };
-
-// Runs `steps` one after another from timers, each when its condition holds,
-// while the capture's modal loop runs. A run that takes longer than the bound
-// is cancelled, so a broken step fails the test instead of hanging it.
-struct Step {
-  std::function<bool()> ready;
-  std::function<void()> act;
-};
-
-class Driver {
- public:
-  Driver(ScreenViewQt& view, CScreenDlg& dialog, std::vector<Step> steps)
-      : view_(view), dialog_(dialog), steps_(std::move(steps)) {
-    QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
-    timer_.start(40);
-    start_ = std::chrono::steady_clock::now();
-  }
-  bool Finished() const { return next_ >= steps_.size(); }
-  size_t StepsRun() const { return next_; }
-
- private:
-  void Tick() {
-    if (busy_) return;
-    if (std::chrono::steady_clock::now() - start_ > std::chrono::seconds(30)) {
-      timer_.stop();
-      ADD_FAILURE() << "step " << next_ << " did not happen in time";
-      if (QWidget* modal = QApplication::activeModalWidget())
-        if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
-      dialog_.OnCancel();
-      return;
-    }
-    if (Finished() || !steps_[next_].ready()) return;
-    busy_ = true;
-    // The step may block (a drag loop, the file dialog): the index moves on
-    // first so that the timer goes on with the next one meanwhile.
-    const size_t i = next_++;
-    steps_[i].act();
-    busy_ = false;
-  }
-
-  ScreenViewQt& view_;
-  CScreenDlg& dialog_;
-  std::vector<Step> steps_;
-  QTimer timer_;
-  size_t next_ = 0;
-  bool busy_ = false;
-  std::chrono::steady_clock::time_point start_;
-};
-
-bool Always() { return true; }
 
 class CaptureQtTest : public ::testing::Test {
  protected:
@@ -295,10 +239,12 @@ class CaptureQtTest : public ::testing::Test {
   qreal ratio_ = 1.0;
 };
 
-std::vector<Step> Join(std::initializer_list<std::vector<Step>> parts) {
-  std::vector<Step> out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
+// A run that hangs is ended: an open dialog first, then the capture.
+std::function<void()> CancelOnTimeout(CScreenDlg& dialog) {
+  return [&dialog] {
+    if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->reject();
+    dialog.OnCancel();
+  };
 }
 
 TEST_F(CaptureQtTest, SaveWritesTheMarkedSelectionAsJpeg) {
@@ -321,7 +267,7 @@ TEST_F(CaptureQtTest, SaveWritesTheMarkedSelectionAsJpeg) {
                 Xdo("type --delay 10 '" + target.string() + "'");
                 Xdo("key Return");
               }}}});
-  Driver driver(view, dialog, std::move(steps));
+  Driver driver(CancelOnTimeout(dialog), std::move(steps));
   const int result = view.Run();
   EXPECT_TRUE(driver.Finished()) << "ran " << driver.StepsRun() << " steps";
   EXPECT_TRUE(dialogSeen);
@@ -394,7 +340,7 @@ TEST_F(CaptureQtTest, SendUploadsTheSelectionAndKeepsNoTemporaryFile) {
   dialog.SetFiles(&files);
   ScreenViewQt view(dialog);
   Driver driver(
-      view, dialog,
+      CancelOnTimeout(dialog),
       Join({{WindowShown(view)}, Drag(300, 200, 700, 500), Annotate(view), {ClickButton(view, kBtnSend)}}));
   const int result = view.Run();
   EXPECT_TRUE(driver.Finished()) << "ran " << driver.StepsRun() << " steps";
@@ -434,7 +380,7 @@ TEST_F(CaptureQtTest, UnreachableServerGivesEmptyReplyAndKeepsTheImage) {
   CaptureFilesPosix files;
   dialog.SetFiles(&files);
   ScreenViewQt view(dialog);
-  Driver driver(view, dialog,
+  Driver driver(CancelOnTimeout(dialog),
                 Join({{WindowShown(view)}, Drag(300, 200, 700, 500), {ClickButton(view, kBtnSend)}}));
   EXPECT_EQ(view.Run(), kCaptureDone);
   EXPECT_TRUE(driver.Finished());
@@ -459,7 +405,7 @@ TEST_F(CaptureQtTest, EscCancelsAndSendsNothing) {
   CaptureFilesPosix files;
   dialog.SetFiles(&files);
   ScreenViewQt view(dialog);
-  Driver driver(view, dialog,
+  Driver driver(CancelOnTimeout(dialog),
                 Join({{WindowShown(view)},
                       Drag(300, 200, 700, 500),
                       {{[&view] { return view.Button(kBtnSend) && view.Button(kBtnSend)->isVisible(); },
