@@ -1,7 +1,9 @@
 #include "capture/qt/save_dialog_qt.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QStandardPaths>
 #include <QStringList>
 
 namespace parlex::qt {
@@ -20,6 +22,9 @@ std::optional<std::u16string> AskSavePathQt(QWidget* parent) {
   // so the folder view is given the two patterns itself.
   if (auto* model = dialog.findChild<QFileSystemModel*>())
     model->setNameFilters(QStringList{QStringLiteral("*.jpg"), QStringLiteral("*.jpeg")});
+  // Pictures are where a picture is looked for later.
+  const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+  dialog.setDirectory(!pictures.isEmpty() && QDir(pictures).exists() ? pictures : QDir::homePath());
   dialog.selectFile(QString::fromUtf16(kSaveFileName));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList chosen = dialog.selectedFiles();

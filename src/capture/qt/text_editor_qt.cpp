@@ -21,7 +21,9 @@ TextEditorQt::TextEditorQt(QWidget* parent, qreal ratio)
   setFont(QApplication::font());
   document()->setDocumentMargin(0);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  // No scroll bars: the editor scrolls by itself to keep the cursor in view
+  // once it has stopped growing.
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setLineWrapMode(QPlainTextEdit::WidgetWidth);
   setContextMenuPolicy(Qt::NoContextMenu);
   QPalette colours = palette();
@@ -37,7 +39,8 @@ TextEditorQt::TextEditorQt(QWidget* parent, qreal ratio)
 EditorMetrics TextEditorQt::Metrics() const {
   const QFontMetricsF fm(font());
   EditorMetrics m;
-  m.height = static_cast<int32_t>(qCeil(fm.height() * ratio_));
+  // The editor counts a line as shown only with one pixel to spare below it.
+  m.height = static_cast<int32_t>(qCeil(fm.height() * ratio_)) + 1;
   m.externalLeading = static_cast<int32_t>(qMax(0, qCeil(fm.leading() * ratio_)));
   m.averageCharWidth = static_cast<int32_t>(qCeil(fm.averageCharWidth() * ratio_));
   return m;

@@ -83,6 +83,16 @@ class GridWindow : public QWidget {
   QImage image_;
 };
 
+// With PARLEX_SNAPSHOT_DIR set, the whole screen as the agent sees it, for
+// looking at.
+void Shoot(const std::string& name) {
+  const char* dir = std::getenv("PARLEX_SNAPSHOT_DIR");
+  if (!dir) return;
+  QTest::qWait(100);
+  const std::string cmd = "import -window root '" + std::string(dir) + "/" + name + "'";
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+}
+
 class CaptureQtTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -161,7 +171,10 @@ class CaptureQtTest : public ::testing::Test {
          {Always, [] { Xdo("click 1"); }},
          {[&view] { return view.Editor() && view.Editor()->hasFocus(); }, [] { Xdo("type --delay 30 Hi"); }},
          {[&view] { return view.Editor() && view.Editor()->toPlainText() == QStringLiteral("Hi"); },
-          [] { Xdo(At(600, 470) + " click 1"); }},
+          [] {
+            Shoot("capture_text_open.png");
+            Xdo(At(600, 470) + " click 1");
+          }},
          {[&view] { return !view.Editor(); }, [] {}}});
     return steps;
   }
@@ -258,11 +271,13 @@ TEST_F(CaptureQtTest, SaveWritesTheMarkedSelectionAsJpeg) {
       Join({{WindowShown(view)},
             Drag(300, 200, 700, 500),
             Annotate(view),
-            {ClickButton(view, kBtnSave),
+            {{Always, [] { Shoot("capture_marked.png"); }},
+             ClickButton(view, kBtnSave),
              {[&] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()) != nullptr; },
               [&] {
                 dialogSeen = true;
                 QTest::qWait(200);
+                Shoot("capture_save_dialog.png");
                 Xdo("key --clearmodifiers ctrl+a");
                 Xdo("type --delay 10 '" + target.string() + "'");
                 Xdo("key Return");
