@@ -290,6 +290,10 @@ TEST_F(CaptureQtTest, SaveWritesTheMarkedSelectionAsJpeg) {
   EXPECT_FALSE(dialog.m_bSent);
   EXPECT_EQ(dialog.m_rcSelection, (Rect{300, 200, 700, 500}));
   EXPECT_TRUE(dialog.m_bAnnotated);
+  // Run scaled by the test below: the screen really was.
+  if (const char* factor = std::getenv("QT_SCALE_FACTOR")) {
+    EXPECT_DOUBLE_EQ(ratio_, std::atof(factor));
+  }
   const fs::path written = tmp_.Path() / "saved.jpg";
   ASSERT_TRUE(fs::exists(written));
   const std::string bytes = test::TempDir::Read(written);
@@ -432,6 +436,27 @@ TEST_F(CaptureQtTest, EscCancelsAndSendsNothing) {
   EXPECT_EQ(server.Connections(), 0u);
   EXPECT_EQ(view.Window(), nullptr) << "the capture window outlived the run";
   EXPECT_TRUE(fs::is_empty(tmp_.Path() / "tmp"));
+}
+
+// On a scaled screen the capture works in the screen's own pixels: the same
+// input in device pixels gives the same selection, marks and saved image as
+// unscaled. The save test runs again in a process of its own with Qt scaling
+// by 2 and by 1.25.
+TEST(CaptureQtScaledTest, SavedImageHoldsTheScreensDevicePixels) {
+  if (!HaveXdotool()) GTEST_SKIP() << "xdotool is not installed";
+  if (std::getenv("QT_SCALE_FACTOR")) GTEST_SKIP() << "already scaled";
+  test::TempDir out("capture-scaled");
+  ASSERT_TRUE(out.Ok());
+  for (const char* factor : {"2", "1.25"}) {
+    const fs::path log = out.File(std::string("run-") + factor + ".txt");
+    const std::string cmd = std::string("QT_SCALE_FACTOR=") + factor + " /proc/" + std::to_string(::getpid()) +
+                            "/exe --gtest_filter=CaptureQtTest.SaveWritesTheMarkedSelectionAsJpeg > '" +
+                            log.string() + "' 2>&1";
+    const int status = std::system(cmd.c_str());
+    const std::string output = test::TempDir::Read(log);
+    EXPECT_EQ(status, 0) << "scaled by " << factor << ":\n" << output;
+    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << "scaled by " << factor << ":\n" << output;
+  }
 }
 
 }  // namespace
