@@ -438,6 +438,62 @@ TEST_F(CaptureQtTest, EscCancelsAndSendsNothing) {
   EXPECT_TRUE(fs::is_empty(tmp_.Path() / "tmp"));
 }
 
+TEST_F(CaptureQtTest, TextWrapsAtTheSelectionsEdgeAndCommitsOnlyItsInk) {
+  CScreenDlg dialog(12, 34);
+  CaptureFilesPosix files;
+  dialog.SetFiles(&files);
+  ScreenViewQt view(dialog);
+  Rect grown{};
+  EditorMetrics metrics;
+  const QString text = QStringLiteral("wrap wrap wrap wrap wrap");
+  Driver driver(CancelOnTimeout(dialog),
+                Join({{WindowShown(view)},
+                      Drag(300, 200, 500, 400),
+                      {ClickButton(view, kBtnText),
+                       MoveTo(420, 220),
+                       {Always, [] { Xdo("click 1"); }},
+                       {[&view] { return view.Editor() && view.Editor()->hasFocus(); },
+                        [&] { Xdo("type --delay 20 '" + text.toStdString() + "'"); }},
+                       {[&] { return view.Editor() && view.Editor()->toPlainText() == text; },
+                        [&] {
+                          grown = view.EditorRect();
+                          metrics = view.EditorTextMetrics();
+                          Xdo(At(310, 390) + " click 1");
+                        }},
+                       {[&view] { return !view.Editor(); }, [] { Xdo("key Escape"); }}}}));
+  EXPECT_EQ(view.Run(), kCaptureCancelled);
+  EXPECT_TRUE(driver.Finished()) << "ran " << driver.StepsRun() << " steps";
+  // The editor grew to the selection's inner edge, then wrapped and grew down.
+  EXPECT_EQ(grown.left, 420);
+  EXPECT_EQ(grown.top, 220);
+  EXPECT_EQ(grown.right, 499);
+  const int32_t line = metrics.height + metrics.externalLeading;
+  ASSERT_GT(line, 0);
+  EXPECT_GE(grown.bottom - grown.top, 3 * line) << "the wrapped lines did not make it taller";
+  EXPECT_LT(grown.bottom, 399);
+  EXPECT_TRUE(dialog.m_bAnnotated);
+  // In the snapshot: red ink in the first and in a wrapped line, the grid
+  // through the editor's white, and nothing else changed (the editor's grey
+  // frame is never committed).
+  const PixelBuffer& shot = dialog.Snapshot();
+  int inkTop = 0, inkBelow = 0;
+  for (int y = 200; y < 400; ++y)
+    for (int x = 300; x < 500; ++x) {
+      const QColor grid = GridColour(x, y);
+      const Color want = Rgb(static_cast<uint8_t>(grid.red()), static_cast<uint8_t>(grid.green()),
+                             static_cast<uint8_t>(grid.blue()));
+      const Color got = shot.At(x, y);
+      if (got == want) continue;
+      const bool inEditor = PtInRect(grown, Point{x, y});
+      ASSERT_TRUE(inEditor) << "changed outside the editor at " << x << "," << y;
+      ASSERT_GT(RedOf(got), std::max(GreenOf(got), BlueOf(got))) << "not ink at " << x << "," << y;
+      if (y < grown.top + line) ++inkTop;
+      if (y >= grown.top + line) ++inkBelow;
+    }
+  EXPECT_GT(inkTop, 10);
+  EXPECT_GT(inkBelow, 10);
+}
+
 // On a scaled screen the capture works in the screen's own pixels: the same
 // input in device pixels gives the same selection, marks and saved image as
 // unscaled. The save test runs again in a process of its own with Qt scaling
@@ -449,13 +505,14 @@ TEST(CaptureQtScaledTest, SavedImageHoldsTheScreensDevicePixels) {
   ASSERT_TRUE(out.Ok());
   for (const char* factor : {"2", "1.25"}) {
     const fs::path log = out.File(std::string("run-") + factor + ".txt");
-    const std::string cmd = std::string("QT_SCALE_FACTOR=") + factor + " /proc/" + std::to_string(::getpid()) +
-                            "/exe --gtest_filter=CaptureQtTest.SaveWritesTheMarkedSelectionAsJpeg > '" +
-                            log.string() + "' 2>&1";
+    const std::string cmd =
+        std::string("QT_SCALE_FACTOR=") + factor + " /proc/" + std::to_string(::getpid()) +
+        "/exe --gtest_filter=CaptureQtTest.SaveWritesTheMarkedSelectionAsJpeg > '" + log.string() + "' 2>&1";
     const int status = std::system(cmd.c_str());
     const std::string output = test::TempDir::Read(log);
     EXPECT_EQ(status, 0) << "scaled by " << factor << ":\n" << output;
-    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << "scaled by " << factor << ":\n" << output;
+    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << "scaled by " << factor << ":\n"
+                                                                     << output;
   }
 }
 
