@@ -9,19 +9,32 @@
 
 #include <cstring>
 
+#include "capture/qt/screenshot_portal_qt.h"
+
 namespace parlex::qt {
 
+QImage PrimaryScreenPart(const QImage& desktop, const QRect& geometry, qreal ratio) {
+  const QSize size(qRound(geometry.width() * ratio), qRound(geometry.height() * ratio));
+  if (desktop.isNull() || size.isEmpty()) return {};
+  if (desktop.size() == size) return desktop;
+  const QRect part(QPoint(qRound(geometry.x() * ratio), qRound(geometry.y() * ratio)), size);
+  return desktop.rect().contains(part) ? desktop.copy(part) : QImage();
+}
+
 std::optional<ScreenSnapshotQt> GrabPrimaryScreenQt() {
-  // A Wayland compositor answers grabs with nothing or with black.
-  if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"), Qt::CaseInsensitive))
-    return std::nullopt;
   QScreen* screen = QGuiApplication::primaryScreen();
   if (!screen) return std::nullopt;
   ScreenSnapshotQt shot;
   shot.screen = screen;
   shot.geometry = screen->geometry();
   shot.ratio = screen->devicePixelRatio();
-  const QImage image = screen->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
+  // A Wayland compositor answers a program's own grab with nothing or with
+  // black; its portal hands out a picture of the desktop.
+  const bool wayland =
+      QGuiApplication::platformName().startsWith(QLatin1String("wayland"), Qt::CaseInsensitive);
+  const QImage image = (wayland ? PrimaryScreenPart(ScreenshotThroughPortalQt(), shot.geometry, shot.ratio)
+                                : screen->grabWindow(0).toImage())
+                           .convertToFormat(QImage::Format_RGB32);
   const int width = qRound(shot.geometry.width() * shot.ratio);
   const int height = qRound(shot.geometry.height() * shot.ratio);
   if (image.isNull() || image.width() != width || image.height() != height) return std::nullopt;
