@@ -28,10 +28,12 @@
 #include <vector>
 
 #include "capture/qt/capture_files_posix.h"
+#include "capture/qt/capture_surface_qt.h"
 #include "capture/qt/input_script.h"
 #include "capture/qt/screen_view_qt.h"
 #include "capture/qt/text_editor_qt.h"
 #include "capture/screen_dlg.h"
+#include "platform/qt/resource_images.h"
 #include "support/loopback_server.h"
 #include "support/temp_dir.h"
 
@@ -436,6 +438,57 @@ TEST_F(CaptureQtTest, EscCancelsAndSendsNothing) {
   EXPECT_EQ(server.Connections(), 0u);
   EXPECT_EQ(view.Window(), nullptr) << "the capture window outlived the run";
   EXPECT_TRUE(fs::is_empty(tmp_.Path() / "tmp"));
+}
+
+bool SameCursor(const QCursor& a, const QCursor& b) {
+  return a.shape() == b.shape() && a.hotSpot() == b.hotSpot() && a.pixmap().toImage() == b.pixmap().toImage();
+}
+
+TEST_F(CaptureQtTest, TheSelectionMovesWithTheTrackerAndTheScreenFollows) {
+  CScreenDlg dialog(12, 34);
+  CaptureFilesPosix files;
+  dialog.SetFiles(&files);
+  ScreenViewQt view(dialog);
+  QImage shown;
+  QRect toolbarCell;
+  bool handleCursor = false;
+  auto surface = [&view] { return static_cast<CaptureSurfaceQt*>(view.Window()); };
+  Driver driver(
+      CancelOnTimeout(dialog),
+      Join({{WindowShown(view)},
+            Drag(300, 200, 700, 500),
+            {{[&view] { return view.Button(kBtnSend) && view.Button(kBtnSend)->isVisible(); }, [] {}}},
+            Drag(500, 350, 540, 380),  // inside, no tool: moves the selection
+            {{[&view] { return view.Button(kBtnSend) && view.Button(kBtnSend)->isVisible(); },
+              [&] {
+                QTest::qWait(100);
+                shown = surface()->Image().copy();
+                toolbarCell = view.Button(kBtnRectangle)->geometry();
+                Xdo(At(739, 529));  // the bottom-right handle
+              }},
+             {Always, [&] {
+                QTest::qWait(100);
+                handleCursor = SameCursor(view.Window()->cursor(), TrackerCursor(207));
+                Xdo("key Escape");
+              }}}}));
+  EXPECT_EQ(view.Run(), kCaptureCancelled);
+  EXPECT_TRUE(driver.Finished()) << "ran " << driver.StepsRun() << " steps";
+  EXPECT_EQ(dialog.m_rcSelection, (Rect{340, 230, 740, 530}));
+  // The toolbar row ends at the selection's right edge, 5 pixels below it.
+  EXPECT_EQ(toolbarCell, QRect(440, 535, 50, 30));
+  EXPECT_TRUE(handleCursor) << "no sizing cursor over the handle";
+  // The window shows the new selection undimmed and the old place dimmed.
+  ASSERT_FALSE(shown.isNull());
+  auto grid = [](int x, int y) { return GridColour(x, y).rgb() & 0xFFFFFF; };
+  auto dim = [](QRgb c) {
+    return (uint32_t{DimChannel(static_cast<uint8_t>(qRed(c)))} << 16) |
+           (uint32_t{DimChannel(static_cast<uint8_t>(qGreen(c)))} << 8) |
+           DimChannel(static_cast<uint8_t>(qBlue(c)));
+  };
+  EXPECT_EQ(shown.pixel(320, 215) & 0xFFFFFF, dim(grid(320, 215)));
+  EXPECT_EQ(shown.pixel(720, 510) & 0xFFFFFF, grid(720, 510));
+  EXPECT_EQ(shown.pixel(360, 250) & 0xFFFFFF, grid(360, 250));
+  EXPECT_EQ(shown.pixel(760, 515) & 0xFFFFFF, dim(grid(760, 515)));
 }
 
 TEST_F(CaptureQtTest, TextWrapsAtTheSelectionsEdgeAndCommitsOnlyItsInk) {
