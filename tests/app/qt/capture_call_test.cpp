@@ -67,14 +67,13 @@ class CaptureCallTest : public ::testing::Test {
     if (!parlex::qt::HaveXdotool()) GTEST_SKIP() << "xdotool is not installed";
     ASSERT_TRUE(tmp_.Ok());
     setenv("TMPDIR", tmp_.Path().c_str(), 1);
-    // The page, then replies for whatever else the view asks (its icon) and
-    // for the upload.
+    // The chat service: its agent page and its image endpoint.
     test::ScriptedReply page;
     page.head = "HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n\r\n";
     page.body = kPage;
-    server_ = std::make_unique<test::LoopbackServer>(std::vector<test::ScriptedReply>{
-        page, test::ScriptedReply::Text("ok:图1"), test::ScriptedReply::Text("ok:图1"),
-        test::ScriptedReply::Text("ok:图1")});
+    server_ = std::make_unique<test::LoopbackServer>();
+    server_->Route("/embeded", page);
+    server_->Route("/resource/staff/image", test::ScriptedReply::Text("ok:图1"));
     ASSERT_TRUE(server_->Start());
     const QString base = QString::fromStdU16String(server_->Url(u"/"));
     window_ =
