@@ -31,7 +31,6 @@ class CaptureWindowQt : public CaptureSurfaceQt {
     // Clicks on the window leave the keyboard focus where it is, as on a
     // dialog's client area: an open editor stays open.
     setFocusPolicy(Qt::NoFocus);
-    setAttribute(Qt::WA_DeleteOnClose, false);
   }
 
   // The tracker's host hears where the pointer was last seen.
