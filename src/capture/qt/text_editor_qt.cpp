@@ -40,7 +40,7 @@ EditorMetrics TextEditorQt::Metrics() const {
   const QFontMetricsF fm(font());
   EditorMetrics m;
   // The editor counts a line as shown only with one pixel to spare below it.
-  m.height = static_cast<int32_t>(qCeil(fm.height() * ratio_)) + 1;
+  m.height = static_cast<int32_t>(qCeil((fm.height() + 1) * ratio_));
   m.externalLeading = static_cast<int32_t>(qMax(0, qCeil(fm.leading() * ratio_)));
   m.averageCharWidth = static_cast<int32_t>(qCeil(fm.averageCharWidth() * ratio_));
   return m;

@@ -153,6 +153,15 @@ TEST_F(CaptureCallTest, EscShowsTheWindowAgainAndCallsNothingInThePage) {
   EXPECT_EQ(CaptureWindow(), nullptr);
 }
 
+TEST_F(CaptureCallTest, TheWindowsCloseRequestCancelsTheCapture) {
+  const QString log =
+      RunCapture({{[] { return CaptureWindow() != nullptr; },
+                   [] { EXPECT_TRUE(parlex::testing::SendCloseRequest(CaptureWindow()->winId())); }}});
+  EXPECT_EQ(log, QStringLiteral("capture|returned:undefined"));
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_TRUE(Upload().empty());
+}
+
 }  // namespace
 }  // namespace parlex::app::qt
 
