@@ -440,6 +440,35 @@ TEST_F(CaptureQtTest, EscCancelsAndSendsNothing) {
   EXPECT_TRUE(fs::is_empty(tmp_.Path() / "tmp"));
 }
 
+TEST_F(CaptureQtTest, AClickPlacesAnEmptySelectionThatSendsNothing) {
+  test::LoopbackServer server(test::ScriptedReply::Text("never"));
+  ASSERT_TRUE(server.Start());
+  CScreenDlg dialog(12, 34);
+  dialog.SetUploadUrl(server.Url(u"/resource/staff/image"));
+  CaptureFilesPosix files;
+  dialog.SetFiles(&files);
+  ScreenViewQt view(dialog);
+  bool stillOpen = false;
+  QRect sendCell;
+  Driver driver(CancelOnTimeout(dialog),
+                Join({{WindowShown(view)},
+                      {MoveTo(400, 300), {Always, [] { Xdo("click 1"); }}, ClickButton(view, kBtnSend)},
+                      {{Always, [&] {
+                          QTest::qWait(300);
+                          stillOpen = view.Window() && view.Window()->isVisible();
+                          sendCell = view.Button(kBtnSend)->geometry();
+                          Xdo("key Escape");
+                        }}}}));
+  EXPECT_EQ(view.Run(), kCaptureCancelled);
+  EXPECT_TRUE(driver.Finished()) << "ran " << driver.StepsRun() << " steps";
+  EXPECT_TRUE(stillOpen) << "send ended the capture of an empty selection";
+  EXPECT_EQ(dialog.m_rcSelection, (Rect{400, 300, 400, 300}));
+  // The toolbar of an empty selection: its row ends at the click point.
+  EXPECT_EQ(sendCell, QRect(350, 305, 50, 30));
+  EXPECT_FALSE(dialog.m_bSent);
+  EXPECT_EQ(server.Connections(), 0u);
+}
+
 bool SameCursor(const QCursor& a, const QCursor& b) {
   return a.shape() == b.shape() && a.hotSpot() == b.hotSpot() && a.pixmap().toImage() == b.pixmap().toImage();
 }
