@@ -1,8 +1,60 @@
+// The page's capture call on Linux: the main window steps aside, the screen
+// settles, the capture runs modally over the frozen screen, and the window
+// comes back whatever the outcome.
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
 #include "app/qt/main_window_qt.h"
+#include "capture/qt/capture_files_posix.h"
+#include "capture/qt/screen_view_qt.h"
+#include "capture/screen_dlg.h"
 
 namespace parlex::app::qt {
+namespace {
 
-// The capture window is not part of this build yet: nothing is captured or sent.
-CaptureOutcome MainWindowQt::Capture(int32_t /*companyId*/, int32_t /*visitorId*/) { return {}; }
+// How long the screen gets to repaint what the hidden window covered.
+constexpr int kSettleMs = 300;
+
+// There is one screen to freeze: one capture at a time in the process.
+bool g_capturing = false;
+
+// The image endpoint on the host of the chat service the page came from.
+std::u16string UploadUrlFor(const QString& chatBaseUrl) {
+  const std::u16string configured = ConfiguredChatBaseUrl().toStdU16String();
+  std::u16string url = DefaultUploadUrl();
+  if (!chatBaseUrl.isEmpty() && url.starts_with(configured))
+    url.replace(0, configured.size(), chatBaseUrl.toStdU16String());
+  return url;
+}
+
+}  // namespace
+
+CaptureOutcome MainWindowQt::Capture(int32_t companyId, int32_t visitorId) {
+  if (g_capturing) return {};
+  g_capturing = true;
+
+  hide();
+  QCoreApplication::processEvents();
+  // Paints and the page's timers go on while the screen settles.
+  {
+    QEventLoop settle;
+    QTimer::singleShot(kSettleMs, &settle, &QEventLoop::quit);
+    settle.exec();
+  }
+
+  CScreenDlg dialog(companyId, visitorId);
+  dialog.SetUploadUrl(UploadUrlFor(chatBaseUrl_));
+  parlex::qt::CaptureFilesPosix files;
+  dialog.SetFiles(&files);
+  {
+    parlex::qt::ScreenViewQt view(dialog);
+    view.Run();
+  }
+
+  ShowAndFocus();
+  g_capturing = false;
+  return CaptureOutcome{dialog.m_bSent, dialog.m_szReply};
+}
 
 }  // namespace parlex::app::qt

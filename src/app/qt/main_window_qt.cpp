@@ -29,7 +29,8 @@ QString FromU16(const char16_t* text) { return QString::fromUtf16(text); }
 
 QString ConfiguredChatBaseUrl() { return QString::fromUtf16(PARLEX_CHAT_URL); }
 
-MainWindowQt::MainWindowQt(const QUrl& page, const QString& chatBaseUrl, QWidget* parent) : QWidget(parent) {
+MainWindowQt::MainWindowQt(const QUrl& page, const QString& chatBaseUrl, QWidget* parent)
+    : QWidget(parent), chatBaseUrl_(chatBaseUrl) {
   setWindowTitle(FromU16(kMainWindowTitle));
   // Icon 128 with all its sizes: the window manager picks the title bar's and
   // the task switcher's.

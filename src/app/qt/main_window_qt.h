@@ -52,6 +52,9 @@ class MainWindowQt : public QWidget, public IChatPageHost {
   // with exit code 0.
   void Quit() override;
   // The screen capture; answers whether an image was sent and the reply.
+  // The window steps aside while it runs and is shown again afterwards; the
+  // image goes to the chat service the page came from. A capture asked for
+  // while one runs is ignored.
   CaptureOutcome Capture(int32_t companyId, int32_t visitorId) override;
 
   // The tray icon (null only while the window is being destroyed).
@@ -76,6 +79,7 @@ class MainWindowQt : public QWidget, public IChatPageHost {
 
   QWebEngineView* view_ = nullptr;
   TrayIconQt* tray_ = nullptr;
+  QString chatBaseUrl_;
 };
 
 }  // namespace parlex::app::qt

@@ -2,6 +2,7 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <QtMath>
 
 namespace parlex::qt {
 
@@ -13,10 +14,32 @@ CaptureSurfaceQt::CaptureSurfaceQt(int width, int height, QWidget* parent)
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void CaptureSurfaceQt::SetImage(const QImage& image) {
+void CaptureSurfaceQt::SetImage(const QImage& image, qreal ratio) {
+  ratio_ = ratio > 0 ? ratio : 1.0;
   image_ = image.convertToFormat(QImage::Format_RGB32);
-  setFixedSize(image_.size());
+  image_.setDevicePixelRatio(ratio_);
+  setFixedSize(qCeil(image_.width() / ratio_), qCeil(image_.height() / ratio_));
   update();
+}
+
+Point CaptureSurfaceQt::ToImage(QPointF widgetPos) const {
+  // Qt hands positions of a scaled window as device pixels divided by the
+  // ratio; rounding gives the device pixel back.
+  return Point{static_cast<int32_t>(qFloor(widgetPos.x() * ratio_ + 0.5)),
+               static_cast<int32_t>(qFloor(widgetPos.y() * ratio_ + 0.5))};
+}
+
+QRect CaptureSurfaceQt::ToWidget(const Rect& r) const {
+  if (ratio_ == 1.0) return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
+  const int left = qFloor(r.left / ratio_);
+  const int top = qFloor(r.top / ratio_);
+  return QRect(QPoint(left, top), QPoint(qCeil(r.right / ratio_) - 1, qCeil(r.bottom / ratio_) - 1));
+}
+
+QRegion CaptureSurfaceQt::ToWidget(const Region& region) const {
+  QRegion out;
+  for (const Rect& r : region.Rects()) out += ToWidget(r);
+  return out;
 }
 
 std::unique_ptr<PixelCanvas> CaptureSurfaceQt::MakeCanvas() {
@@ -28,7 +51,14 @@ std::unique_ptr<PixelCanvas> CaptureSurfaceQt::MakeCanvas() {
 
 void CaptureSurfaceQt::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
-  for (const QRect& r : event->region()) painter.drawImage(r.topLeft(), image_, r);
+  if (ratio_ == 1.0) {
+    for (const QRect& r : event->region()) painter.drawImage(r.topLeft(), image_, r);
+    return;
+  }
+  // The image carries the ratio: drawn at the origin it fills the widget
+  // pixel for pixel of the device.
+  painter.setClipRegion(event->region());
+  painter.drawImage(QPointF(0, 0), image_);
 }
 
 QRegion ToQRegion(const Region& region) {

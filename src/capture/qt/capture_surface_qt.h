@@ -24,8 +24,17 @@ class CaptureSurfaceQt : public QWidget {
   // The image the widget shows (QImage::Format_RGB32: 0xFFRRGGBB).
   QImage& Image() { return image_; }
   const QImage& Image() const { return image_; }
-  // Replaces the image (converted to Format_RGB32) and resizes the widget.
-  void SetImage(const QImage& image);
+  // Replaces the image (converted to Format_RGB32), shown at `ratio` device
+  // pixels per widget pixel, and resizes the widget.
+  void SetImage(const QImage& image, qreal ratio = 1.0);
+  qreal Ratio() const { return ratio_; }
+
+  // A widget position as the image pixel under it.
+  Point ToImage(QPointF widgetPos) const;
+  // The widget rectangle covering an image rectangle.
+  QRect ToWidget(const Rect& rect) const;
+  // The widget region covering an image region.
+  QRegion ToWidget(const Region& region) const;
 
   // A canvas over the image's pixels. It keeps the top byte 0xFF, as the
   // format wants. Valid while the image is neither replaced nor resized; call
@@ -37,9 +46,10 @@ class CaptureSurfaceQt : public QWidget {
 
  private:
   QImage image_;
+  qreal ratio_ = 1.0;
 };
 
-// The region as a QRegion (for update(QRegion)).
+// The region as a QRegion (for update(QRegion) at a ratio of 1).
 QRegion ToQRegion(const Region& region);
 
 }  // namespace parlex::qt

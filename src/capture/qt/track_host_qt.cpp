@@ -25,13 +25,13 @@ void ShowTrackerCursor(QWidget* widget, int index) {
   widget->setProperty(kCursorProperty, index + 1);
 }
 
+}  // namespace
+
 void ShowDefaultCursor(QWidget* widget) {
   if (!widget || widget->property(kCursorProperty).toInt() == 0) return;
   widget->unsetCursor();
   widget->setProperty(kCursorProperty, 0);
 }
-
-}  // namespace
 
 uint32_t VirtualKeyFromQt(int key) {
   if (key >= Qt::Key_A && key <= Qt::Key_Z) return static_cast<uint32_t>(key);  // same codes
@@ -135,8 +135,7 @@ TrackHostQt::~TrackHostQt() {
 Point TrackHostQt::CursorPos() {
   if (hasHint_) return Point{hint_.x(), hint_.y()};
   if (!surface_) return Point{};
-  const QPoint p = surface_->mapFromGlobal(QCursor::pos());
-  return Point{p.x(), p.y()};
+  return surface_->ToImage(surface_->mapFromGlobal(QPointF(QCursor::pos())));
 }
 
 void TrackHostQt::SetCursor(int index) {
@@ -214,8 +213,7 @@ void TrackHostQt::Enqueue(Pending pending) {
 
 Point TrackHostQt::ToSurface(QPointF global) const {
   if (!surface_) return Point{};
-  const QPoint p = surface_->mapFromGlobal(global).toPoint();
-  return Point{p.x(), p.y()};
+  return surface_->ToImage(surface_->mapFromGlobal(global));
 }
 
 TrackEvent TrackHostQt::WaitEvent() {
@@ -324,7 +322,10 @@ void InitTrackerQt(CAxTracker& tracker) {
 
 bool TrackerSetCursorQt(const CAxTracker& tracker, CaptureSurfaceQt* surface, QPoint pos) {
   TrackHostQt host(surface);
-  host.SetCursorPosHint(pos);
+  if (surface) {
+    const Point p = surface->ToImage(QPointF(pos));
+    host.SetCursorPosHint(QPoint(p.x, p.y));
+  }
   if (tracker.OnSetCursor(host, 1)) return true;
   ShowDefaultCursor(surface);
   return false;
@@ -333,8 +334,8 @@ bool TrackerSetCursorQt(const CAxTracker& tracker, CaptureSurfaceQt* surface, QP
 bool TrackQt(CAxTracker& tracker, CaptureSurfaceQt* surface, QPoint point, bool rubberBand, uint16_t growX,
              uint16_t growY, uint16_t shrinkX, uint16_t shrinkY, bool feedback) {
   TrackHostQt host(surface);
-  return tracker.Track(host, Point{point.x(), point.y()}, rubberBand, growX, growY, shrinkX, shrinkY,
-                       feedback);
+  const Point start = surface ? surface->ToImage(QPointF(point)) : Point{point.x(), point.y()};
+  return tracker.Track(host, start, rubberBand, growX, growY, shrinkX, shrinkY, feedback);
 }
 
 }  // namespace parlex::qt

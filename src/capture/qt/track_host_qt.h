@@ -59,8 +59,9 @@ class TrackHostQt : public QObject, public ITrackHost {
   explicit TrackHostQt(CaptureSurfaceQt* surface);
   ~TrackHostQt() override;
 
-  // The position the cursor is taken to be at (Qt sends it with each mouse
-  // event); without one, QCursor::pos() mapped to the surface.
+  // The position the cursor is taken to be at, in image pixels (Qt sends it
+  // with each mouse event); without one, QCursor::pos() mapped to the
+  // surface's image.
   void SetCursorPosHint(QPoint pos) {
     hint_ = pos;
     hasHint_ = true;
@@ -122,12 +123,17 @@ class TrackHostQt : public QObject, public ITrackHost {
 // already held when a drag starts are known.
 void InitTrackerQt(CAxTracker& tracker);
 
-// The cursor for the mouse at `pos` (surface coordinates), as WM_SETCURSOR
+// Back to the widget's default cursor after a tracker cursor (the cursor a
+// window without a tracker cursor shows).
+void ShowDefaultCursor(QWidget* widget);
+
+// The cursor for the mouse at `pos` (widget coordinates), as WM_SETCURSOR
 // does on Windows: the tracker's cursor where it has one, else the widget's
 // default cursor. True when the tracker's cursor was set.
 bool TrackerSetCursorQt(const CAxTracker& tracker, CaptureSurfaceQt* surface, QPoint pos);
 
-// The drag loop on `surface` (CAxTracker::Track with a TrackHostQt).
+// The drag loop on `surface` (CAxTracker::Track with a TrackHostQt), from
+// the widget position `point`.
 bool TrackQt(CAxTracker& tracker, CaptureSurfaceQt* surface, QPoint point, bool rubberBand, uint16_t growX,
              uint16_t growY, uint16_t shrinkX, uint16_t shrinkY, bool feedback);
 

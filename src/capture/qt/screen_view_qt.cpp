@@ -1,0 +1,371 @@
+#include "capture/qt/screen_view_qt.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QWindow>
+
+#include "capture/qt/capture_surface_qt.h"
+#include "capture/qt/image_encoders_qt.h"
+#include "capture/qt/save_dialog_qt.h"
+#include "capture/qt/screen_grab_qt.h"
+#include "capture/qt/text_editor_qt.h"
+#include "capture/qt/track_host_qt.h"
+#include "platform/qt/resource_images.h"
+
+namespace parlex::qt {
+
+// The window itself: turns its events into the dialog's calls and shows the
+// image the view composes.
+class CaptureWindowQt : public CaptureSurfaceQt {
+ public:
+  CaptureWindowQt(ScreenViewQt& view, CScreenDlg& dialog)
+      : CaptureSurfaceQt(1, 1), view_(view), dialog_(dialog) {
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setWindowModality(Qt::ApplicationModal);
+    setMouseTracking(true);
+    // Clicks on the window leave the keyboard focus where it is, as on a
+    // dialog's client area: an open editor stays open.
+    setFocusPolicy(Qt::NoFocus);
+  }
+
+  // The tracker's host hears where the pointer was last seen.
+  void SetHost(TrackHostQt* host) { host_ = host; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    view_.ComposeInvalid();
+    CaptureSurfaceQt::paintEvent(event);
+  }
+  void mousePressEvent(QMouseEvent* e) override {
+    if (e->button() != Qt::LeftButton) return;
+    dialog_.OnLButtonDown(At(e));
+  }
+  void mouseMoveEvent(QMouseEvent* e) override {
+    const Point p = At(e);
+    if (e->buttons() == Qt::NoButton && !dialog_.OnSetCursor(1)) ShowDefaultCursor(this);
+    dialog_.OnMouseMove(p);
+  }
+  void mouseReleaseEvent(QMouseEvent* e) override {
+    if (e->button() != Qt::LeftButton) return;
+    dialog_.OnLButtonUp(At(e));
+  }
+  void keyPressEvent(QKeyEvent* e) override {
+    if (e->key() == Qt::Key_Escape) {
+      dialog_.OnCancel();
+      return;
+    }
+    CaptureSurfaceQt::keyPressEvent(e);
+  }
+  void closeEvent(QCloseEvent* e) override {
+    // The close request is the cancel command; the view ends the window.
+    e->ignore();
+    dialog_.OnCancel();
+  }
+
+ private:
+  Point At(QMouseEvent* e) {
+    const Point p = ToImage(e->position());
+    if (host_) host_->SetCursorPosHint(QPoint(p.x, p.y));
+    return p;
+  }
+
+  ScreenViewQt& view_;
+  CScreenDlg& dialog_;
+  TrackHostQt* host_ = nullptr;
+};
+
+namespace {
+
+const char16_t* ButtonLabel(int id) {
+  switch (id) {
+    case kBtnRectangle:
+      return u"矩形";
+    case kBtnEllipse:
+      return u"椭圆";
+    case kBtnArrow:
+      return u"箭头";
+    case kBtnText:
+      return u"文字";
+    case kBtnSave:
+      return u"保存";
+    default:
+      return u"发送";
+  }
+}
+
+bool IsTool(int id) { return id == kBtnArrow || id == kBtnEllipse || id == kBtnRectangle || id == kBtnText; }
+
+}  // namespace
+
+ScreenViewQt::ScreenViewQt(CScreenDlg& dialog) : dialog_(dialog) {}
+
+ScreenViewQt::~ScreenViewQt() {
+  dragCanvas_.reset();
+  trackHost_.reset();
+  delete window_.data();
+}
+
+QWidget* ScreenViewQt::Window() const { return window_.data(); }
+
+QPushButton* ScreenViewQt::Button(int id) const { return FindButton(id); }
+
+TextEditorQt* ScreenViewQt::Editor() const { return editor_.data(); }
+
+QPushButton* ScreenViewQt::FindButton(int id) const {
+  for (size_t i = 0; i < kButtonIds.size(); ++i)
+    if (kButtonIds[i] == id) return buttons_[i].data();
+  return nullptr;
+}
+
+int ScreenViewQt::Run() {
+  std::optional<ScreenSnapshotQt> shot = GrabPrimaryScreenQt();
+  if (!shot) {
+    TellGrabFailedQt(nullptr);
+    return kCaptureCancelled;
+  }
+  auto* window = new CaptureWindowQt(*this, dialog_);
+  window_ = window;
+  window->setWindowIcon(AppIcon());
+  const int width = shot->pixels.Width();
+  const int height = shot->pixels.Height();
+  // The image starts as a copy of the snapshot (the dialog takes the
+  // snapshot itself), so nothing else can ever show.
+  const QImage image(reinterpret_cast<const uchar*>(shot->pixels.Data()), width, height, width * 4,
+                     QImage::Format_RGB32);
+  window->SetImage(image.copy(), shot->ratio);
+  trackHost_ = std::make_unique<TrackHostQt>(window);
+  window->SetHost(trackHost_.get());
+  CreateButtons();
+
+  InitTrackerQt(dialog_.Tracker());
+  dialog_.SetView(this);
+  dialog_.OnInitDialog(std::move(shot->pixels));
+  Invalidate(nullptr);
+  ComposeInvalid();
+
+  window->createWinId();
+  if (QWindow* handle = window->windowHandle()) handle->setScreen(shot->screen);
+  window->setGeometry(shot->geometry);
+  window->showFullScreen();
+  window->raise();
+  window->activateWindow();
+  if (!ended_) loop_.exec();
+
+  // The window goes before the caller shows its own again.
+  if (editor_) editor_->onFocusLost = nullptr;
+  dragCanvas_.reset();
+  window->SetHost(nullptr);
+  trackHost_.reset();
+  window->hide();
+  delete window;
+  return result_;
+}
+
+void ScreenViewQt::CreateButtons() {
+  tools_ = new QButtonGroup(window_);
+  tools_->setExclusive(true);
+  for (size_t i = 0; i < kButtonIds.size(); ++i) {
+    const int id = kButtonIds[i];
+    auto* button = new QPushButton(QString::fromUtf16(ButtonLabel(id)), window_);
+    button->hide();
+    if (IsTool(id)) {
+      button->setCheckable(true);
+      tools_->addButton(button, id);
+    } else {
+      QObject::connect(button, &QPushButton::clicked, window_, [this, id] {
+        if (id == kBtnSave)
+          dialog_.OnSave();
+        else
+          dialog_.OnSend();
+      });
+    }
+    buttons_[i] = button;
+  }
+}
+
+ITrackHost& ScreenViewQt::TrackHost() { return *trackHost_; }
+
+void ScreenViewQt::ShowButton(int id, bool show) {
+  if (QPushButton* b = FindButton(id)) b->setVisible(show);
+}
+
+void ScreenViewQt::MoveButton(int id, const Rect& cell) {
+  if (QPushButton* b = FindButton(id)) b->setGeometry(window_->ToWidget(cell));
+}
+
+bool ScreenViewQt::IsButtonChecked(int id) {
+  QPushButton* b = FindButton(id);
+  return b && b->isChecked();
+}
+
+void ScreenViewQt::UncheckButton(int id) {
+  QPushButton* b = FindButton(id);
+  if (!b) return;
+  // An exclusive group keeps one button checked; unchecking is the
+  // dialog's own step, outside the group's rule.
+  tools_->setExclusive(false);
+  b->setChecked(false);
+  tools_->setExclusive(true);
+  b->repaint();
+}
+
+void ScreenViewQt::Invalidate(const Region* region) {
+  if (!window_) return;
+  const QImage& image = window_->Image();
+  const Region all(Rect{0, 0, image.width(), image.height()});
+  if (!region) {
+    invalid_ = all;
+    window_->update();
+    return;
+  }
+  Region clipped = *region;
+  clipped.Intersect(all);
+  invalid_.Union(clipped);
+  window_->update(window_->ToWidget(clipped));
+}
+
+void ScreenViewQt::InvalidateRect(const Rect& rect) {
+  const Region region(rect);
+  Invalidate(&region);
+}
+
+void ScreenViewQt::UpdateNow() {
+  if (!window_ || invalid_.IsEmpty()) return;
+  const QRegion area = window_->ToWidget(invalid_);
+  ComposeInvalid();
+  if (window_->isVisible()) window_->repaint(area);
+}
+
+void ScreenViewQt::ComposeInvalid() {
+  if (!window_ || invalid_.IsEmpty()) return;
+  const Region todo = std::move(invalid_);
+  invalid_ = Region();
+  QImage& image = window_->Image();
+  auto* bits = reinterpret_cast<uint32_t*>(image.bits());
+  const int stride = static_cast<int>(image.bytesPerLine() / 4);
+  for (const Rect& r : todo.Rects()) dialog_.ComposeBackground(r, bits, stride);
+  std::unique_ptr<PixelCanvas> canvas = window_->MakeCanvas();
+  dialog_.PaintOverlay(*canvas);
+  if (editor_) {
+    // A grey dash-dot-dot frame just around the editor, on the window: it is
+    // never part of what the editor commits.
+    auto overlay = window_->MakeCanvas();
+    overlay->SelectPen(Pen{PenStyle::kDashDotDot, Rgb(127, 127, 127)});
+    overlay->SelectBrush(Brush::Null());
+    overlay->SetBackgroundColor(Rgb(255, 255, 255));
+    overlay->Rectangle(EditorFrame());
+  }
+}
+
+void ScreenViewQt::CaptureMouse() {
+  if (window_) window_->grabMouse();
+}
+
+void ScreenViewQt::ReleaseMouse() {
+  if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
+}
+
+Canvas* ScreenViewQt::AcquireDragCanvas() {
+  if (!window_) return nullptr;
+  dragCanvas_ = window_->MakeCanvas();
+  return dragCanvas_.get();
+}
+
+void ScreenViewQt::ReleaseDragCanvas(Canvas* canvas) {
+  if (canvas != dragCanvas_.get()) return;
+  dragCanvas_.reset();
+  if (window_) window_->update();
+}
+
+bool ScreenViewQt::CreateEditor(Point at) {
+  if (!window_ || editor_) return false;
+  auto* editor = new TextEditorQt(window_, window_->Ratio());
+  editor_ = editor;
+  editorRect_ = Rect{at.x, at.y, at.x, at.y};
+  editor->setGeometry(window_->ToWidget(editorRect_));
+  editor->hide();
+  QObject::connect(editor, &QPlainTextEdit::textChanged, editor, [this] { dialog_.GrowTextEditor(); });
+  editor->onFocusLost = [this] { dialog_.CommitText(); };
+  return true;
+}
+
+bool ScreenViewQt::HasEditor() { return editor_ != nullptr; }
+
+EditorMetrics ScreenViewQt::EditorTextMetrics() { return editor_ ? editor_->Metrics() : EditorMetrics{}; }
+
+int32_t ScreenViewQt::EditorTextWidth(std::u16string_view line) {
+  return editor_ ? editor_->TextWidth(line) : 0;
+}
+
+Rect ScreenViewQt::EditorRect() { return editorRect_; }
+
+Rect ScreenViewQt::EditorFrame() const { return Inflated(editorRect_, 1, 1); }
+
+void ScreenViewQt::MoveEditor(const Rect& rect) {
+  if (!editor_) return;
+  InvalidateRect(Inflated(EditorFrame(), 1, 1));
+  editorRect_ = rect;
+  editor_->setGeometry(window_->ToWidget(rect));
+  InvalidateRect(Inflated(EditorFrame(), 1, 1));
+  editor_->update();
+}
+
+void ScreenViewQt::FocusEditor() {
+  if (!editor_) return;
+  editor_->show();
+  editor_->setFocus(Qt::MouseFocusReason);
+}
+
+std::u16string ScreenViewQt::EditorText(size_t maxUnits) {
+  if (!editor_) return {};
+  std::u16string text = editor_->toPlainText().toStdU16String();
+  if (text.size() > maxUnits) text.resize(maxUnits);
+  return text;
+}
+
+int32_t ScreenViewQt::EditorLineCount() { return editor_ ? editor_->LineCount() : 0; }
+
+bool ScreenViewQt::RenderEditor(PixelBuffer* out) {
+  if (!editor_) return false;
+  return editor_->Render(editorRect_.right - editorRect_.left, editorRect_.bottom - editorRect_.top, out);
+}
+
+void ScreenViewQt::DestroyEditor() {
+  if (!editor_) return;
+  TextEditorQt* editor = editor_;
+  editor_ = nullptr;
+  InvalidateRect(Inflated(EditorFrame(), 1, 1));
+  editor->onFocusLost = nullptr;
+  QObject::disconnect(editor, nullptr, nullptr, nullptr);
+  editor->hide();
+  // This may run inside the editor's own focus-out handler.
+  editor->deleteLater();
+}
+
+void ScreenViewQt::FocusWindow() {
+  if (window_) window_->setFocus(Qt::OtherFocusReason);
+}
+
+std::optional<std::u16string> ScreenViewQt::AskSavePath() { return AskSavePathQt(window_); }
+
+std::vector<ImageEncoderInfo> ScreenViewQt::ImageEncoders() { return ImageEncodersQt::Installed().Infos(); }
+
+std::optional<std::string> ScreenViewQt::EncodeImage(size_t index, const PixelBuffer& image) {
+  return ImageEncodersQt::Installed().Encode(index, image);
+}
+
+void ScreenViewQt::EndDialog(int result) {
+  if (ended_) return;
+  ended_ = true;
+  result_ = result;
+  // The screen is free again at once, also while the run unwinds.
+  if (window_) window_->hide();
+  loop_.exit(0);
+}
+
+}  // namespace parlex::qt
