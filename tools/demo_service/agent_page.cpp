@@ -77,6 +77,23 @@ function bridge(action) {
   try { action(window.external); } catch (e) { setStatus('调用失败：' + e.message); }
 }
 
+// Tells the service what happened here; it shows the report in its log.
+function report(event, data) {
+  try {
+    var xhr = new XMLHttpRequest();
+    xhr.open('POST', '/agent-log', true);
+    xhr.setRequestHeader('Content-Type', 'application/json');
+    data = data || {};
+    data.event = event;
+    xhr.send(JSON.stringify(data));
+  } catch (e) {}
+}
+
+function rectOf(id) {
+  var r = $(id).getBoundingClientRect();
+  return { x: Math.round(r.left), y: Math.round(r.top), width: Math.round(r.width), height: Math.round(r.height) };
+}
+
 function showEmbedded() {
   var yes = isEmbedded();
   var p = $('embedded');
@@ -88,6 +105,7 @@ function showEmbedded() {
 // (empty when the upload failed).
 function onFileSent(reply) {
   sentReplies.push(reply);
+  report('fileSent', { reply: reply });
   setText('reply', reply === '' ? '（空回复：上传失败）' : reply);
   var img = $('reply-image');
   var data = null;
@@ -151,10 +169,14 @@ $('capture').onclick = function () {
   bridge(function (x) {
     setStatus('截屏中…');
     x.capture(Number(c), Number(v));
+    // onFileSent, when a capture was sent, has run by now.
+    report('captureReturned', { sent: sentReplies.length });
   });
 };
 
 showEmbedded();
+report('loaded', { embeded: isEmbedded(), capture: rectOf('capture'), quit: rectOf('quit'),
+                   devicePixelRatio: window.devicePixelRatio || 1 });
 poll();
 setInterval(poll, 1000);
 </script>
