@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QWidget>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -257,6 +258,7 @@ TEST_F(LinuxEndToEnd, CaptureSentFromTheAgentPageThenEscThenQuit) {
   const int buttonY = origin.y() + button["y"].get<int>() + button["height"].get<int>() / 2;
 
   // The page's capture button: the window steps aside and the screen freezes.
+  std::printf("capture button at %d,%d (window at %d,%d)\n", buttonX, buttonY, origin.x(), origin.y());
   Click(buttonX, buttonY);
   Pump(1500);
   if (const char* dir = std::getenv("PARLEX_SNAPSHOT_DIR")) {

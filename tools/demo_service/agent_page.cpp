@@ -175,8 +175,13 @@ $('capture').onclick = function () {
 };
 
 showEmbedded();
-report('loaded', { embeded: isEmbedded(), capture: rectOf('capture'), quit: rectOf('quit'),
-                   devicePixelRatio: window.devicePixelRatio || 1 });
+// Where the buttons are once the page is laid out, for whoever drives it.
+window.addEventListener('load', function () {
+  setTimeout(function () {
+    report('loaded', { embeded: isEmbedded(), capture: rectOf('capture'), quit: rectOf('quit'),
+                       devicePixelRatio: window.devicePixelRatio || 1 });
+  }, 200);
+});
 poll();
 setInterval(poll, 1000);
 </script>
