@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -157,26 +158,40 @@ bool Close(const QColor& a, const QColor& b, int tolerance) {
          std::abs(a.blue() - b.blue()) <= tolerance;
 }
 
-// The top-left corner of a program's window called "Ostrel", on screen.
+// The top-left corner of a program's main window ("Ostrel") on screen: the
+// largest of its visible windows of that name (the tray's balloon carries
+// the same title).
 std::optional<QPoint> MainWindowOrigin(pid_t pid) {
   RunResult found = RunProgram(
       "/usr/bin/xdotool",
       {"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid), "--name", "^Ostrel$"}, 10000);
-  if (found.exitCode != 0 || found.output.empty()) return std::nullopt;
-  std::string window = found.output.substr(0, found.output.find('\n'));
-  RunResult geometry =
-      RunProgram("/usr/bin/xdotool", {"xdotool", "getwindowgeometry", "--shell", window}, 10000);
-  int x = -1, y = -1;
-  for (size_t at = 0; at < geometry.output.size();) {
-    size_t end = geometry.output.find('\n', at);
-    std::string line = geometry.output.substr(at, end - at);
-    if (line.rfind("X=", 0) == 0) x = std::atoi(line.c_str() + 2);
-    if (line.rfind("Y=", 0) == 0) y = std::atoi(line.c_str() + 2);
-    if (end == std::string::npos) break;
-    at = end + 1;
+  if (found.exitCode != 0) return std::nullopt;
+  std::optional<QPoint> best;
+  long bestArea = 0;
+  size_t at = 0;
+  while (at < found.output.size()) {
+    size_t end = found.output.find('\n', at);
+    std::string window = found.output.substr(at, end - at);
+    at = end == std::string::npos ? found.output.size() : end + 1;
+    if (window.empty()) continue;
+    RunResult geometry =
+        RunProgram("/usr/bin/xdotool", {"xdotool", "getwindowgeometry", "--shell", window}, 10000);
+    std::map<std::string, int> values;
+    size_t from = 0;
+    while (from < geometry.output.size()) {
+      size_t lineEnd = geometry.output.find('\n', from);
+      std::string line = geometry.output.substr(from, lineEnd - from);
+      from = lineEnd == std::string::npos ? geometry.output.size() : lineEnd + 1;
+      size_t eq = line.find('=');
+      if (eq != std::string::npos) values[line.substr(0, eq)] = std::atoi(line.c_str() + eq + 1);
+    }
+    long area = static_cast<long>(values["WIDTH"]) * values["HEIGHT"];
+    if (area > bestArea) {
+      bestArea = area;
+      best = QPoint(values["X"], values["Y"]);
+    }
   }
-  if (x < 0 || y < 0) return std::nullopt;
-  return QPoint(x, y);
+  return best;
 }
 
 class LinuxEndToEnd : public ::testing::Test {
