@@ -147,7 +147,8 @@ bool RedNear(const QImage& image, int x, int y, int radius = 2) {
   for (int dy = -radius; dy <= radius; ++dy) {
     for (int dx = -radius; dx <= radius; ++dx) {
       if (!image.valid(x + dx, y + dy)) continue;
-      if (image.pixelColor(x + dx, y + dy).red() >= 100) return true;
+      const QColor c = image.pixelColor(x + dx, y + dy);
+      if (c.red() >= 60 && c.red() > c.green()) return true;
     }
   }
   return false;
