@@ -15,10 +15,11 @@ std::string_view AgentPage() {
 <title>Ostrel 客服工作台</title>
 <style>
 body { font-family: "WenQuanYi Micro Hei", "Microsoft YaHei", sans-serif; margin: 12px; color: #222; }
-h1 { font-size: 20px; margin: 0 0 8px; }
 h2 { font-size: 15px; margin: 14px 0 6px; }
 section { border: 1px solid #ccd; border-radius: 4px; padding: 6px 10px; margin-bottom: 8px; }
 input { width: 9em; }
+input[size] { width: 3em; }
+h1 { font-size: 17px; margin: 0 0 4px; }
 #embedded.yes { color: #070; } #embedded.no { color: #a00; }
 #messages { max-height: 240px; overflow-y: auto; padding-left: 20px; }
 #reply { white-space: pre-wrap; word-break: break-all; background: #f4f4f8; padding: 4px; }
@@ -30,23 +31,22 @@ input { width: 9em; }
 <h1>Ostrel 客服工作台</h1>
 <p id="embedded">…</p>
 <section>
+  <button id="capture" type="button">截屏</button>
+  公司 <input id="company" value="12" size="4">
+  访客 <input id="visitor" value="34" size="4">
   <button id="maximize" type="button">最大化</button>
   <button id="quit" type="button">退出</button>
+</section>
+<section>
+  <h2>截屏回复（onFileSent）</h2>
+  <pre id="reply">（尚无）</pre>
+  <img id="reply-image" alt="">
 </section>
 <section>
   <h2>通知</h2>
   标题 <input id="notify-title" value="Ostrel">
   内容 <input id="notify-text" value="你好">
   <button id="notify" type="button">通知</button>
-</section>
-<section>
-  <h2>截屏</h2>
-  公司编号 <input id="company" value="12">
-  访客编号 <input id="visitor" value="34">
-  <button id="capture" type="button">截屏</button>
-  <p>服务器回复（onFileSent）：</p>
-  <pre id="reply">（尚无）</pre>
-  <img id="reply-image" alt="">
 </section>
 <section>
   <h2>访客消息</h2>
@@ -77,6 +77,23 @@ function bridge(action) {
   try { action(window.external); } catch (e) { setStatus('调用失败：' + e.message); }
 }
 
+// Tells the service what happened here; it shows the report in its log.
+function report(event, data) {
+  try {
+    var xhr = new XMLHttpRequest();
+    xhr.open('POST', '/agent-log', true);
+    xhr.setRequestHeader('Content-Type', 'application/json');
+    data = data || {};
+    data.event = event;
+    xhr.send(JSON.stringify(data));
+  } catch (e) {}
+}
+
+function rectOf(id) {
+  var r = $(id).getBoundingClientRect();
+  return { x: Math.round(r.left), y: Math.round(r.top), width: Math.round(r.width), height: Math.round(r.height) };
+}
+
 function showEmbedded() {
   var yes = isEmbedded();
   var p = $('embedded');
@@ -88,6 +105,7 @@ function showEmbedded() {
 // (empty when the upload failed).
 function onFileSent(reply) {
   sentReplies.push(reply);
+  report('fileSent', { reply: reply });
   setText('reply', reply === '' ? '（空回复：上传失败）' : reply);
   var img = $('reply-image');
   var data = null;
@@ -151,10 +169,19 @@ $('capture').onclick = function () {
   bridge(function (x) {
     setStatus('截屏中…');
     x.capture(Number(c), Number(v));
+    // onFileSent, when a capture was sent, has run by now.
+    report('captureReturned', { sent: sentReplies.length });
   });
 };
 
 showEmbedded();
+// Where the buttons are once the page is laid out, for whoever drives it.
+window.addEventListener('load', function () {
+  setTimeout(function () {
+    report('loaded', { embeded: isEmbedded(), capture: rectOf('capture'), quit: rectOf('quit'),
+                       devicePixelRatio: window.devicePixelRatio || 1 });
+  }, 200);
+});
 poll();
 setInterval(poll, 1000);
 </script>

@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
   parlex::demo::ServiceState state{parlex::demo::ImageStore(dataDir),
                                    parlex::demo::ServedFolder(dataDir),
                                    parlex::demo::ServedFolder(options->updateDir),
+                                   {},
                                    {}};
   httplib::Server server;
   parlex::demo::SetUpServer(server, state);

@@ -121,6 +121,36 @@ void HandlePostMessage(const Request& req, Response& res, ServiceState& state) {
   res.set_header("Location", "/visitor");
 }
 
+// --- the agent page's own log
+
+void HandleListAgentLog(const Request& req, Response& res, ServiceState& state) {
+  uint64_t after = 0;
+  if (req.has_param("after")) {
+    auto n = ParseWholeNumber(req.get_param_value("after"));
+    if (!n || *n < 0) return Error(res, 400, "after is not an entry number");
+    after = static_cast<uint64_t>(*n);
+  }
+  json list = json::array();
+  for (const Message& m : state.agentLog.After(after)) {
+    json entry = ToJson(m);
+    entry["report"] = json::parse(m.text, nullptr, false);
+    list.push_back(std::move(entry));
+  }
+  res.set_header("Cache-Control", "no-store");
+  Reply(res, 200, json{{"entries", std::move(list)}, {"last", state.agentLog.LastId()}});
+}
+
+void HandlePostAgentLog(const Request& req, Response& res, ServiceState& state) {
+  json body = json::parse(req.body, nullptr, false);
+  if (body.is_discarded() || !body.is_object() || !body.contains("event") || !body["event"].is_string()) {
+    return Error(res, 400, "expected {\"event\": \"...\", ...}");
+  }
+  std::string text = Dump(body);
+  if (text.size() > MessageBoard::kMaxTextBytes) return Error(res, 413, "the report is too long");
+  std::printf("agent page: %s\n", text.c_str());
+  Reply(res, 201, ToJson(state.agentLog.Add(std::move(text))));
+}
+
 // --- the request log
 
 std::string Printable(std::string_view text) {
@@ -184,6 +214,10 @@ void SetUpServer(httplib::Server& server, ServiceState& state) {
              [&state](const Request& req, Response& res) { HandleListMessages(req, res, state); });
   server.Post("/messages",
               [&state](const Request& req, Response& res) { HandlePostMessage(req, res, state); });
+  server.Get("/agent-log",
+             [&state](const Request& req, Response& res) { HandleListAgentLog(req, res, state); });
+  server.Post("/agent-log",
+              [&state](const Request& req, Response& res) { HandlePostAgentLog(req, res, state); });
   server.Post("/resource/staff/image",
               [&state](const Request& req, Response& res) { HandleUpload(req, res, state); });
   server.Get(R"(/uploads/([^/]+))",

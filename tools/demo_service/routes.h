@@ -17,6 +17,9 @@ struct ServiceState {
   ServedFolder uploads;  // the same folder as images, for reading back
   ServedFolder updates;  // empty when no update folder was given
   MessageBoard messages;
+  // What the agent page reports of itself (loaded, a capture sent, a capture
+  // call returned): for the developer watching the log and for tests.
+  MessageBoard agentLog;
 };
 
 // Registers every route, the JSON error pages, the payload limit and the
