@@ -24,24 +24,6 @@ namespace {
 
 using parlex::test::InputScript;
 
-// The page's call capture(companyId, visitorId) as a script engine makes it:
-// the name looked up, the arguments passed in reverse order.
-HRESULT InvokeCapture(IDispatch* external, LONG companyId, LONG visitorId) {
-  wchar_t name[] = L"capture";
-  LPOLESTR names[] = {name};
-  DISPID id = DISPID_UNKNOWN;
-  const HRESULT hr = external->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-  if (FAILED(hr)) return hr;
-  VARIANT args[2];
-  args[0].vt = VT_I4;
-  args[0].lVal = visitorId;
-  args[1].vt = VT_I4;
-  args[1].lVal = companyId;
-  DISPPARAMS params{args, nullptr, 2, 0};
-  return external->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
-                          nullptr);
-}
-
 class TestFiles : public parlex::win32::CaptureFilesWin32 {
  public:
   std::u16string folder;
