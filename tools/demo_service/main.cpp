@@ -12,6 +12,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,6 +75,13 @@ int main(int argc, char** argv) {
                                    {},
                                    {}};
   httplib::Server server;
+  // The library's default also sets SO_REUSEPORT, which lets a second service
+  // listen on a port already taken and quietly take half of its connections;
+  // a taken port must make this one fail instead.
+  server.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   parlex::demo::SetUpServer(server, state);
   int port = options->port;
   if (port == 0) {

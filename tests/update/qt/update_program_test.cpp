@@ -1,6 +1,8 @@
 // The Linux program's start with its update check: a copy of the built
-// program is started against a loopback update server on the program's own
-// update address, and its boxes are answered from outside with xdotool.
+// program is started against an update server on the program's own update
+// address, and its boxes are answered from outside with xdotool. The server
+// is a scripted loopback server for the ways a check can go, and the demo
+// chat service for the whole round trip to a build one version higher.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -14,6 +16,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -21,7 +25,9 @@
 
 #include "common/text.h"
 #include "parlex_config.h"
+#include "support/child_process.h"
 #include "support/loopback_server.h"
+#include "support/temp_dir.h"
 #include "update/posix/http_get.h"
 #include "update/posix/update_platform_posix.h"
 
@@ -86,37 +92,26 @@ bool WaitFor(Pred done, milliseconds timeout) {
   return true;
 }
 
-class ProgramUpdate : public ::testing::Test {
+// A copy of the built program in a private folder, started there with a
+// home, lock and temporary folder of its own.
+class ProgramRun : public ::testing::Test {
  protected:
   void SetUp() override {
     // Keep the X server from resetting between the programs this test starts.
     display_ = XOpenDisplay(nullptr);
     ASSERT_NE(display_, nullptr) << "no X display";
     if (!posix::MachineHasNetwork()) GTEST_SKIP() << "the program counts this machine as offline";
+    ASSERT_TRUE(posix::SplitHttpUrl(ToUtf8(PARLEX_UPDATE_URL), &url_));
+    ASSERT_EQ(url_.host, "127.0.0.1") << "the program's update address is not on this machine";
 
-    posix::HttpUrl url;
-    ASSERT_TRUE(posix::SplitHttpUrl(ToUtf8(PARLEX_UPDATE_URL), &url));
-    ASSERT_EQ(url.host, "127.0.0.1") << "the program's update address is not on this machine";
-    updatePath_ = url.target.substr(1);
-    // The address is the program's own; wait for an earlier user of the port to go.
-    ASSERT_TRUE(WaitFor([&] { return server_.Start(url.port); }, milliseconds(20000)))
-        << "port " << url.port << " stays busy";
-
-    char pattern[] = "/tmp/parlex-update-program-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    fs::create_directory(dir_ / "tmp");
-    fs::create_directory(dir_ / "run");
-    chmod((dir_ / "run").c_str(), 0700);
-    program_ = dir_ / "parlex";
+    ASSERT_TRUE(dir_.Ok());
+    fs::create_directory(dir_.Path() / "tmp");
+    fs::create_directory(dir_.Path() / "run");
+    chmod((dir_.Path() / "run").c_str(), 0700);
+    program_ = dir_.Path() / "parlex";
     fs::copy_file(PARLEX_PROGRAM_PATH, program_);
     chmod(program_.c_str(), 0755);
     original_ = ReadAll(program_);
-    newProgram_ = std::string(
-                      "\x7f"
-                      "ELF",
-                      4) +
-                  std::string(200000, 'n');
   }
 
   void TearDown() override {
@@ -124,35 +119,32 @@ class ProgramUpdate : public ::testing::Test {
       kill(-pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    server_.Stop();
-    if (!dir_.empty()) {
-      if (HasFailure()) std::fprintf(stderr, "--- program output:\n%s\n", ReadAll(dir_ / "log").c_str());
-      fs::remove_all(dir_);
+    if (HasFailure() && dir_.Ok()) {
+      std::fprintf(stderr, "--- program output:\n%s\n", ReadAll(dir_.Path() / "log").c_str());
     }
     if (display_ != nullptr) XCloseDisplay(display_);
-  }
-
-  void Serve(Reply version, Reply program) {
-    server_.Set(updatePath_ + "update.txt", std::move(version));
-    server_.Set(updatePath_ + "parlex", std::move(program));
   }
 
   void Start() {
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
       std::string entry = *e;
-      if (entry.rfind("TMPDIR=", 0) == 0 || entry.rfind("XDG_RUNTIME_DIR=", 0) == 0) continue;
+      if (entry.rfind("HOME=", 0) == 0 || entry.rfind("TMPDIR=", 0) == 0 ||
+          entry.rfind("XDG_RUNTIME_DIR=", 0) == 0) {
+        continue;
+      }
       env.push_back(entry);
     }
-    env.push_back("TMPDIR=" + (dir_ / "tmp").string());
+    env.push_back("HOME=" + dir_.Path().string());
+    env.push_back("TMPDIR=" + (dir_.Path() / "tmp").string());
     // A lock of its own: other copies of the program on this machine are not ours.
-    env.push_back("XDG_RUNTIME_DIR=" + (dir_ / "run").string());
+    env.push_back("XDG_RUNTIME_DIR=" + (dir_.Path() / "run").string());
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     std::string path = program_.string();
     char* argv[] = {path.data(), nullptr};
-    std::string log = (dir_ / "log").string();
+    std::string log = (dir_.Path() / "log").string();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -163,15 +155,20 @@ class ProgramUpdate : public ::testing::Test {
     ASSERT_EQ(posix_spawn(&pid_, path.c_str(), &actions, &attr, argv, envp.data()), 0);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
-    started_ = Clock::now();
   }
 
   // Waits for a box with this title and presses a key in it.
-  bool Answer(const std::string& title, const std::string& key) {
+  // With `snapshot`, the screen is saved under that name into
+  // $PARLEX_SNAPSHOT_DIR first, when that is set.
+  bool Answer(const std::string& title, const std::string& key, const char* snapshot = nullptr) {
     std::vector<std::string> boxes;
     if (!WaitFor([&] { return !(boxes = Windows(pid_, title)).empty(); }, kWindowTimeout)) return false;
     // Seen while the box is up: the program has no main window.
     EXPECT_TRUE(Windows(pid_, "Ostrel").empty());
+    const char* snapshotDir = std::getenv("PARLEX_SNAPSHOT_DIR");
+    if (snapshot != nullptr && snapshotDir != nullptr) {
+      Shell("import -window root '" + std::string(snapshotDir) + "/" + snapshot + ".png'");
+    }
     Shell("xdotool windowfocus --sync " + boxes.front());
     Shell("xdotool key --clearmodifiers " + key);
     return WaitFor([&] { return Windows(pid_, title).empty(); }, milliseconds(10000));
@@ -190,14 +187,43 @@ class ProgramUpdate : public ::testing::Test {
   }
 
   _XDisplay* display_ = nullptr;
-  LoopbackServer server_;
-  std::string updatePath_;
-  fs::path dir_;
+  posix::HttpUrl url_;
+  test::TempDir dir_{"update-program"};
   fs::path program_;
   std::string original_;
-  std::string newProgram_;
   pid_t pid_ = 0;
-  Clock::time_point started_;
+};
+
+// The ways a check can go, against a scripted loopback server.
+class ProgramUpdate : public ProgramRun {
+ protected:
+  void SetUp() override {
+    ProgramRun::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    updatePath_ = url_.target.substr(1);
+    // The address is the program's own; wait for an earlier user of the port to go.
+    ASSERT_TRUE(WaitFor([&] { return server_.Start(url_.port); }, milliseconds(20000)))
+        << "port " << url_.port << " stays busy";
+    newProgram_ = std::string(
+                      "\x7f"
+                      "ELF",
+                      4) +
+                  std::string(200000, 'n');
+  }
+
+  void TearDown() override {
+    ProgramRun::TearDown();
+    server_.Stop();
+  }
+
+  void Serve(Reply version, Reply program) {
+    server_.Set(updatePath_ + "update.txt", std::move(version));
+    server_.Set(updatePath_ + "parlex", std::move(program));
+  }
+
+  LoopbackServer server_;
+  std::string updatePath_;
+  std::string newProgram_;
 };
 
 TEST_F(ProgramUpdate, InstallEndsWithTheRestartMessageAndNoMainWindow) {
@@ -207,7 +233,7 @@ TEST_F(ProgramUpdate, InstallEndsWithTheRestartMessageAndNoMainWindow) {
   ASSERT_TRUE(Answer("自动更新提醒", "Return")) << "no restart message";
   EXPECT_EQ(WaitForExit(), 0);
   EXPECT_TRUE(ReadAll(program_) == newProgram_);
-  EXPECT_TRUE(ReadAll(dir_ / ".旧版本") == original_);
+  EXPECT_TRUE(ReadAll(dir_.Path() / ".旧版本") == original_);
   struct stat st {};
   ASSERT_EQ(stat(program_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0755u);
@@ -223,7 +249,7 @@ TEST_F(ProgramUpdate, DeclinedStartsTheMainWindow) {
   ASSERT_TRUE(Answer("更新提醒", "Escape")) << "no update question";
   EXPECT_TRUE(MainWindowComesUp());
   EXPECT_TRUE(ReadAll(program_) == original_);
-  EXPECT_FALSE(fs::exists(dir_ / "tmp" / "parlex"));
+  EXPECT_FALSE(fs::exists(dir_.Path() / "tmp" / "parlex"));
 }
 
 TEST_F(ProgramUpdate, NothingNewerStartsTheMainWindow) {
@@ -241,7 +267,7 @@ TEST_F(ProgramUpdate, BrokenDownloadStartsTheMainWindow) {
   EXPECT_TRUE(MainWindowComesUp());
   EXPECT_TRUE(Windows(pid_, "自动更新提醒").empty());
   EXPECT_TRUE(ReadAll(program_) == original_);
-  EXPECT_FALSE(fs::exists(dir_ / "tmp" / "parlex"));
+  EXPECT_FALSE(fs::exists(dir_.Path() / "tmp" / "parlex"));
 }
 
 TEST_F(ProgramUpdate, SilentServerStillLetsTheProgramStart) {
@@ -252,6 +278,93 @@ TEST_F(ProgramUpdate, SilentServerStillLetsTheProgramStart) {
   EXPECT_TRUE(MainWindowComesUp());
   EXPECT_TRUE(ReadAll(program_) == original_);
 }
+
+#ifdef PARLEX_DEMO_SERVICE_PATH
+// The whole round trip against the demo chat service on the program's own
+// address: it serves update.txt and a build of the program one version
+// higher from a folder, and logs every request on its standard output.
+class DemoServiceUpdate : public ProgramRun {
+ protected:
+  void SetUp() override {
+    ProgramRun::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    if (url_.target != "/update/") GTEST_SKIP() << "the program's update address is not the demo service's";
+    updates_ = dir_.Path() / "updates";
+    fs::create_directory(updates_);
+    // The port may still be held for a moment by a test that ran just before.
+    std::optional<std::string> first;
+    for (int attempt = 0; attempt < 60 && !first; ++attempt) {
+      if (attempt > 0) std::this_thread::sleep_for(milliseconds(1000));
+      service_ = std::make_unique<test::ChildProcess>();
+      ASSERT_TRUE(service_->Start(PARLEX_DEMO_SERVICE_PATH,
+                                  {"parlex-demo-service", "--port", std::to_string(url_.port), "--data-dir",
+                                   (dir_.Path() / "data").string(), "--update-dir", updates_.string()}));
+      first = service_->ReadLine(10000);
+    }
+    ASSERT_TRUE(first.has_value()) << "the demo service did not start (port " << url_.port << " taken?)";
+  }
+
+  void TearDown() override {
+    ProgramRun::TearDown();
+    if (service_) service_->Signal(SIGTERM);
+  }
+
+  void Offer(const std::string& version, const fs::path& program) {
+    std::ofstream(updates_ / "update.txt", std::ios::binary) << version;
+    fs::copy_file(program, updates_ / "parlex", fs::copy_options::overwrite_existing);
+  }
+
+  // How often the service answered this request line with 200, up to its end.
+  size_t Served(const std::string& request) {
+    if (!log_) {
+      service_->Signal(SIGTERM);
+      log_ = service_->ReadToEnd(10000);
+    }
+    size_t n = 0;
+    std::istringstream lines(*log_);
+    for (std::string line; std::getline(lines, line);) n += line == request + " 200" ? 1 : 0;
+    return n;
+  }
+
+  fs::path updates_;
+  std::unique_ptr<test::ChildProcess> service_;
+  std::optional<std::string> log_;
+};
+
+TEST_F(DemoServiceUpdate, UpdatesToTheNextBuildWhichThenStartsWithoutAsking) {
+  const std::string next = ReadAll(PARLEX_NEXT_VERSION_PATH);
+  ASSERT_FALSE(next.empty());
+  ASSERT_TRUE(next != original_);
+  Offer(PARLEX_NEXT_VERSION_TEXT, PARLEX_NEXT_VERSION_PATH);
+  Start();
+  ASSERT_TRUE(Answer("更新提醒", "Return", "update_question")) << "no update question";
+  ASSERT_TRUE(Answer("自动更新提醒", "Return", "update_restart")) << "no restart message";
+  EXPECT_EQ(WaitForExit(), 0);
+  EXPECT_TRUE(ReadAll(program_) == next) << "the program on disk is not the new build";
+  EXPECT_TRUE(ReadAll(dir_.Path() / ".旧版本") == original_) << "the backup is not the old build";
+
+  // The new build is the one that starts now: it is as new as the offer, so
+  // it asks nothing and its main window comes up.
+  Start();
+  EXPECT_TRUE(MainWindowComesUp());
+  EXPECT_TRUE(Windows(pid_, "更新提醒").empty());
+  EXPECT_TRUE(ReadAll(program_) == next);
+
+  EXPECT_EQ(Served("GET /update/update.txt"), 2u);
+  EXPECT_EQ(Served("GET /update/parlex"), 1u);
+}
+
+TEST_F(DemoServiceUpdate, AnOfferThatIsNotNewerStartsStraightAway) {
+  Offer(PARLEX_VERSION_TEXT, PARLEX_PROGRAM_PATH);
+  Start();
+  EXPECT_TRUE(MainWindowComesUp());
+  EXPECT_TRUE(Windows(pid_, "更新提醒").empty());
+  EXPECT_TRUE(ReadAll(program_) == original_);
+  EXPECT_FALSE(fs::exists(dir_.Path() / ".旧版本"));
+  EXPECT_EQ(Served("GET /update/update.txt"), 1u);
+  EXPECT_EQ(Served("GET /update/parlex"), 0u);
+}
+#endif
 
 }  // namespace
 }  // namespace parlex::update
