@@ -363,14 +363,3 @@ TEST(AgentPage, IsTheChatServicesEmbededPath) {
 
 }  // namespace
 }  // namespace parlex::app::qt
-
-// Qt widgets need their application object for the whole run; listing the
-// tests (done at build time, maybe without a display) must not create it.
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
-  parlex::testing::HoldXDisplay();
-  parlex::app::qt::PrepareProcess();
-  QApplication app(argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -308,12 +308,3 @@ TEST_F(PageBridgeTest, CaptureReturnsAfterOnFileSentHasTheReply) {
 
 }  // namespace
 }  // namespace parlex::app::qt
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
-  parlex::testing::HoldXDisplay();
-  parlex::app::qt::PrepareProcess();
-  QApplication app(argc, argv);
-  return RUN_ALL_TESTS();
-}
