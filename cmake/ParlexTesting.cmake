@@ -44,19 +44,24 @@ function(parlex_add_gtest name)
   endif()
 endfunction()
 
-# parlex_add_fuzzer(name SOURCES ... [LIBS ...]): a libFuzzer target, run
-# briefly as a test of the sanitizer build.
+# parlex_add_fuzzer(name SOURCES ... [LIBS ...] [SEEDS dir ...]): a libFuzzer
+# target, run briefly as a test of the sanitizer build. It starts from the
+# seed folders (real inputs: files the program reads, recorded replies); what
+# it finds goes to a corpus folder of its own in the build tree, never into
+# the seeds.
 function(parlex_add_fuzzer name)
   if(NOT PARLEX_BUILD_FUZZERS)
     return()
   endif()
-  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS;SEEDS" ${ARGN})
   add_executable(${name} ${F_SOURCES})
   parlex_warnings(${name})
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${F_LIBS})
-  add_test(NAME ${name} COMMAND ${name} -runs=200000 -max_total_time=30)
+  set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
+  file(MAKE_DIRECTORY ${corpus})
+  add_test(NAME ${name} COMMAND ${name} -runs=200000 -max_total_time=30 ${corpus} ${F_SEEDS})
   set_tests_properties(${name} PROPERTIES TIMEOUT 120 LABELS fuzz)
 endfunction()
 
