@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "capture/win32/tracker_resources_win32.h"
+#include "platform/win32/scoped_handle.h"
 
 namespace parlex::win32 {
 namespace {
@@ -34,32 +35,30 @@ bool SamePattern(const BrushPattern& a, const BrushPattern& b) {
   return a.width == b.width && a.height == b.height && a.pixels == b.pixels;
 }
 
-// A bitmap compatible with the screen holding the pattern's pixels.
+RECT ToRect(const Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
+
+}  // namespace
+
 HBITMAP CreatePatternBitmap(const BrushPattern& pattern) {
   if (pattern.width <= 0 || pattern.height <= 0 ||
       pattern.pixels.size() < static_cast<size_t>(pattern.width * pattern.height))
     return nullptr;
-  HDC screen = ::GetDC(nullptr);
-  if (!screen) return nullptr;
-  HBITMAP bitmap = ::CreateCompatibleBitmap(screen, pattern.width, pattern.height);
-  HDC mem = ::CreateCompatibleDC(screen);
-  ::ReleaseDC(nullptr, screen);
-  if (!bitmap || !mem) {
-    if (bitmap) ::DeleteObject(bitmap);
-    if (mem) ::DeleteDC(mem);
-    return nullptr;
+  ScopedGdiObject<HBITMAP> bitmap;
+  ScopedCreatedDc mem;
+  {
+    ScopedWindowDc screen(nullptr);
+    if (!screen) return nullptr;
+    bitmap.Reset(::CreateCompatibleBitmap(screen.Get(), pattern.width, pattern.height));
+    mem.Reset(::CreateCompatibleDC(screen.Get()));
   }
-  HGDIOBJ old = ::SelectObject(mem, bitmap);
-  for (int y = 0; y < pattern.height; ++y)
-    for (int x = 0; x < pattern.width; ++x) ::SetPixel(mem, x, y, ToColorRef(pattern.At(x, y)));
-  ::SelectObject(mem, old);
-  ::DeleteDC(mem);
-  return bitmap;
+  if (!bitmap || !mem) return nullptr;
+  {
+    ScopedSelection selected(mem.Get(), bitmap.Get());
+    for (int y = 0; y < pattern.height; ++y)
+      for (int x = 0; x < pattern.width; ++x) ::SetPixel(mem.Get(), x, y, ToColorRef(pattern.At(x, y)));
+  }
+  return bitmap.Release();
 }
-
-RECT ToRect(const Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
-
-}  // namespace
 
 HBRUSH CreateGdiBrush(const Brush& brush) {
   switch (brush.style) {

@@ -25,6 +25,10 @@ inline Color FromColorRef(COLORREF c) { return Rgb(GetRValue(c), GetGValue(c), G
 // made for the call.
 HBRUSH CreateGdiBrush(const Brush& brush);
 
+// A bitmap compatible with the screen holding a pattern's pixels, for the
+// caller to delete; null for an empty pattern or when GDI refuses.
+HBITMAP CreatePatternBitmap(const BrushPattern& pattern);
+
 class GdiCanvas final : public Canvas {
  public:
   explicit GdiCanvas(HDC dc);

@@ -28,30 +28,12 @@ HatchHolder& Hatch() {
 void BuildHatch() {
   HatchHolder& hatch = Hatch();
   if (hatch.bitmap) return;
-  const CAxTracker::SystemColors colors = TrackerSystemColors();
-  HDC screen = ::GetDC(nullptr);
-  if (!screen) return;
-  HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 4, 4);
-  HDC mem = ::CreateCompatibleDC(screen);
-  ::ReleaseDC(nullptr, screen);
-  if (!bitmap || !mem) {
-    if (bitmap) ::DeleteObject(bitmap);
-    if (mem) ::DeleteDC(mem);
-    return;
-  }
-  HGDIOBJ old = ::SelectObject(mem, bitmap);
-  RECT all{0, 0, 4, 4};
-  ::FillRect(mem, &all, ::GetSysColorBrush(COLOR_WINDOW));
-  // One-pixel diagonals rising to the right: x + y = 1 (mod 4).
-  const COLORREF line = ::GetSysColor(COLOR_ACTIVECAPTION);
-  ::SetPixel(mem, 0, 1, line);
-  ::SetPixel(mem, 1, 0, line);
-  ::SetPixel(mem, 2, 3, line);
-  ::SetPixel(mem, 3, 2, line);
-  ::SelectObject(mem, old);
-  ::DeleteDC(mem);
+  // The same tile the portable tracker paints with, in this system's colours.
+  std::shared_ptr<const BrushPattern> pattern = CAxTracker::MakeHatchPattern(TrackerSystemColors());
+  HBITMAP bitmap = CreatePatternBitmap(*pattern);
+  if (!bitmap) return;
   hatch.bitmap = bitmap;
-  hatch.pattern = CAxTracker::MakeHatchPattern(colors);
+  hatch.pattern = std::move(pattern);
 }
 
 }  // namespace

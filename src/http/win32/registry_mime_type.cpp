@@ -5,6 +5,7 @@
 #include <string>
 
 #include "http/mime_type.h"
+#include "platform/win32/scoped_handle.h"
 #include "platform/win32/wide_text.h"
 
 namespace parlex {
@@ -21,15 +22,15 @@ std::u16string LookupMimeType(std::u16string_view key) {
   // some other registration rather than an extension.
   if (key.empty() || key.find(u'\\') != std::u16string_view::npos) return {};
   std::wstring name = win32::ToWide(key);
-  HKEY handle = nullptr;
-  if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
+  HKEY opened = nullptr;
+  if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
     return {};
+  const win32::ScopedRegKey handle(opened);
   wchar_t value[kTypeBytes / sizeof(wchar_t) + 1] = {};
   DWORD type = 0;
   DWORD bytes = kTypeBytes;
-  LONG result =
-      ::RegQueryValueExW(handle, L"Content Type", nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes);
-  ::RegCloseKey(handle);
+  LONG result = ::RegQueryValueExW(handle.Get(), L"Content Type", nullptr, &type,
+                                   reinterpret_cast<BYTE*>(value), &bytes);
   if (result != ERROR_SUCCESS || type != REG_SZ) return {};
   // The stored text may or may not carry its terminator; the extra unit of
   // the buffer is always zero.

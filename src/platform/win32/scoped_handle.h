@@ -79,7 +79,16 @@ struct CreatedDcTraits {
   static void Free(Type h) { ::DeleteDC(h); }
 };
 
+// Registry keys opened with RegOpenKeyExW.
+struct RegKeyTraits {
+  using Type = HKEY;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Free(Type h) { ::RegCloseKey(h); }
+};
+
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
+using ScopedRegKey = ScopedHandle<RegKeyTraits>;
 using ScopedCreatedDc = ScopedHandle<CreatedDcTraits>;
 using ScopedIcon = ScopedHandle<IconTraits>;
 using ScopedMenu = ScopedHandle<MenuTraits>;
