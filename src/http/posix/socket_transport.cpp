@@ -38,14 +38,15 @@ bool SocketTransport::Open(std::u16string_view agent, const TransportTimeouts& t
 
 bool SocketTransport::Connect(std::u16string_view host, uint16_t port, uint32_t flags) {
   if (!rootOpen_) return Fail(EBADF);
-  // There is no TLS here; talking plain text to a TLS port would only fail
-  // later and in a worse way.
-  if (flags & kFlagSecure) return Fail(EPROTONOSUPPORT);
   if (host.empty()) return Fail(EINVAL);
   std::string name = ToUtf8(host);
   if (!stream_.Connect(name, port, timeouts_.connectMs)) return Fail(stream_.LastError());
+  const bool secure = (flags & kFlagSecure) != 0;
+  // "https" is TLS with the certificate checked, or nothing at all: never a
+  // plain request to a server that was meant to be private.
+  if (secure && !stream_.StartTls(name, timeouts_.connectMs)) return Fail(stream_.LastError());
   hostLine_ = name;
-  if (port != 80) hostLine_ += ":" + std::to_string(port);
+  if (port != (secure ? 443 : 80)) hostLine_ += ":" + std::to_string(port);
   return true;
 }
 

@@ -3,12 +3,13 @@
 // On the wire, for every kind of request:
 //   VERB path HTTP/1.0          ("/" when the path is empty)
 //   User-Agent: <agent>         (left out for an empty agent)
-//   Host: host[:port]           (the port only when it is not 80)
+//   Host: host[:port]           (the port only when it is not 80, 443 for https)
 //   the added header lines in the order they were added: Accept, then for
 //   the POSTs Content-Type and Content-Length
 //   empty line, body
-// The reply is read until the server closes. "https" is refused at Connect:
-// nothing is sent rather than plain text to a TLS port.
+// The reply is read until the server closes. With kFlagSecure the connection
+// is TLS with the server's certificate checked before the first byte of the
+// request; a failed check fails Connect (TcpStream::StartTls says why).
 #pragma once
 
 #include <cstdint>
@@ -40,6 +41,8 @@ class SocketTransport : public Transport {
   void CloseConnection() override;
   void CloseRoot() override;
   uint32_t LastError() const override { return error_; }
+  // The last connection failure in words (a TLS reason, or the system's).
+  std::string LastErrorText() const { return stream_.LastErrorText(); }
 
   // The request head as it goes on the wire (for the tests of header order).
   std::string RequestHead() const;

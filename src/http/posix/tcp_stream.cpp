@@ -4,12 +4,18 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <arpa/inet.h>
+
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -89,19 +95,40 @@ int Resolve(const std::string& host, const std::string& service, Clock::time_poi
 
 TcpStream::~TcpStream() { Close(); }
 
-TcpStream::TcpStream(TcpStream&& other) noexcept : fd_(other.fd_), error_(other.error_) { other.fd_ = -1; }
+TcpStream::TcpStream(TcpStream&& other) noexcept { *this = std::move(other); }
 
 TcpStream& TcpStream::operator=(TcpStream&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = other.fd_;
     error_ = other.error_;
+    port_ = other.port_;
+    errorText_ = std::move(other.errorText_);
+    ctx_ = other.ctx_;
+    ssl_ = other.ssl_;
     other.fd_ = -1;
+    other.ctx_ = nullptr;
+    other.ssl_ = nullptr;
   }
   return *this;
 }
 
+std::string TcpStream::LastErrorText() const {
+  if (!errorText_.empty()) return errorText_;
+  return std::strerror(error_);
+}
+
 void TcpStream::Close() {
+  if (ssl_ != nullptr) {
+    // One close_notify without waiting for the peer's; the socket goes next.
+    if (SSL_is_init_finished(ssl_)) SSL_shutdown(ssl_);
+    SSL_free(ssl_);
+    ssl_ = nullptr;
+  }
+  if (ctx_ != nullptr) {
+    SSL_CTX_free(ctx_);
+    ctx_ = nullptr;
+  }
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;
@@ -126,6 +153,8 @@ bool TcpStream::WaitFor(short events, int timeoutMs) {
 
 bool TcpStream::Connect(const std::string& host, uint16_t port, int timeoutMs) {
   Close();
+  errorText_.clear();
+  port_ = port;
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   addrinfo* found = nullptr;
   int lookupError = 0;
@@ -176,6 +205,16 @@ bool TcpStream::SendAll(const void* data, size_t length, int idleMs) {
     return false;
   }
   auto p = static_cast<const char*>(data);
+  while (ssl_ != nullptr && length > 0) {
+    size_t sent = 0;
+    ERR_clear_error();
+    if (SSL_write_ex(ssl_, p, length, &sent) == 1) {
+      p += sent;
+      length -= sent;
+      continue;
+    }
+    if (!WaitForTls(SSL_get_error(ssl_, 0), idleMs)) return false;
+  }
   while (length > 0) {
     ssize_t n = ::send(fd_, p, length, MSG_NOSIGNAL);
     if (n > 0) {
@@ -199,6 +238,16 @@ ptrdiff_t TcpStream::Receive(void* buffer, size_t capacity, int idleMs) {
     error_ = ENOTCONN;
     return -1;
   }
+  while (ssl_ != nullptr) {
+    size_t got = 0;
+    ERR_clear_error();
+    if (SSL_read_ex(ssl_, buffer, capacity, &got) == 1) return static_cast<ptrdiff_t>(got);
+    int reason = SSL_get_error(ssl_, 0);
+    // A peer that closes (with or without close_notify) ends the stream like
+    // a plain close: HTTP/1.0 replies end that way.
+    if (reason == SSL_ERROR_ZERO_RETURN) return 0;
+    if (!WaitForTls(reason, idleMs)) return -1;
+  }
   for (;;) {
     ssize_t n = ::recv(fd_, buffer, capacity, 0);
     if (n >= 0) return n;
@@ -210,6 +259,95 @@ ptrdiff_t TcpStream::Receive(void* buffer, size_t capacity, int idleMs) {
     error_ = errno;
     return -1;
   }
+}
+
+bool TcpStream::WaitForTls(int sslError, int timeoutMs) {
+  if (sslError == SSL_ERROR_WANT_READ) return WaitFor(POLLIN, timeoutMs);
+  if (sslError == SSL_ERROR_WANT_WRITE) return WaitFor(POLLOUT, timeoutMs);
+  error_ = sslError == SSL_ERROR_SYSCALL && errno != 0 ? errno : EPROTO;
+  unsigned long code = ERR_peek_error();
+  if (code != 0) {
+    char text[256];
+    ERR_error_string_n(code, text, sizeof text);
+    errorText_ = text;
+  }
+  return false;
+}
+
+bool TcpStream::FailTls(int error, std::string text, const std::string& serverName, uint16_t port) {
+  error_ = error;
+  errorText_ = std::move(text);
+  std::string host = serverName.find(':') != std::string::npos ? "[" + serverName + "]" : serverName;
+  std::fprintf(stderr, "parlex: https to %s:%u failed: %s\n", host.c_str(), static_cast<unsigned>(port),
+               errorText_.c_str());
+  Close();
+  return false;
+}
+
+bool TcpStream::StartTls(const std::string& serverName, int timeoutMs, uint16_t logPort) {
+  if (logPort == 0) logPort = port_;
+  if (fd_ < 0 || ssl_ != nullptr) return FailTls(ENOTCONN, "not connected", serverName, logPort);
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  ERR_clear_error();
+  ctx_ = SSL_CTX_new(TLS_client_method());
+  if (ctx_ == nullptr || SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION) != 1 ||
+      SSL_CTX_set_default_verify_paths(ctx_) != 1) {
+    return FailTls(ENOMEM, "TLS could not be set up", serverName, logPort);
+  }
+  SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, nullptr);
+  SSL_CTX_set_options(ctx_, SSL_OP_IGNORE_UNEXPECTED_EOF);
+  SSL_CTX_set_mode(ctx_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  ssl_ = SSL_new(ctx_);
+  if (ssl_ == nullptr || SSL_set_fd(ssl_, fd_) != 1) {
+    return FailTls(ENOMEM, "TLS could not be set up", serverName, logPort);
+  }
+  // An address is checked against the certificate's IP entries; a name
+  // against its DNS names, and only a name goes out as SNI.
+  in6_addr probe;
+  bool isAddress = ::inet_pton(AF_INET, serverName.c_str(), &probe) == 1 ||
+                   ::inet_pton(AF_INET6, serverName.c_str(), &probe) == 1;
+  if (isAddress) {
+    if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), serverName.c_str()) != 1) {
+      return FailTls(EINVAL, "bad server address", serverName, logPort);
+    }
+  } else if (serverName.empty() || SSL_set1_host(ssl_, serverName.c_str()) != 1 ||
+             SSL_set_tlsext_host_name(ssl_, serverName.c_str()) != 1) {
+    return FailTls(EINVAL, "bad server name", serverName, logPort);
+  }
+  for (;;) {
+    ERR_clear_error();
+    int rc = SSL_connect(ssl_);
+    if (rc == 1) break;
+    int reason = SSL_get_error(ssl_, rc);
+    if (reason == SSL_ERROR_WANT_READ || reason == SSL_ERROR_WANT_WRITE) {
+      if (WaitFor(reason == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, RemainingMs(deadline))) continue;
+      return FailTls(ETIMEDOUT, "TLS handshake timed out", serverName, logPort);
+    }
+    long verify = SSL_get_verify_result(ssl_);
+    unsigned long code = ERR_peek_error();
+    if (verify != X509_V_OK) {
+      return FailTls(EPROTO,
+                     std::string("certificate verify failed: ") + X509_verify_cert_error_string(verify),
+                     serverName, logPort);
+    }
+    if (ERR_GET_LIB(code) == ERR_LIB_SSL && (ERR_GET_REASON(code) == SSL_R_WRONG_VERSION_NUMBER ||
+                                             ERR_GET_REASON(code) == SSL_R_PACKET_LENGTH_TOO_LONG)) {
+      return FailTls(EPROTO, "not TLS: the server answered in plain text", serverName, logPort);
+    }
+    if (code != 0) {
+      char text[256];
+      ERR_error_string_n(code, text, sizeof text);
+      return FailTls(EPROTO, std::string("TLS handshake failed: ") + text, serverName, logPort);
+    }
+    return FailTls(reason == SSL_ERROR_SYSCALL && errno != 0 ? errno : ECONNRESET,
+                   "TLS handshake failed: the server closed the connection", serverName, logPort);
+  }
+  // SSL_VERIFY_PEER has already failed the handshake on a bad chain; this
+  // stays as the one place that decides whether bytes may go out.
+  if (SSL_get_verify_result(ssl_) != X509_V_OK || SSL_get0_peer_certificate(ssl_) == nullptr) {
+    return FailTls(EPROTO, "certificate verify failed", serverName, logPort);
+  }
+  return true;
 }
 
 }  // namespace parlex::posix
