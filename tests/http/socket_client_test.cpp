@@ -237,17 +237,6 @@ TEST(SocketFailure, UnreachableSilentAndClosingServers) {
   EXPECT_EQ(client.GetReplyText(), u"late but fine");
 }
 
-TEST(SocketFailure, HttpsIsRefusedWithoutSendingAByte) {
-  LoopbackServer server(ScriptedReply::Text("plain"));
-  ASSERT_TRUE(server.Start());
-  GenericHTTPClient client;
-  std::string url = "https://127.0.0.1:" + std::to_string(server.Port()) + "/x";
-  EXPECT_FALSE(client.Execute(std::u16string(url.begin(), url.end()), reqGet, u"A"));
-  EXPECT_EQ(client.LastError(), static_cast<uint32_t>(EPROTONOSUPPORT));
-  EXPECT_EQ(server.Received(0, 200), "");
-  EXPECT_EQ(server.Connections(), 0u);
-}
-
 size_t OpenDescriptors() {
   size_t n = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;

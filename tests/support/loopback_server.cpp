@@ -6,6 +6,7 @@
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -42,14 +43,73 @@ bool Ready(uintptr_t s, bool write, int ms) {
   return n > 0;
 }
 
-void SendAll(uintptr_t s, std::string_view data) {
+#ifndef _WIN32
+SSL* AsSsl(void* tls) { return static_cast<SSL*>(tls); }
+#endif
+
+// Whether a byte can be read now or within ms (TLS may hold some already).
+bool Readable(uintptr_t s, void* tls, int ms) {
+#ifndef _WIN32
+  if (tls != nullptr && SSL_pending(AsSsl(tls)) > 0) return true;
+#else
+  (void)tls;
+#endif
+  return Ready(s, false, ms);
+}
+
+int ReceiveSome(uintptr_t s, void* tls, char* buffer, int capacity) {
+#ifndef _WIN32
+  if (tls != nullptr) return SSL_read(AsSsl(tls), buffer, capacity);
+#endif
+  return ::recv(static_cast<Sock>(s), buffer, capacity, 0);
+}
+
+void SendAll(uintptr_t s, void* tls, std::string_view data) {
   while (!data.empty()) {
     if (!Ready(s, true, LoopbackServer::kReadIdleMs)) return;
     int chunk = static_cast<int>(std::min<size_t>(data.size(), 1 << 16));
+#ifndef _WIN32
+    int n = tls != nullptr ? SSL_write(AsSsl(tls), data.data(), chunk)
+                           : ::send(static_cast<Sock>(s), data.data(), chunk, 0);
+#else
     int n = ::send(static_cast<Sock>(s), data.data(), chunk, 0);
+#endif
     if (n <= 0) return;
     data.remove_prefix(static_cast<size_t>(n));
   }
+}
+
+// The server's side of the handshake on a blocking socket, bounded by the
+// socket's own time limits. Null when it fails (a client that refused the
+// certificate, or one that spoke plain text).
+void* AcceptTls(uintptr_t s, void* context) {
+#ifndef _WIN32
+  if (context == nullptr) return nullptr;
+  timeval tv{LoopbackServer::kReadIdleMs / 1000, 0};
+  ::setsockopt(static_cast<Sock>(s), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  ::setsockopt(static_cast<Sock>(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  SSL* ssl = SSL_new(static_cast<SSL_CTX*>(context));
+  if (ssl == nullptr) return nullptr;
+  if (SSL_set_fd(ssl, static_cast<Sock>(s)) != 1 || SSL_accept(ssl) != 1) {
+    SSL_free(ssl);
+    return nullptr;
+  }
+  return ssl;
+#else
+  (void)s;
+  (void)context;
+  return nullptr;
+#endif
+}
+
+void EndTls(void* tls) {
+#ifndef _WIN32
+  if (tls == nullptr) return;
+  SSL_shutdown(AsSsl(tls));
+  SSL_free(AsSsl(tls));
+#else
+  (void)tls;
+#endif
 }
 
 // True once bytes hold a request head and as much body as its Content-Length says.
@@ -121,8 +181,29 @@ LoopbackServer::LoopbackServer(ScriptedReply reply) : LoopbackServer(std::vector
 
 LoopbackServer::~LoopbackServer() {
   Stop();
+#ifndef _WIN32
+  SSL_CTX_free(static_cast<SSL_CTX*>(tlsContext_));
+#endif
 #ifdef _WIN32
   if (winsockStarted_) ::WSACleanup();
+#endif
+}
+
+bool LoopbackServer::UseTls(const std::string& certFile, const std::string& keyFile) {
+#ifndef _WIN32
+  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  if (context == nullptr || SSL_CTX_use_certificate_chain_file(context, certFile.c_str()) != 1 ||
+      SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    SSL_CTX_free(context);
+    return false;
+  }
+  SSL_CTX_free(static_cast<SSL_CTX*>(tlsContext_));
+  tlsContext_ = context;
+  return true;
+#else
+  (void)certFile;
+  (void)keyFile;
+  return false;
 #endif
 }
 
@@ -161,14 +242,15 @@ bool LoopbackServer::Start(uint16_t port) {
 
 std::u16string LoopbackServer::Url(std::u16string_view path) const {
   std::string port = std::to_string(port_);
-  std::u16string url = u"http://127.0.0.1:";
+  std::u16string url = tlsContext_ != nullptr ? u"https://127.0.0.1:" : u"http://127.0.0.1:";
   url.append(port.begin(), port.end());
   url += path;
   return url;
 }
 
 std::string LoopbackServer::UrlText(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + "/" + path;
+  return (tlsContext_ != nullptr ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + "/" +
+         path;
 }
 
 void LoopbackServer::Set(const std::string& path, Reply reply) { Route("/" + path, reply.Scripted()); }
@@ -196,7 +278,10 @@ void LoopbackServer::Stop() {
     listener_ = kNoSocket;
   }
   std::lock_guard lock(mutex_);
-  for (uintptr_t s : held_) CloseSock(s);
+  for (auto [s, tls] : held_) {
+    EndTls(tls);
+    CloseSock(s);
+  }
   held_.clear();
   for (auto& c : conns_) c.done = true;
   changed_.notify_all();
@@ -235,13 +320,19 @@ void LoopbackServer::Serve() {
       conns_.emplace_back();
     }
     handlers.emplace_back([this, s, index] {
-      // A silent connection is parked, open, until Stop().
-      bool hold = Handle(static_cast<uintptr_t>(s), index);
+      auto sock = static_cast<uintptr_t>(s);
+      void* tls = nullptr;
+      // A failed handshake is a connection that delivered no request.
+      bool hold = false;
+      if (tlsContext_ == nullptr || (tls = AcceptTls(sock, tlsContext_)) != nullptr)
+        hold = Handle(sock, tls, index);
       std::lock_guard lock(mutex_);
+      // A silent connection is parked, open, until Stop().
       if (hold) {
-        held_.push_back(static_cast<uintptr_t>(s));
+        held_.emplace_back(sock, tls);
       } else {
-        CloseSock(static_cast<uintptr_t>(s));
+        EndTls(tls);
+        CloseSock(sock);
       }
       conns_[index].done = true;
       changed_.notify_all();
@@ -250,7 +341,7 @@ void LoopbackServer::Serve() {
   for (std::thread& t : handlers) t.join();
 }
 
-bool LoopbackServer::Handle(uintptr_t s, size_t index) {
+bool LoopbackServer::Handle(uintptr_t s, void* tls, size_t index) {
   bool routed = false;
   {
     std::lock_guard lock(mutex_);
@@ -262,11 +353,11 @@ bool LoopbackServer::Handle(uintptr_t s, size_t index) {
   char chunk[16384];
   auto lastByte = Clock::now();
   while (!stop_ && bytes.size() < kMaxRequestBytes && !RequestComplete(bytes)) {
-    if (!Ready(s, false, 20)) {
+    if (!Readable(s, tls, 20)) {
       if (Clock::now() - lastByte > std::chrono::milliseconds(kReadIdleMs)) break;
       continue;
     }
-    int n = ::recv(static_cast<Sock>(s), chunk, sizeof chunk, 0);
+    int n = ReceiveSome(s, tls, chunk, sizeof chunk);
     if (n <= 0) break;
     bytes.append(chunk, static_cast<size_t>(n));
     lastByte = Clock::now();
@@ -290,12 +381,12 @@ bool LoopbackServer::Handle(uintptr_t s, size_t index) {
   switch (reply.mode) {
     case ScriptedReply::Mode::kAnswer: {
       if (!Sleep(reply.delayMs)) return false;
-      SendAll(s, reply.head);
+      SendAll(s, tls, reply.head);
       size_t first = reply.pauseMs > 0 ? std::min(reply.pauseAfter, reply.body.size()) : reply.body.size();
-      SendAll(s, std::string_view(reply.body).substr(0, first));
+      SendAll(s, tls, std::string_view(reply.body).substr(0, first));
       if (first < reply.body.size()) {
         if (!Sleep(reply.pauseMs)) return false;
-        SendAll(s, std::string_view(reply.body).substr(first));
+        SendAll(s, tls, std::string_view(reply.body).substr(first));
       }
       return reply.holdOpen;
     }

@@ -5,6 +5,9 @@
 // with the next reply of its script (connection n gets replies[n]), and, once
 // routes exist, unknown paths with 404.
 //
+// On posix it can also serve https (UseTls): the recorded bytes are then the
+// decrypted request, and a connection whose handshake fails records none.
+//
 // Everything is bounded: a request is read until its head and Content-Length
 // body are in, the client closes, kReadIdleMs pass in silence or
 // kMaxRequestBytes arrive; a connection told never to answer is held open
@@ -21,6 +24,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace parlex::test {
@@ -75,13 +79,18 @@ class LoopbackServer {
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
 
+  // Serves TLS with the certificate chain and key in these PEM files from
+  // the next Start on. False when they cannot be loaded, and always under
+  // Windows, where this helper has no TLS.
+  bool UseTls(const std::string& certFile, const std::string& keyFile);
+
   // Listens on 127.0.0.1 at port (0: a free one) and starts serving. False
   // if the socket could not be set up (or the port is taken).
   bool Start(uint16_t port = 0);
   uint16_t Port() const { return port_; }
-  // "http://127.0.0.1:<port>" followed by path.
+  // "http://127.0.0.1:<port>" (https with TLS) followed by path.
   std::u16string Url(std::u16string_view path) const;
-  // "http://127.0.0.1:<port>/" followed by path (which has no leading '/').
+  // "http://127.0.0.1:<port>/" (https with TLS) followed by path (which has no leading '/').
   std::string UrlText(const std::string& path = "") const;
 
   // Answers every request for "/" + path with reply, whatever its connection.
@@ -106,8 +115,9 @@ class LoopbackServer {
     bool done = false;
   };
   void Serve();
-  // Serves one connection; true when it is to be held open.
-  bool Handle(uintptr_t sock, size_t index);
+  // Serves one connection (tls: its TLS session, or null); true when it is
+  // to be held open.
+  bool Handle(uintptr_t sock, void* tls, size_t index);
   bool Sleep(int ms);  // false once stopping
 
   std::vector<ScriptedReply> replies_;
@@ -119,7 +129,8 @@ class LoopbackServer {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Conn> conns_;
-  std::vector<uintptr_t> held_;  // silent connections, closed by Stop()
+  std::vector<std::pair<uintptr_t, void*>> held_;  // silent connections and their TLS, closed by Stop()
+  void* tlsContext_ = nullptr;                     // the server's TLS setup, when serving https
   bool winsockStarted_ = false;
 };
 

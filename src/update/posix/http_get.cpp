@@ -44,18 +44,28 @@ bool ParseCount(std::string_view s, int64_t* out) {
 
 std::string HttpUrl::Text() const {
   std::string hostText = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-  return "http://" + hostText + (port == 80 ? "" : ":" + std::to_string(port)) + target;
+  return (secure ? "https://" : "http://") + hostText +
+         (port == (secure ? 443 : 80) ? "" : ":" + std::to_string(port)) + target;
 }
 
 bool SplitHttpUrl(std::string_view url, HttpUrl* out) {
-  constexpr std::string_view kScheme = "http://";
-  if (url.size() < kScheme.size() || !EqualsNoCase(url.substr(0, kScheme.size()), kScheme)) return false;
-  url.remove_prefix(kScheme.size());
+  auto hasScheme = [&](std::string_view scheme) {
+    return url.size() >= scheme.size() && EqualsNoCase(url.substr(0, scheme.size()), scheme);
+  };
+  HttpUrl u;
+  if (hasScheme("https://")) {
+    u.secure = true;
+    u.port = 443;
+    url.remove_prefix(8);
+  } else if (hasScheme("http://")) {
+    url.remove_prefix(7);
+  } else {
+    return false;
+  }
   size_t end = url.find_first_of("/?#");
   std::string_view authority = url.substr(0, end);
   std::string_view rest = end == std::string_view::npos ? std::string_view() : url.substr(end);
   if (authority.find('@') != std::string_view::npos) return false;
-  HttpUrl u;
   std::string_view portText;
   if (!authority.empty() && authority.front() == '[') {
     size_t close = authority.find(']');
@@ -126,8 +136,9 @@ bool HttpGet::Open(const HttpUrl& url, std::string_view userAgent, int waitMs) {
   };
 
   if (!stream_.Connect(url.host, url.port, waitMs)) return false;
+  if (url.secure && !stream_.StartTls(url.host, std::max(remaining(), 1))) return false;
   std::string hostHeader = url.host.find(':') != std::string::npos ? "[" + url.host + "]" : url.host;
-  if (url.port != 80) hostHeader += ":" + std::to_string(url.port);
+  if (url.port != (url.secure ? 443 : 80)) hostHeader += ":" + std::to_string(url.port);
   std::string request = "GET " + url.target + " HTTP/1.0\r\nHost: " + hostHeader +
                         "\r\nUser-Agent: " + std::string(userAgent) +
                         "\r\nAccept: */*\r\nCache-Control: no-cache\r\nPragma: no-cache\r\n\r\n";

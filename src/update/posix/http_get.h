@@ -1,5 +1,5 @@
-// A plain HTTP GET over the bounded TCP stream, for the updater's two remote
-// files: the request goes out as HTTP/1.0 (so the body is never chunked),
+// An HTTP GET over the bounded TCP stream (TLS for https), for the updater's
+// two remote files: the request goes out as HTTP/1.0 (so the body is never chunked),
 // the reply's status line and headers are read, and the body is then read
 // in pieces up to the announced length or the server's close.
 #pragma once
@@ -13,13 +13,15 @@
 
 namespace parlex::update::posix {
 
-// An "http://host[:port]/path" URL taken apart. Other schemes, user info and
-// empty hosts are refused; spaces, controls and non-ASCII bytes of the path
+// An "http://" or "https://host[:port]/path" URL taken apart (the port
+// defaults to 80 and 443). Other schemes, user info and empty hosts are
+// refused; spaces, controls and non-ASCII bytes of the path
 // and query are percent-encoded, the fragment is dropped.
 struct HttpUrl {
   std::string host;  // without brackets for an IPv6 literal
   uint16_t port = 80;
-  std::string target;  // path and query, at least "/"
+  bool secure = false;  // https: TLS with the certificate checked
+  std::string target;   // path and query, at least "/"
   // The URL as it is requested.
   std::string Text() const;
 };
@@ -35,8 +37,9 @@ bool ParseReplyHead(std::string_view head, ReplyHead* out);
 
 class HttpGet {
  public:
-  // Connects, sends the request and reads the reply head, each wait bounded
-  // by waitMs. false when any of that fails.
+  // Connects (with TLS and its checks for https, before any request byte),
+  // sends the request and reads the reply head, all of it within waitMs.
+  // false when any of that fails.
   bool Open(const HttpUrl& url, std::string_view userAgent, int waitMs);
 
   const ReplyHead& Head() const { return head_; }

@@ -43,8 +43,17 @@ TEST(SplitHttpUrl, TakesUrlsApart) {
   ASSERT_TRUE(SplitHttpUrl("http://h:8080/a b/\xE6\x9B\xB4.txt", &u));
   EXPECT_EQ(u.target, "/a%20b/%E6%9B%B4.txt");
   EXPECT_EQ(u.Text(), "http://h:8080/a%20b/%E6%9B%B4.txt");
-  for (const char* bad : {"https://h/", "ftp://h/", "http://", "http:///x", "http://h:0/", "http://h:65536/",
-                          "http://h:8a/", "http://user@h/", "http://[::1/", "h/x"}) {
+  ASSERT_TRUE(SplitHttpUrl("HTTPS://updates.example/u/", &u));
+  EXPECT_TRUE(u.secure);
+  EXPECT_EQ(u.port, 443);
+  EXPECT_EQ(u.Text(), "https://updates.example/u/");
+  ASSERT_TRUE(SplitHttpUrl("https://h:80/", &u));
+  EXPECT_EQ(u.Text(), "https://h:80/");
+  ASSERT_TRUE(SplitHttpUrl("http://h:443/", &u));
+  EXPECT_FALSE(u.secure);
+  EXPECT_EQ(u.Text(), "http://h:443/");
+  for (const char* bad : {"https:/h/", "httpss://h/", "ftp://h/", "http://", "http:///x", "http://h:0/",
+                          "http://h:65536/", "http://h:8a/", "http://user@h/", "http://[::1/", "h/x"}) {
     EXPECT_FALSE(SplitHttpUrl(bad, &u)) << bad;
   }
 }
