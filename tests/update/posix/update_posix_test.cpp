@@ -12,6 +12,7 @@
 
 #include "common/text.h"
 #include "support/loopback_server.h"
+#include "support/test_ca.h"
 #include "update/executable_check.h"
 #include "update/posix/http_get.h"
 #include "update/posix/update_platform_posix.h"
@@ -357,6 +358,60 @@ TEST_F(PosixUpdate, NamesPlantedInTheSharedTemporaryFolderAreNotUsed) {
   EXPECT_TRUE(ReadAll(platform.exe) == Elf(50000));
   EXPECT_EQ(ReadAll(victim), "precious");
   EXPECT_TRUE(fs::is_symlink(temp / "parlex"));
+}
+
+TEST_F(PosixUpdate, OverHttpsOnlyWithATrustedCertificate) {
+  // Beside the program, not in the temporary folder the updater is judged by.
+  fs::path certs = dir / "certs";
+  fs::create_directory(certs);
+  test::TestCa ca(certs, "UpdateTestCA");
+  test::TestCa stranger(certs, "StrangerCA");
+  auto good = ca.Issue("update", "IP:127.0.0.1", 1);
+  auto untrusted = stranger.Issue("update-stranger", "IP:127.0.0.1", 1);
+  ASSERT_TRUE(good && untrusted);
+  const char* old = std::getenv("SSL_CERT_FILE");
+  std::string oldTrust = old != nullptr ? old : "";
+  setenv("SSL_CERT_FILE", ca.CertFile().c_str(), 1);
+  auto runAgainst = [&](LoopbackServer& secure) {
+    CAutoUpdater updater(platform, agent, UpdateBounds{});
+    return updater.RunUpdateCheck(FromUtf8(secure.UrlText("update/")));
+  };
+
+  {
+    LoopbackServer secure;
+    ASSERT_TRUE(secure.UseTls(untrusted->certFile, untrusted->keyFile));
+    ASSERT_TRUE(secure.Start());
+    secure.Set("update/update.txt", Reply{200, "1.0.1.1"});
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(runAgainst(secure), updOpenFailed);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "parlex: https to 127.0.0.1:" + std::to_string(secure.Port()) +
+                  " failed: certificate verify failed: unable to get local issuer certificate\n");
+    EXPECT_EQ(secure.Received(0), "");  // the handshake failed before any request
+    EXPECT_EQ(agent.asked, 0);
+    ExpectUntouched();
+  }
+  {
+    LoopbackServer secure;
+    ASSERT_TRUE(secure.UseTls(good->certFile, good->keyFile));
+    ASSERT_TRUE(secure.Start());
+    secure.Set("update/update.txt", Reply{200, "1.0.1.1"});
+    secure.Set("update/parlex", Reply{200, Elf(50000)});
+    EXPECT_EQ(runAgainst(secure), updInstalled);
+    EXPECT_TRUE(ReadAll(platform.exe) == Elf(50000));
+    EXPECT_EQ(ReadAll(dir / ".旧版本"), "old program");
+    std::vector<std::string> requests = secure.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")), "GET /update/update.txt HTTP/1.0");
+    EXPECT_EQ(requests[1].substr(0, requests[1].find("\r\n")), "GET /update/parlex HTTP/1.0");
+    EXPECT_NE(requests[1].find("\r\nHost: 127.0.0.1:" + std::to_string(secure.Port()) + "\r\n"),
+              std::string::npos);
+  }
+  if (old != nullptr) {
+    setenv("SSL_CERT_FILE", oldTrust.c_str(), 1);
+  } else {
+    unsetenv("SSL_CERT_FILE");
+  }
 }
 
 TEST(UpdatePlatformPosix, OwnThings) {
