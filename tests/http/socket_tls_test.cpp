@@ -83,6 +83,22 @@ TEST_F(Https, UploadAndGetWithTheCertificateChecked) {
             std::string::npos);
 }
 
+TEST_F(Https, ServerGoneDuringTheUploadIsAFailedRequest) {
+  // Writing to a TLS connection the server has closed must fail the request,
+  // not end the program with a broken-pipe signal.
+  test::TempFile big(u"parlex_tls_big.jpg", std::string(8u << 20, 'x'));
+  ScriptedReply gone;
+  gone.mode = ScriptedReply::Mode::kCloseUnread;
+  LoopbackServer server(gone);
+  ASSERT_TRUE(StartTls(server, "server", "IP:127.0.0.1"));
+  GenericHTTPClient client;
+  client.SetTimeouts({5000, 5000});
+  client.AddField(u"upload", big.Path(), true);
+  EXPECT_FALSE(client.Execute(server.Url(u"/up"), reqMultipartPost, u"A"));
+  EXPECT_TRUE(client.LastError() == EPIPE || client.LastError() == ECONNRESET) << client.LastError();
+  EXPECT_EQ(client.GetReplyText(), u"");
+}
+
 // What a refused server gets, and what the log says.
 struct Refusal {
   bool ok = true;

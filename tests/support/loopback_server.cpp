@@ -348,6 +348,7 @@ bool LoopbackServer::Handle(uintptr_t s, void* tls, size_t index) {
     routed = !routes_.empty();
   }
   if (!routed && index >= replies_.size()) return false;
+  if (!routed && replies_[index].mode == ScriptedReply::Mode::kCloseUnread) return false;
   // Read the request.
   std::string bytes;
   char chunk[16384];
@@ -393,6 +394,7 @@ bool LoopbackServer::Handle(uintptr_t s, void* tls, size_t index) {
     case ScriptedReply::Mode::kNeverAnswer:
       return true;
     case ScriptedReply::Mode::kCloseWithoutReply:
+    case ScriptedReply::Mode::kCloseUnread:
       return false;
   }
   return false;

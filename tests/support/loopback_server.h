@@ -34,6 +34,7 @@ struct ScriptedReply {
     kAnswer,             // wait delayMs, send head and body, close
     kNeverAnswer,        // read the request, then hold the connection silently until Stop()
     kCloseWithoutReply,  // read the request, then close without a byte
+    kCloseUnread,        // close at once (after the TLS handshake), reading nothing
   };
   Mode mode = Mode::kAnswer;
   // With kAnswer: send this many body bytes, fall silent for pauseMs, then

@@ -8,6 +8,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -91,6 +93,38 @@ int Resolve(const std::string& host, const std::string& service, Clock::time_poi
   return lookup->rc;
 }
 
+// OpenSSL writes to the socket with write(2), which raises SIGPIPE when the
+// peer has gone and would end the whole program. While a TLS call runs the
+// signal is held back for this thread, and one it raised is taken off again,
+// so a vanished server is an ordinary failed write (EPIPE).
+class PipeSignalHeld {
+ public:
+  PipeSignalHeld() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+  }
+  ~PipeSignalHeld() {
+    sigset_t pending;
+    sigpending(&pending);
+    if (!pendingBefore_ && sigismember(&pending, SIGPIPE) == 1) {
+      timespec none{0, 0};
+      sigtimedwait(&pipe_, nullptr, &none);
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  PipeSignalHeld(const PipeSignalHeld&) = delete;
+  PipeSignalHeld& operator=(const PipeSignalHeld&) = delete;
+
+ private:
+  sigset_t pipe_;
+  sigset_t old_;
+  bool pendingBefore_ = false;
+};
+
 }  // namespace
 
 TcpStream::~TcpStream() { Close(); }
@@ -121,7 +155,10 @@ std::string TcpStream::LastErrorText() const {
 void TcpStream::Close() {
   if (ssl_ != nullptr) {
     // One close_notify without waiting for the peer's; the socket goes next.
-    if (SSL_is_init_finished(ssl_)) SSL_shutdown(ssl_);
+    if (SSL_is_init_finished(ssl_)) {
+      PipeSignalHeld held;
+      SSL_shutdown(ssl_);
+    }
     SSL_free(ssl_);
     ssl_ = nullptr;
   }
@@ -208,6 +245,7 @@ bool TcpStream::SendAll(const void* data, size_t length, int idleMs) {
   while (ssl_ != nullptr && length > 0) {
     size_t sent = 0;
     ERR_clear_error();
+    PipeSignalHeld held;
     if (SSL_write_ex(ssl_, p, length, &sent) == 1) {
       p += sent;
       length -= sent;
@@ -241,6 +279,7 @@ ptrdiff_t TcpStream::Receive(void* buffer, size_t capacity, int idleMs) {
   while (ssl_ != nullptr) {
     size_t got = 0;
     ERR_clear_error();
+    PipeSignalHeld held;
     if (SSL_read_ex(ssl_, buffer, capacity, &got) == 1) return static_cast<ptrdiff_t>(got);
     int reason = SSL_get_error(ssl_, 0);
     // A peer that closes (with or without close_notify) ends the stream like
@@ -316,7 +355,11 @@ bool TcpStream::StartTls(const std::string& serverName, int timeoutMs, uint16_t 
   }
   for (;;) {
     ERR_clear_error();
-    int rc = SSL_connect(ssl_);
+    int rc;
+    {
+      PipeSignalHeld held;
+      rc = SSL_connect(ssl_);
+    }
     if (rc == 1) break;
     int reason = SSL_get_error(ssl_, rc);
     if (reason == SSL_ERROR_WANT_READ || reason == SSL_ERROR_WANT_WRITE) {
