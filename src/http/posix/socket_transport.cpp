@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "common/text.h"
+#include "http/posix/proxy_settings.h"
+#include "http/posix/proxy_tunnel.h"
 #include "http/posix/request_target.h"
 
 namespace parlex {
@@ -40,12 +42,36 @@ bool SocketTransport::Connect(std::u16string_view host, uint16_t port, uint32_t 
   if (!rootOpen_) return Fail(EBADF);
   if (host.empty()) return Fail(EINVAL);
   std::string name = ToUtf8(host);
-  if (!stream_.Connect(name, port, timeouts_.connectMs)) return Fail(stream_.LastError());
   const bool secure = (flags & kFlagSecure) != 0;
+  proxied_ = false;
+  proxyAuthorization_.clear();
+  ProxyDecision route = ChooseProxyFromEnvironment(secure, name, port);
+  if (route.kind == ProxyDecision::Kind::kUnusable) {
+    LogNetworkFailure(route.reason);
+    return Fail(EINVAL);
+  }
+  if (route.kind == ProxyDecision::Kind::kProxy && secure) {
+    // https goes through a tunnel the proxy cannot read; TLS runs inside it.
+    int error = 0;
+    std::string reason;
+    if (!OpenProxyTunnel(stream_, route.proxy, name, port, timeouts_.connectMs, &error, &reason)) {
+      LogNetworkFailure(reason);
+      return Fail(error);
+    }
+  } else if (route.kind == ProxyDecision::Kind::kProxy) {
+    if (!stream_.Connect(route.proxy.host, route.proxy.port, timeouts_.connectMs)) {
+      LogNetworkFailure("cannot reach the proxy " + HostAndPort(route.proxy.host, route.proxy.port));
+      return Fail(stream_.LastError());
+    }
+    proxyAuthorization_ = route.proxy.authorization;
+    proxied_ = true;
+  } else if (!stream_.Connect(name, port, timeouts_.connectMs)) {
+    return Fail(stream_.LastError());
+  }
   // "https" is TLS with the certificate checked, or nothing at all: never a
   // plain request to a server that was meant to be private.
-  if (secure && !stream_.StartTls(name, timeouts_.connectMs)) return Fail(stream_.LastError());
-  hostLine_ = name;
+  if (secure && !stream_.StartTls(name, timeouts_.connectMs, port)) return Fail(stream_.LastError());
+  hostLine_ = name.find(':') != std::string::npos ? "[" + name + "]" : name;
   if (port != (secure ? 443 : 80)) hostLine_ += ":" + std::to_string(port);
   return true;
 }
@@ -109,9 +135,13 @@ bool SocketTransport::AddHeaders(std::u16string_view lines, uint32_t mode) {
 }
 
 std::string SocketTransport::RequestHead() const {
-  std::string head = verb_ + " " + path_ + " HTTP/1.0\r\n";
+  // A proxy is told the whole address; the Host line stays the server's.
+  std::string target = proxied_ ? "http://" + hostLine_ + path_ : path_;
+  std::string head = verb_ + " " + target + " HTTP/1.0\r\n";
   if (!agent_.empty()) head += "User-Agent: " + agent_ + "\r\n";
   head += "Host: " + hostLine_ + "\r\n";
+  if (proxied_ && !proxyAuthorization_.empty())
+    head += "Proxy-Authorization: " + proxyAuthorization_ + "\r\n";
   for (const auto& [name, value] : headers_) head += name + ": " + value + "\r\n";
   head += "\r\n";
   return head;
@@ -207,6 +237,8 @@ void SocketTransport::CloseConnection() {
   CloseRequest();
   stream_.Close();
   hostLine_.clear();
+  proxied_ = false;
+  proxyAuthorization_.clear();
 }
 
 void SocketTransport::CloseRoot() {

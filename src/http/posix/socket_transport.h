@@ -10,6 +10,10 @@
 // The reply is read until the server closes. With kFlagSecure the connection
 // is TLS with the server's certificate checked before the first byte of the
 // request; a failed check fails Connect (TcpStream::StartTls says why).
+// Through an http proxy (see proxy_settings.h) plain http requests carry the
+// absolute target "http://host[:port]/path" and, when the proxy has a user,
+// a Proxy-Authorization line follows Host; https goes through a CONNECT
+// tunnel with TLS to the server inside it.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +65,8 @@ class SocketTransport : public Transport {
   std::string agent_;
   TransportTimeouts timeouts_;
   std::string hostLine_;
+  bool proxied_ = false;            // plain http through a proxy
+  std::string proxyAuthorization_;  // its Proxy-Authorization value, if any
   TcpStream stream_;
   std::string verb_;
   std::string path_;

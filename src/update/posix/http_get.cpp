@@ -4,9 +4,13 @@
 #include <chrono>
 #include <cstring>
 
+#include "http/posix/proxy_settings.h"
+#include "http/posix/proxy_tunnel.h"
 #include "http/posix/request_target.h"
 
 namespace parlex::update::posix {
+
+using parlex::ProxyDecision;
 
 namespace {
 
@@ -135,11 +139,38 @@ bool HttpGet::Open(const HttpUrl& url, std::string_view userAgent, int waitMs) {
     return static_cast<int>(std::max<int64_t>(left, 0));
   };
 
-  if (!stream_.Connect(url.host, url.port, waitMs)) return false;
-  if (url.secure && !stream_.StartTls(url.host, std::max(remaining(), 1))) return false;
   std::string hostHeader = url.host.find(':') != std::string::npos ? "[" + url.host + "]" : url.host;
   if (url.port != (url.secure ? 443 : 80)) hostHeader += ":" + std::to_string(url.port);
-  std::string request = "GET " + url.target + " HTTP/1.0\r\nHost: " + hostHeader +
+  std::string requestTarget = url.target;
+  std::string proxyLines;
+  ProxyDecision route = parlex::ChooseProxyFromEnvironment(url.secure, url.host, url.port);
+  if (route.kind == ProxyDecision::Kind::kUnusable) {
+    parlex::posix::LogNetworkFailure(route.reason);
+    return false;
+  }
+  if (route.kind == ProxyDecision::Kind::kProxy && url.secure) {
+    // https goes through a tunnel the proxy cannot read; TLS runs inside it.
+    int error = 0;
+    std::string reason;
+    if (!parlex::posix::OpenProxyTunnel(stream_, route.proxy, url.host, url.port, waitMs, &error, &reason)) {
+      parlex::posix::LogNetworkFailure(reason);
+      return false;
+    }
+  } else if (route.kind == ProxyDecision::Kind::kProxy) {
+    if (!stream_.Connect(route.proxy.host, route.proxy.port, waitMs)) {
+      parlex::posix::LogNetworkFailure("cannot reach the proxy " +
+                                       parlex::HostAndPort(route.proxy.host, route.proxy.port));
+      return false;
+    }
+    // A proxy is told the whole address; the Host line stays the server's.
+    requestTarget = "http://" + hostHeader + url.target;
+    if (!route.proxy.authorization.empty())
+      proxyLines = "\r\nProxy-Authorization: " + route.proxy.authorization;
+  } else if (!stream_.Connect(url.host, url.port, waitMs)) {
+    return false;
+  }
+  if (url.secure && !stream_.StartTls(url.host, std::max(remaining(), 1), url.port)) return false;
+  std::string request = "GET " + requestTarget + " HTTP/1.0\r\nHost: " + hostHeader + proxyLines +
                         "\r\nUser-Agent: " + std::string(userAgent) +
                         "\r\nAccept: */*\r\nCache-Control: no-cache\r\nPragma: no-cache\r\n\r\n";
   if (!stream_.SendAll(request.data(), request.size(), std::max(remaining(), 1))) return false;

@@ -35,6 +35,8 @@ struct ReplyHead {
 };
 bool ParseReplyHead(std::string_view head, ReplyHead* out);
 
+// Through an http proxy (see http/posix/proxy_settings.h) the request line
+// carries the absolute "http://host[:port]/path".
 class HttpGet {
  public:
   // Connects (with TLS and its checks for https, before any request byte),
