@@ -57,14 +57,14 @@ bool Readable(uintptr_t s, void* tls, int ms) {
   return Ready(s, false, ms);
 }
 
-int ReceiveSome(uintptr_t s, void* tls, char* buffer, int capacity) {
+int ReceiveSome(uintptr_t s, [[maybe_unused]] void* tls, char* buffer, int capacity) {
 #ifndef _WIN32
   if (tls != nullptr) return SSL_read(AsSsl(tls), buffer, capacity);
 #endif
   return ::recv(static_cast<Sock>(s), buffer, capacity, 0);
 }
 
-void SendAll(uintptr_t s, void* tls, std::string_view data) {
+void SendAll(uintptr_t s, [[maybe_unused]] void* tls, std::string_view data) {
   while (!data.empty()) {
     if (!Ready(s, true, LoopbackServer::kReadIdleMs)) return;
     int chunk = static_cast<int>(std::min<size_t>(data.size(), 1 << 16));
