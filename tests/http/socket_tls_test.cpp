@@ -75,10 +75,13 @@ TEST_F(Https, UploadAndGetWithTheCertificateChecked) {
                           test::TinyJpeg() + big + "\r\n----MULTI-PARTS-FORM-DATA-BOUNDARY--\r\n"),
             std::string::npos);
 
-  // By name: checked against the DNS entry.
+  EXPECT_EQ(server.ServerName(0), "");  // an address is never sent as a server name
+
+  // By name: checked against the DNS entry, and named to the server.
   ASSERT_TRUE(
       client.Execute(Wide("https://localhost:" + std::to_string(server.Port()) + "/n"), reqGet, u"A"));
   EXPECT_EQ(client.GetReplyText(), u"by name");
+  EXPECT_EQ(server.ServerName(1), "localhost");
   EXPECT_NE(server.Received(1).find("\r\nHost: localhost:" + std::to_string(server.Port()) + "\r\n"),
             std::string::npos);
 }

@@ -57,14 +57,14 @@ bool Readable(uintptr_t s, void* tls, int ms) {
   return Ready(s, false, ms);
 }
 
-int ReceiveSome(uintptr_t s, void* tls, char* buffer, int capacity) {
+int ReceiveSome(uintptr_t s, [[maybe_unused]] void* tls, char* buffer, int capacity) {
 #ifndef _WIN32
   if (tls != nullptr) return SSL_read(AsSsl(tls), buffer, capacity);
 #endif
   return ::recv(static_cast<Sock>(s), buffer, capacity, 0);
 }
 
-void SendAll(uintptr_t s, void* tls, std::string_view data) {
+void SendAll(uintptr_t s, [[maybe_unused]] void* tls, std::string_view data) {
   while (!data.empty()) {
     if (!Ready(s, true, LoopbackServer::kReadIdleMs)) return;
     int chunk = static_cast<int>(std::min<size_t>(data.size(), 1 << 16));
@@ -100,6 +100,14 @@ void* AcceptTls(uintptr_t s, void* context) {
   (void)context;
   return nullptr;
 #endif
+}
+
+std::string SentServerName([[maybe_unused]] void* tls) {
+#ifndef _WIN32
+  const char* name = SSL_get_servername(AsSsl(tls), TLSEXT_NAMETYPE_host_name);
+  if (name != nullptr) return name;
+#endif
+  return {};
 }
 
 void EndTls(void* tls) {
@@ -294,6 +302,11 @@ std::string LoopbackServer::Received(size_t n, int waitMs) {
   return n < conns_.size() ? conns_[n].bytes : std::string();
 }
 
+std::string LoopbackServer::ServerName(size_t n) {
+  std::lock_guard lock(mutex_);
+  return n < conns_.size() ? conns_[n].serverName : std::string();
+}
+
 size_t LoopbackServer::Connections() {
   std::lock_guard lock(mutex_);
   return conns_.size();
@@ -324,8 +337,11 @@ void LoopbackServer::Serve() {
       void* tls = nullptr;
       // A failed handshake is a connection that delivered no request.
       bool hold = false;
-      if (tlsContext_ == nullptr || (tls = AcceptTls(sock, tlsContext_)) != nullptr)
-        hold = Handle(sock, tls, index);
+      if (tlsContext_ != nullptr && (tls = AcceptTls(sock, tlsContext_)) != nullptr) {
+        std::lock_guard lock(mutex_);
+        conns_[index].serverName = SentServerName(tls);
+      }
+      if (tlsContext_ == nullptr || tls != nullptr) hold = Handle(sock, tls, index);
       std::lock_guard lock(mutex_);
       // A silent connection is parked, open, until Stop().
       if (hold) {

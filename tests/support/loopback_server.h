@@ -106,6 +106,8 @@ class LoopbackServer {
   std::string Received(size_t n, int waitMs = 5000);
   // Connections accepted so far.
   size_t Connections();
+  // With TLS: the server name (SNI) connection n's client sent, empty for none.
+  std::string ServerName(size_t n);
 
   // Ends the serving thread and closes every socket. Idempotent.
   void Stop();
@@ -114,6 +116,7 @@ class LoopbackServer {
   struct Conn {
     std::string bytes;
     bool done = false;
+    std::string serverName;
   };
   void Serve();
   // Serves one connection (tls: its TLS session, or null); true when it is
