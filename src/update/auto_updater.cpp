@@ -48,8 +48,32 @@ int DownloadProgressPermille(int64_t received, int64_t announced) {
   return static_cast<int>(static_cast<double>(received) * 1000.0 / static_cast<double>(announced));
 }
 
-CAutoUpdater::CAutoUpdater(IUpdatePlatform& platform, IUpdateAgent& agent, UpdateBounds bounds)
-    : platform_(platform), agent_(agent), bounds_(bounds) {}
+namespace {
+
+// The whole signature file, at most kMaxSignatureBytes; empty when it cannot
+// be fetched, is empty or is longer than any signature.
+std::string FetchSignature(IUpdatePlatform& platform, std::u16string url, int waitMs) {
+  std::unique_ptr<IRemoteFile> file = platform.OpenRemoteFile(url, waitMs);
+  if (!file) return {};
+  std::string bytes;
+  std::array<char, kMaxSignatureBytes + 1> buffer{};
+  for (;;) {
+    ptrdiff_t got = file->Read(buffer.data(), buffer.size(), waitMs);
+    if (got < 0) return {};
+    if (got == 0) break;
+    bytes.append(buffer.data(), static_cast<size_t>(got));
+    if (bytes.size() > kMaxSignatureBytes) return {};
+  }
+  if (file->AnnouncedLength() >= 0 && static_cast<int64_t>(bytes.size()) != file->AnnouncedLength())
+    return {};
+  return bytes;
+}
+
+}  // namespace
+
+CAutoUpdater::CAutoUpdater(IUpdatePlatform& platform, IUpdateAgent& agent, UpdateBounds bounds,
+                           ISignatureVerifier* verifier)
+    : platform_(platform), agent_(agent), bounds_(bounds), verifier_(verifier) {}
 
 UpdateResult CAutoUpdater::RunUpdateCheck(std::u16string_view baseUrl) {
   if (!platform_.IsConnected()) return updOffline;
@@ -89,6 +113,16 @@ UpdateResult CAutoUpdater::RunUpdateCheck(std::u16string_view baseUrl) {
   if (tempDirectory.empty()) return updDownloadFailed;
   std::u16string downloaded = tempDirectory + SplitExecutablePath(ownPath, separator).name;
 
+  // A signed build fetches the signature first: without a usable one the
+  // program would be refused anyway, so the agent is not asked for nothing.
+  std::string signature;
+  if (verifier_ != nullptr) {
+    std::u16string sigUrl = std::u16string(baseUrl) + platform_.ServerExecutableName() + kSignatureSuffix;
+    std::optional<std::string> raw = RawSignature(FetchSignature(platform_, sigUrl, bounds_.checkWaitMs));
+    if (!raw) return updDownloadFailed;
+    signature = std::move(*raw);
+  }
+
   // Opened before the question so that the agent is only asked when the new
   // executable can actually be fetched.
   std::u16string exeUrl = std::u16string(baseUrl) + platform_.ServerExecutableName();
@@ -102,6 +136,12 @@ UpdateResult CAutoUpdater::RunUpdateCheck(std::u16string_view baseUrl) {
   bool complete = DownloadToFile(*executable, downloaded, progress.get());
   executable.reset();
   if (!complete) return updDownloadFailed;
+  // The file lies where only this program writes (a private folder on Linux,
+  // the user's own temporary folder on Windows) from here to the move.
+  if (verifier_ != nullptr && !verifier_->VerifyFile(downloaded, signature)) {
+    platform_.RemoveFile(downloaded);
+    return updDownloadFailed;
+  }
   return ReplaceExecutable(ownPath, downloaded, false) ? updInstalled : updNotInstalled;
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "update/update_signature.h"
 #include "update/version_text.h"
 
 namespace parlex::update {
@@ -136,7 +137,11 @@ int DownloadProgressPermille(int64_t received, int64_t announced);
 
 class CAutoUpdater {
  public:
-  CAutoUpdater(IUpdatePlatform& platform, IUpdateAgent& agent, UpdateBounds bounds = {});
+  // With a verifier the build is a signed one: the program is installed only
+  // when "<program name>.sig" verifies over the downloaded bytes. Without
+  // one no signature is fetched or looked at.
+  CAutoUpdater(IUpdatePlatform& platform, IUpdateAgent& agent, UpdateBounds bounds = {},
+               ISignatureVerifier* verifier = nullptr);
   virtual ~CAutoUpdater() = default;
   CAutoUpdater(const CAutoUpdater&) = delete;
   CAutoUpdater& operator=(const CAutoUpdater&) = delete;
@@ -162,6 +167,7 @@ class CAutoUpdater {
   IUpdatePlatform& platform_;
   IUpdateAgent& agent_;
   UpdateBounds bounds_;
+  ISignatureVerifier* verifier_;
 };
 
 }  // namespace parlex::update

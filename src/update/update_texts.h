@@ -15,6 +15,9 @@ inline constexpr char16_t kProgressCaption[] = u"正在更新";
 // The previous executable is kept in its directory under its stem and this.
 inline constexpr char16_t kBackupSuffix[] = u".旧版本";
 
+// The signature of a signed build's program, served beside it.
+inline constexpr char16_t kSignatureSuffix[] = u".sig";
+
 // The User-Agent of every request the updater makes.
 inline constexpr char16_t kAgentName[] = u"AutoUpdateAgent";
 

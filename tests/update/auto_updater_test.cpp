@@ -519,5 +519,144 @@ TEST(ReplaceExecutable, AtRestartOnlySchedules) {
   EXPECT_EQ(platform.moves, 2);
 }
 
+// A signed build: the verifier stands for the update key; it accepts a
+// signature only for the bytes that signature was made over.
+struct FakeVerifier : ISignatureVerifier {
+  Platform* platform = nullptr;
+  std::map<std::string, std::string> signedBodies;  // raw signature -> bytes it signs
+  std::vector<std::string> seen;
+  bool VerifyFile(const std::u16string& path, std::string_view rawSignature) override {
+    seen.emplace_back(rawSignature);
+    auto file = platform->files.find(path);
+    auto body = signedBodies.find(std::string(rawSignature));
+    return file != platform->files.end() && body != signedBodies.end() && body->second == file->second;
+  }
+};
+
+// DER of a signature whose r has its high bit set (a leading zero byte) and
+// whose s is short (padded back to 32 bytes in the raw form).
+std::string Der(char rFill, char sFill, size_t sLength = 31) {
+  std::string r = std::string(1, '\0') + std::string(1, '\x80') + std::string(31, rFill);
+  std::string s(sLength, sFill);
+  std::string body = "\x02" + std::string(1, static_cast<char>(r.size())) + r + "\x02" +
+                     std::string(1, static_cast<char>(s.size())) + s;
+  return "\x30" + std::string(1, static_cast<char>(body.size())) + body;
+}
+std::string RawOf(char rFill, char sFill, size_t sLength = 31) {
+  return std::string(1, '\x80') + std::string(31, rFill) + std::string(32 - sLength, '\0') +
+         std::string(sLength, sFill);
+}
+
+class SignedUpdate : public UpdateFlow {
+ protected:
+  void SetUp() override {
+    UpdateFlow::SetUp();
+    verifier.platform = &platform;
+    verifier.signedBodies[RawOf('a', 'b')] = NewExecutable(10000);
+    verifier.signedBodies[RawOf('c', 'd')] = NewExecutable(777);
+    ServeSignature(Der('a', 'b'));
+  }
+  void ServeSignature(std::string bytes) { SigReply() = {std::move(bytes)}; }
+  RemoteContent& SigReply() { return platform.remote[std::u16string(kBase) + u"Parlex.exe.sig"]; }
+  UpdateResult RunSigned() {
+    CAutoUpdater updater(platform, agent, {}, &verifier);
+    return updater.RunUpdateCheck(kBase);
+  }
+  // Refused: nothing installed, no download left, the program as it was.
+  void ExpectRefused() {
+    EXPECT_EQ(RunSigned(), updDownloadFailed);
+    EXPECT_EQ(platform.files.count(kDownloaded), 0u);
+    ExpectUntouched();
+    EXPECT_EQ(platform.modes[kExe], 0755);
+  }
+  FakeVerifier verifier;
+};
+
+TEST_F(SignedUpdate, ValidSignatureInstalls) {
+  EXPECT_EQ(RunSigned(), updInstalled);
+  EXPECT_EQ(platform.opened, (std::vector<std::u16string>{u"http://updates.test/app/update.txt",
+                                                          u"http://updates.test/app/Parlex.exe.sig",
+                                                          u"http://updates.test/app/Parlex.exe"}));
+  EXPECT_EQ(verifier.seen, std::vector<std::string>{RawOf('a', 'b')});
+  EXPECT_EQ(platform.files[kExe], NewExecutable(10000));
+  EXPECT_EQ(platform.files[kBackup], "old program");
+  EXPECT_EQ(agent.asked, 1);
+  EXPECT_EQ(platform.openHandles, 0);
+  // The raw form r || s is taken as it is.
+  platform.files = {{kExe, "old program"}};
+  ServeSignature(RawOf('a', 'b'));
+  EXPECT_EQ(RunSigned(), updInstalled);
+  EXPECT_EQ(platform.files[kExe], NewExecutable(10000));
+}
+
+TEST_F(SignedUpdate, WrongSignatureIsRefusedAfterOneQuestion) {
+  ServeSignature(Der('a', 'e'));
+  ExpectRefused();
+  EXPECT_EQ(agent.asked, 1);
+  EXPECT_EQ(verifier.seen.size(), 1u);
+}
+
+TEST_F(SignedUpdate, SignatureOfAnotherFileIsRefused) {
+  ServeSignature(Der('c', 'd'));  // a valid signature, of the 777-byte program
+  ExpectRefused();
+}
+
+TEST_F(SignedUpdate, MissingOrMalformedSignatureAsksNothing) {
+  std::string der = Der('a', 'b');
+  std::vector<std::string> bad = {"",
+                                  der.substr(0, der.size() - 1),
+                                  der + "x",
+                                  RawOf('a', 'b').substr(0, 63),
+                                  "<html>404</html>",
+                                  std::string(300, '\x30')};
+  for (const std::string& served : bad) {
+    SCOPED_TRACE(served.size());
+    ServeSignature(served);
+    ExpectRefused();
+  }
+  // A signature that stops short of its announced length is cut off.
+  ServeSignature(der);
+  SigReply().announced = static_cast<int64_t>(der.size()) + 5;
+  ExpectRefused();
+  SigReply() = {der, -2, 4096, 10};  // the read fails after 10 bytes
+  ExpectRefused();
+  platform.remote.erase(std::u16string(kBase) + u"Parlex.exe.sig");  // 404
+  ExpectRefused();
+  EXPECT_EQ(agent.asked, 0);
+  EXPECT_TRUE(verifier.seen.empty());
+  // The program itself was never even opened.
+  EXPECT_EQ(std::count(platform.opened.begin(), platform.opened.end(), u"http://updates.test/app/Parlex.exe"),
+            0);
+}
+
+TEST_F(SignedUpdate, WithoutVerifierNoSignatureIsFetched) {
+  ServeSignature(Der('x', 'y'));  // would be refused by a signed build
+  EXPECT_EQ(Run(), updInstalled);
+  EXPECT_EQ(platform.opened, (std::vector<std::u16string>{u"http://updates.test/app/update.txt",
+                                                          u"http://updates.test/app/Parlex.exe"}));
+}
+
+TEST(RawSignature, DerAndRawForms) {
+  EXPECT_EQ(RawSignature(Der('a', 'b')), RawOf('a', 'b'));
+  EXPECT_EQ(RawSignature(Der('a', 'b', 32)), RawOf('a', 'b', 32));
+  EXPECT_EQ(RawSignature(std::string(64, '\x11')), std::string(64, '\x11'));
+  std::string der = Der('a', 'b');
+  // Not minimal, negative, zero, too long an integer, trailing bytes, long-form lengths.
+  std::string padded = der;
+  padded.insert(padded.find("\x02", 3) + 2, 1, '\0');
+  padded[padded.find("\x02", 3) + 1]++;
+  padded[1]++;
+  EXPECT_FALSE(RawSignature(padded));
+  std::string negative = der;
+  negative[4] = '\x80';
+  EXPECT_FALSE(RawSignature(negative));
+  EXPECT_FALSE(RawSignature(std::string("\x30\x06\x02\x01\x00\x02\x01\x01", 8)));
+  EXPECT_FALSE(RawSignature("\x30\x81" + der.substr(1)));
+  EXPECT_FALSE(RawSignature(std::string(65, '\x11')));
+  std::string big = "\x02\x21" + std::string(1, '\x01') + std::string(32, 'z');
+  std::string s = "\x02\x01\x01";
+  EXPECT_FALSE(RawSignature("\x30" + std::string(1, static_cast<char>(big.size() + s.size())) + big + s));
+}
+
 }  // namespace
 }  // namespace parlex::update
