@@ -12,6 +12,7 @@
 #include "app/shell_texts.h"
 #include "parlex_config.h"
 #include "update/auto_updater.h"
+#include "update/posix/signature_verifier_openssl.h"
 #include "update/posix/update_platform_posix.h"
 #include "update/qt/update_agent_qt.h"
 
@@ -59,7 +60,11 @@ int ProcessMain(int argc, char** argv) {
   {
     update::posix::UpdatePlatformPosix updatePlatform;
     update::qt::UpdateAgentQt updateAgent;
-    update::CAutoUpdater updater(updatePlatform, updateAgent);
+    // A build with an update key installs only programs signed with it.
+    constexpr std::string_view updateKey(PARLEX_UPDATE_PUBLIC_KEY_POINT,
+                                         sizeof(PARLEX_UPDATE_PUBLIC_KEY_POINT) - 1);
+    update::posix::SignatureVerifierOpenSsl verifier(updateKey);
+    update::CAutoUpdater updater(updatePlatform, updateAgent, {}, updateKey.empty() ? nullptr : &verifier);
     if (updater.RunUpdateCheck(PARLEX_UPDATE_URL) == update::updInstalled) {
       update::qt::ShowUpdatedMessage();
       return kExitNormal;

@@ -6,6 +6,7 @@
 #include "platform/win32/app_module.h"
 #include "platform/win32/message_loop.h"
 #include "update/auto_updater.h"
+#include "update/win32/signature_verifier_cng.h"
 #include "update/win32/update_agent_win32.h"
 #include "update/win32/update_platform_win32.h"
 
@@ -46,7 +47,11 @@ int Run(LPWSTR /*commandLine*/, int showCommand) {
   // outlives it: the session closes when this procedure returns.
   update::win32::UpdatePlatformWin32 updatePlatform;
   update::win32::UpdateAgentWin32 updateAgent;
-  update::CAutoUpdater updater(updatePlatform, updateAgent);
+  // A build with an update key installs only programs signed with it.
+  constexpr std::string_view updateKey(PARLEX_UPDATE_PUBLIC_KEY_POINT,
+                                       sizeof(PARLEX_UPDATE_PUBLIC_KEY_POINT) - 1);
+  update::win32::SignatureVerifierCng verifier(updateKey);
+  update::CAutoUpdater updater(updatePlatform, updateAgent, {}, updateKey.empty() ? nullptr : &verifier);
   if (updater.RunUpdateCheck(PARLEX_UPDATE_URL) == update::updInstalled) {
     update::win32::ShowUpdatedMessage();
     return kExitNormal;
