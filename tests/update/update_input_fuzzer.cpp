@@ -1,5 +1,6 @@
-// What the update server sends is untrusted: the version text, the reply head
-// and the URL built from the base. None of it may crash or read out of bounds.
+// What the update server sends is untrusted: the version text, the reply
+// head, the URL built from the base and the served signature. None of it may
+// crash or read out of bounds.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,6 +9,7 @@
 #include "common/text.h"
 #include "update/auto_updater.h"
 #include "update/posix/http_get.h"
+#include "update/update_signature.h"
 #include "update/version_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -30,6 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       (url.host.empty() || url.target.empty() || url.target[0] != '/')) {
     __builtin_trap();
   }
+  // A signature is r || s whatever form it came in.
+  std::optional<std::string> raw = parlex::update::RawSignature(bytes);
+  if (raw && raw->size() != parlex::update::kRawSignatureBytes) __builtin_trap();
   parlex::update::BackupPath(parlex::FromUtf8(bytes), u'/');
   return 0;
 }
