@@ -54,14 +54,8 @@ void CMainDlg::RunCaptureCall(int32_t companyId, int32_t visitorId) {
 void CMainDlg::PrepareCapture(CScreenDlg& /*dialog*/) {}
 
 void CMainDlg::CallPageOnFileSent(std::u16string_view reply) {
-  ComPtr<IWebBrowser2> browser = GetBrowser();
-  if (!browser) return;
-  ComPtr<IDispatch> document;
-  if (FAILED(browser->get_Document(document.Put())) || !document) return;
-  ComPtr<IHTMLDocument2> html;
-  if (FAILED(document.As(html)) || !html) return;
-  ComPtr<IHTMLWindow2> window;
-  if (FAILED(html->get_parentWindow(window.Put())) || !window) return;
+  ComPtr<IHTMLWindow2> window = GetPageWindow();
+  if (!window) return;
   ComPtr<IDispatch> script;
   if (FAILED(window.As(script)) || !script) return;
 

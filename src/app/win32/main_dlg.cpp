@@ -241,15 +241,19 @@ void CMainDlg::ShowAndFocus() {
 }
 
 void CMainDlg::FocusPage() {
+  if (ComPtr<IHTMLWindow2> window = GetPageWindow()) window->focus();
+}
+
+ComPtr<IHTMLWindow2> CMainDlg::GetPageWindow() const {
   ComPtr<IWebBrowser2> browser = GetBrowser();
-  if (!browser) return;
+  if (!browser) return {};
   ComPtr<IDispatch> document;
-  if (FAILED(browser->get_Document(document.Put())) || !document) return;
+  if (FAILED(browser->get_Document(document.Put())) || !document) return {};
   ComPtr<IHTMLDocument2> html;
-  if (FAILED(document.As(html)) || !html) return;
+  if (FAILED(document.As(html)) || !html) return {};
   ComPtr<IHTMLWindow2> window;
-  if (FAILED(html->get_parentWindow(window.Put())) || !window) return;
-  window->focus();
+  if (FAILED(html->get_parentWindow(window.Put())) || !window) return {};
+  return window;
 }
 
 bool CMainDlg::PreTranslateMessage(MSG* msg) {

@@ -20,6 +20,7 @@
 #include "platform/win32/scoped_handle.h"
 
 struct IWebBrowser2;
+struct IHTMLWindow2;
 
 namespace parlex {
 class CScreenDlg;
@@ -96,6 +97,8 @@ class CMainDlg : public parlex::win32::CDialogBase,
   void RunCaptureCall(int32_t companyId, int32_t visitorId);
 
   parlex::win32::ComPtr<IWebBrowser2> GetBrowser() const;
+  // The window of the page's document; empty while no document is loaded.
+  parlex::win32::ComPtr<IHTMLWindow2> GetPageWindow() const;
   void CenterOnWorkArea();
 
   parlex::win32::CDialogResize m_resize;
