@@ -250,6 +250,8 @@ class CaptureQtTest : public ::testing::Test {
 
   test::TempDir tmp_{"capture-qt"};
   fs::path home_;
+  // The capture's files; its folders are the ones SetUp points the environment at.
+  CaptureFilesPosix files_;
   std::unique_ptr<GridWindow> grid_;
   qreal ratio_ = 1.0;
 };
@@ -264,8 +266,7 @@ std::function<void()> CancelOnTimeout(CScreenDlg& dialog) {
 
 TEST_F(CaptureQtTest, SaveWritesTheMarkedSelectionAsJpeg) {
   CScreenDlg dialog(12, 34);
-  CaptureFilesPosix files;
-  dialog.SetFiles(&files);
+  dialog.SetFiles(&files_);
   ScreenViewQt view(dialog);
   const fs::path target = tmp_.Path() / "saved";  // no extension: the dialog adds ".jpg"
   bool dialogSeen = false;
@@ -357,8 +358,7 @@ TEST_F(CaptureQtTest, SendUploadsTheSelectionAndKeepsNoTemporaryFile) {
 
   CScreenDlg dialog(12, 34);
   dialog.SetUploadUrl(server.Url(u"/resource/staff/image"));
-  CaptureFilesPosix files;
-  dialog.SetFiles(&files);
+  dialog.SetFiles(&files_);
   ScreenViewQt view(dialog);
   Driver driver(
       CancelOnTimeout(dialog),
@@ -398,8 +398,7 @@ TEST_F(CaptureQtTest, UnreachableServerGivesEmptyReplyAndKeepsTheImage) {
   }
   CScreenDlg dialog(-1, 7);
   dialog.SetUploadUrl(url);
-  CaptureFilesPosix files;
-  dialog.SetFiles(&files);
+  dialog.SetFiles(&files_);
   ScreenViewQt view(dialog);
   Driver driver(CancelOnTimeout(dialog),
                 Join({{WindowShown(view)}, Drag(300, 200, 700, 500), {ClickButton(view, kBtnSend)}}));
@@ -423,8 +422,7 @@ TEST_F(CaptureQtTest, EscCancelsAndSendsNothing) {
   ASSERT_TRUE(server.Start());
   CScreenDlg dialog(12, 34);
   dialog.SetUploadUrl(server.Url(u"/resource/staff/image"));
-  CaptureFilesPosix files;
-  dialog.SetFiles(&files);
+  dialog.SetFiles(&files_);
   ScreenViewQt view(dialog);
   Driver driver(CancelOnTimeout(dialog),
                 Join({{WindowShown(view)},
@@ -445,8 +443,7 @@ TEST_F(CaptureQtTest, AClickPlacesAnEmptySelectionThatSendsNothing) {
   ASSERT_TRUE(server.Start());
   CScreenDlg dialog(12, 34);
   dialog.SetUploadUrl(server.Url(u"/resource/staff/image"));
-  CaptureFilesPosix files;
-  dialog.SetFiles(&files);
+  dialog.SetFiles(&files_);
   ScreenViewQt view(dialog);
   bool stillOpen = false;
   QRect sendCell;
@@ -475,8 +472,7 @@ bool SameCursor(const QCursor& a, const QCursor& b) {
 
 TEST_F(CaptureQtTest, TheSelectionMovesWithTheTrackerAndTheScreenFollows) {
   CScreenDlg dialog(12, 34);
-  CaptureFilesPosix files;
-  dialog.SetFiles(&files);
+  dialog.SetFiles(&files_);
   ScreenViewQt view(dialog);
   QImage shown;
   QRect toolbarCell;
@@ -522,8 +518,7 @@ TEST_F(CaptureQtTest, TheSelectionMovesWithTheTrackerAndTheScreenFollows) {
 
 TEST_F(CaptureQtTest, TextWrapsAtTheSelectionsEdgeAndCommitsOnlyItsInk) {
   CScreenDlg dialog(12, 34);
-  CaptureFilesPosix files;
-  dialog.SetFiles(&files);
+  dialog.SetFiles(&files_);
   ScreenViewQt view(dialog);
   Rect grown{};
   EditorMetrics metrics;
