@@ -26,10 +26,9 @@
 #include "capture/geometry.h"
 #include "capture/pixel_canvas.h"
 #include "capture/screen_view.h"
+#include "http/http_seams.h"
 
 namespace parlex {
-
-class Transport;
 
 // The arrowhead of the arrow tool.
 struct ArrowHead {
@@ -70,11 +69,12 @@ class CScreenDlg : public IAxTrackerEvents {
   CScreenDlg(const CScreenDlg&) = delete;
   CScreenDlg& operator=(const CScreenDlg&) = delete;
 
-  // --- Seams, set before OnInitDialog. Without a transport factory the
-  // platform's transport is used; without an upload URL, DefaultUploadUrl().
+  // --- Seams, set before OnInitDialog. Without HTTP seams nothing can be
+  // sent (a send keeps the capture as an unreachable server would); without
+  // an upload URL, DefaultUploadUrl().
   void SetView(IScreenView* view) { m_view = view; }
   void SetFiles(ICaptureFiles* files) { m_files = files; }
-  void SetTransportFactory(std::function<std::unique_ptr<Transport>()> factory);
+  void SetHttpSeams(HttpSeams seams) { m_http = std::move(seams); }
   void SetUploadUrl(std::u16string url) { m_uploadUrl = std::move(url); }
 
   // --- Events from the platform.
@@ -180,7 +180,7 @@ class CScreenDlg : public IAxTrackerEvents {
 
   IScreenView* m_view = nullptr;
   ICaptureFiles* m_files = nullptr;
-  std::function<std::unique_ptr<Transport>()> m_transportFactory;
+  HttpSeams m_http;
   std::u16string m_uploadUrl;
 };
 

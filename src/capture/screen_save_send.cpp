@@ -74,10 +74,6 @@ std::u16string UnsentCaptureName(const LocalTime& t) {
 
 std::u16string DefaultUploadUrl() { return std::u16string(PARLEX_CHAT_URL) + std::u16string(kUploadPath); }
 
-void CScreenDlg::SetTransportFactory(std::function<std::unique_ptr<Transport>()> factory) {
-  m_transportFactory = std::move(factory);
-}
-
 Rect CScreenDlg::SelectedArea() const {
   return Intersection(m_rcSelection, Rect{0, 0, m_cxScreen, m_cyScreen});
 }
@@ -125,10 +121,9 @@ void CScreenDlg::OnSend() {
 
   bool delivered = false;
   if (!path.empty()) {
-    std::unique_ptr<Transport> transport =
-        m_transportFactory ? m_transportFactory() : MakePlatformTransport();
+    std::unique_ptr<Transport> transport = m_http.makeTransport ? m_http.makeTransport() : nullptr;
     if (transport) {
-      GenericHTTPClient client(std::move(transport));
+      GenericHTTPClient client(std::move(transport), m_http.mimeTypeOf);
       client.ClearFields();
       client.AddField(u"companyId", m_companyId);
       client.AddField(u"visitorId", m_visitorId);

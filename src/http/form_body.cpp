@@ -40,7 +40,8 @@ std::string FormatPlainPart(std::u16string_view boundary, const FormField& field
   return ToUtf8(part);
 }
 
-std::string FormatFilePart(std::u16string_view boundary, const FormField& field) {
+std::string FormatFilePart(std::u16string_view boundary, const FormField& field,
+                           const MimeTypeLookup& mimeTypeOf) {
   std::u16string header = u"--";
   header += boundary;
   header += u"\r\nContent-Disposition: form-data; name=\"";
@@ -48,7 +49,7 @@ std::string FormatFilePart(std::u16string_view boundary, const FormField& field)
   header += u"\"; filename=\"";
   header += FileNameOfPath(field.value);
   header += u"\"\r\nContent-Type: ";
-  header += MimeTypeForFile(field.value);
+  header += MimeTypeForFile(field.value, mimeTypeOf);
   header += u"\r\n\r\n";
   std::string part = ToUtf8(header);
 
@@ -118,7 +119,8 @@ std::optional<std::string> GenericHTTPClient::BuildMultipartBody(std::u16string_
     std::string body;
     body.reserve(EstimateMultipartSize() + 2 * boundary.size() + 8);
     for (const FormField& field : fields_) {
-      body += field.kind == fieldFile ? FormatFilePart(boundary, field) : FormatPlainPart(boundary, field);
+      body += field.kind == fieldFile ? FormatFilePart(boundary, field, mimeTypeOf_)
+                                      : FormatPlainPart(boundary, field);
     }
     body += "--";
     body += ToUtf8(boundary);

@@ -35,10 +35,11 @@ std::string_view DropPartialTail(std::string_view bytes) {
 
 }  // namespace
 
-GenericHTTPClient::GenericHTTPClient() : GenericHTTPClient(MakePlatformTransport()) {}
+GenericHTTPClient::GenericHTTPClient(const HttpSeams& seams)
+    : GenericHTTPClient(seams.makeTransport ? seams.makeTransport() : nullptr, seams.mimeTypeOf) {}
 
-GenericHTTPClient::GenericHTTPClient(std::unique_ptr<Transport> transport)
-    : transport_(std::move(transport)) {}
+GenericHTTPClient::GenericHTTPClient(std::unique_ptr<Transport> transport, MimeTypeLookup mimeTypeOf)
+    : transport_(std::move(transport)), mimeTypeOf_(std::move(mimeTypeOf)) {}
 
 GenericHTTPClient::~GenericHTTPClient() = default;
 

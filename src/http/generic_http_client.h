@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "http/form_field.h"
+#include "http/http_seams.h"
 #include "http/transport.h"
 
 namespace parlex {
@@ -36,10 +37,10 @@ class GenericHTTPClient {
   // Error recorded when ReadReply finds no open request (ERROR_INVALID_HANDLE).
   static constexpr uint32_t kErrorNoRequest = 6;
 
-  // Over the platform's transport (MakePlatformTransport()).
-  GenericHTTPClient();
-  // Over a given transport (tests, tools).
-  explicit GenericHTTPClient(std::unique_ptr<Transport> transport);
+  // Over a transport made by seams.makeTransport, file parts typed by
+  // seams.mimeTypeOf (PlatformHttpSeams() for the platform's own).
+  explicit GenericHTTPClient(const HttpSeams& seams);
+  GenericHTTPClient(std::unique_ptr<Transport> transport, MimeTypeLookup mimeTypeOf);
   virtual ~GenericHTTPClient();
   GenericHTTPClient(const GenericHTTPClient&) = delete;
   GenericHTTPClient& operator=(const GenericHTTPClient&) = delete;
@@ -96,6 +97,7 @@ class GenericHTTPClient {
   std::u16string replyText_;
   std::u16string replyHeaders_;
   std::unique_ptr<Transport> transport_;
+  MimeTypeLookup mimeTypeOf_;
   // Which of the transport's three handles are open.
   bool rootOpen_ = false;
   bool connectionOpen_ = false;

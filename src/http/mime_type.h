@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "http/http_seams.h"
+
 namespace parlex {
 
 inline constexpr std::u16string_view kDefaultMimeType = u"application/octet-stream";
@@ -13,13 +15,10 @@ inline constexpr std::u16string_view kDefaultMimeType = u"application/octet-stre
 // registration; so does a key whose '.' belongs to a directory name.
 std::u16string_view MimeExtensionKey(std::u16string_view path);
 
-// The type the system registers for a key such as u".jpg", or an empty text
-// when it has none. Platform half: the registry's "Content Type" under
-// HKEY_CLASSES_ROOT on Windows, /etc/mime.types elsewhere.
-std::u16string LookupMimeType(std::u16string_view key);
-
-// LookupMimeType(MimeExtensionKey(path)), or kDefaultMimeType. Each call
-// answers its own text.
-std::u16string MimeTypeForFile(std::u16string_view path);
+// lookup(MimeExtensionKey(path)), or kDefaultMimeType when the table has
+// nothing for it (or there is no table). lookup is the platform's table: the
+// registry's "Content Type" under HKEY_CLASSES_ROOT on Windows,
+// /etc/mime.types elsewhere (see http_seams.h).
+std::u16string MimeTypeForFile(std::u16string_view path, const MimeTypeLookup& lookup);
 
 }  // namespace parlex

@@ -113,9 +113,4 @@ class Transport {
   virtual uint32_t LastError() const = 0;
 };
 
-// The platform's transport: WinINet in the Windows build, sockets elsewhere.
-// Defined by the platform half of the http library (src/http/win32 or
-// src/http/posix), which every user of parlex_http gets linked in.
-std::unique_ptr<Transport> MakePlatformTransport();
-
 }  // namespace parlex

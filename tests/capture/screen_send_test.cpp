@@ -75,7 +75,7 @@ class DiskFiles : public ICaptureFiles {
 struct CaptureFixture : ScreenFixture {
   CaptureFixture() : ScreenFixture(400, 300), files(dir) {
     dlg.SetFiles(&files);
-    dlg.SetTransportFactory([] { return MakePlatformTransport(); });
+    dlg.SetHttpSeams(PlatformHttpSeams());
     Select({100, 80}, {300, 240});
     view.Check(kBtnArrow);
     Drag({120, 100}, {{200, 180}});
@@ -156,6 +156,7 @@ TEST(ScreenSend, AFailedUploadKeepsTheCaptureInThePicturesFolder) {
     FakeScreenView view(400, 300);
     view.Attach(&again);
     again.SetFiles(&f.files);
+    again.SetHttpSeams(PlatformHttpSeams());
     again.OnInitDialog(f.original);
     again.OnLButtonDown({10, 10});
     again.OnMouseMove({50, 40});

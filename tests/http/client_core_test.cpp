@@ -17,7 +17,7 @@ struct Session {
   MemoryTransport::Log log;
   GenericHTTPClient client;
   explicit Session(MemoryTransport::Script script)
-      : client(std::make_unique<MemoryTransport>(std::move(script), &log)) {}
+      : client(std::make_unique<MemoryTransport>(std::move(script), &log), test::FakeMimeTypes) {}
   explicit Session(std::string reply) : Session(MemoryTransport::MakeScript(std::move(reply))) {}
 };
 
@@ -195,7 +195,8 @@ TEST(ClientReply, SecondExecuteOnOneObject) {
   MemoryTransport::Log log;
   // One transport serves both requests; its script answers both the same way.
   GenericHTTPClient client(
-      std::make_unique<MemoryTransport>(MemoryTransport::MakeScript(std::string(kOkHead) + "first"), &log));
+      std::make_unique<MemoryTransport>(MemoryTransport::MakeScript(std::string(kOkHead) + "first"), &log),
+      test::FakeMimeTypes);
   EXPECT_TRUE(client.Execute(u"h/", reqGet, u"A"));
   EXPECT_EQ(client.GetReplyText(), u"first");
   EXPECT_EQ(std::count(log.steps.begin(), log.steps.end(), "CloseRoot"), 1);

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "common/text.h"
-#include "http/raw_reply_reader.h"
+#include "net/reply_reader.h"
+#include "http/http_seams.h"
 #include "http/transport.h"
 
 namespace parlex::test {
@@ -131,7 +132,7 @@ class MemoryTransport : public Transport {
     log_->steps.push_back(what);
     --log_->open;
   }
-  RawReplyReader::Source Source() {
+  ReplyReader::Source Source() {
     return [this](char* buffer, size_t capacity) -> ptrdiff_t {
       size_t n = std::min({capacity, script_.chunk, script_.reply.size() - offset_});
       std::copy_n(script_.reply.data() + offset_, n, buffer);
@@ -141,7 +142,7 @@ class MemoryTransport : public Transport {
   }
   bool Head() {
     reader_.Reset();
-    if (reader_.ReadHead(Source()) != RawReplyReader::Status::kOk) {
+    if (reader_.ReadHead(Source()) != ReplyReader::Status::kOk) {
       error_ = 12152;  // ERROR_HTTP_INVALID_SERVER_RESPONSE
       return false;
     }
@@ -150,10 +151,21 @@ class MemoryTransport : public Transport {
 
   Script script_;
   Log* log_;
-  RawReplyReader reader_;
+  ReplyReader reader_;
   size_t offset_ = 0;
   size_t delivered_ = 0;
   uint32_t error_ = 0;
 };
+
+// A MIME table of the tests' own, so that no expectation is computed by the
+// code under test: ".jpg" in any case is "image/x-test-jpeg", nothing else
+// is registered.
+inline std::u16string FakeMimeTypes(std::u16string_view key) {
+  std::u16string lower(key);
+  for (char16_t& c : lower) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return lower == u".jpg" ? u"image/x-test-jpeg" : u"";
+}
 
 }  // namespace parlex::test

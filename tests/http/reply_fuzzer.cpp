@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   script.chunk = 1 + data[0] % 64;
   script.reply.assign(reinterpret_cast<const char*>(data + 1), size - 1);
   parlex::test::MemoryTransport::Log log;
-  parlex::GenericHTTPClient client(std::make_unique<parlex::test::MemoryTransport>(script, &log));
+  parlex::GenericHTTPClient client(std::make_unique<parlex::test::MemoryTransport>(script, &log),
+                                   parlex::test::FakeMimeTypes);
   bool ok = client.Execute(u"http://h/p", parlex::reqGet, u"A");
   if (client.GetReplyText().size() > parlex::GenericHTTPClient::kMaxReplyUnits) std::abort();
   if (!ok && !client.GetReplyText().empty()) std::abort();

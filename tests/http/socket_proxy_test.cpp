@@ -7,7 +7,7 @@
 
 #include "common/text.h"
 #include "http/generic_http_client.h"
-#include "http/posix/proxy_tunnel.h"
+#include "net/posix/proxy_tunnel.h"
 #include "support/loopback_proxy.h"
 #include "support/loopback_server.h"
 #include "support/temp_dir.h"
@@ -42,7 +42,7 @@ TEST(SocketProxy, HttpGoesToTheProxyWithTheWholeAddress) {
                         {"HTTPS_PROXY", "http://unused.invalid:1"}});
   const std::string host = "origin.test:" + std::to_string(server.Port());
 
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   client.SetTimeouts({2000, 2000});
   ASSERT_TRUE(client.Execute(Url("origin.test", server.Port(), "/get?x=1 y"), reqGet, u"OstrelAgent"));
   EXPECT_EQ(client.GetReplyText(), u"via proxy");
@@ -71,7 +71,7 @@ TEST(SocketProxy, NoProxyAndThisMachineGoDirect) {
   ASSERT_TRUE(server.Start());
   LoopbackProxy proxy(LoopbackProxy::Mode::kForward, server.Port());
   ASSERT_TRUE(proxy.Start());
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   client.SetTimeouts({2000, 2000});
   {
     ProxyEnvironment env({{"http_proxy", proxy.Address()}, {"no_proxy", "intranet,.invalid"}});
@@ -94,7 +94,7 @@ TEST(SocketProxy, ProxyThatFailsFailsTheRequestWithinTheBounds) {
   ASSERT_TRUE(closing.Start());
   LoopbackServer silent(ScriptedReply::Never());  // a proxy that never answers
   ASSERT_TRUE(silent.Start());
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   client.SetTimeouts({1000, 300});
   {
     ProxyEnvironment env({{"http_proxy", closing.Address()}});
@@ -139,7 +139,7 @@ TEST(SocketProxy, HttpsThroughATunnel) {
   ASSERT_TRUE(proxy.Start() && wrongWay.Start() && refusing.Start());
   const std::string target = "origin.test:" + std::to_string(server.Port());
   const std::u16string url = FromUtf8("https://" + target + "/secret?k=v");
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   client.SetTimeouts({2000, 2000});
   {
     ProxyEnvironment env({{"https_proxy", "http://u:p@127.0.0.1:" + std::to_string(proxy.Port())},

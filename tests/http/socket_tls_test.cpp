@@ -56,7 +56,7 @@ TEST_F(Https, UploadAndGetWithTheCertificateChecked) {
   LoopbackServer server(std::vector<ScriptedReply>{ScriptedReply::Text("{\"url\":\"/img/1.jpg\"}"),
                                                    ScriptedReply::Text("by name")});
   ASSERT_TRUE(StartTls(server, "server", "IP:127.0.0.1,DNS:localhost"));
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   client.AddField(u"companyId", 1001);
   client.AddField(u"visitorId", -1);
   client.AddField(u"upload", jpeg.Path(), true);
@@ -94,7 +94,7 @@ TEST_F(Https, ServerGoneDuringTheUploadIsAFailedRequest) {
   gone.mode = ScriptedReply::Mode::kCloseUnread;
   LoopbackServer server(gone);
   ASSERT_TRUE(StartTls(server, "server", "IP:127.0.0.1"));
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   client.SetTimeouts({5000, 5000});
   client.AddField(u"upload", big.Path(), true);
   EXPECT_FALSE(client.Execute(server.Url(u"/up"), reqMultipartPost, u"A"));
@@ -110,7 +110,7 @@ struct Refusal {
 };
 
 Refusal Request(const std::string& url) {
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   client.SetTimeouts({6000, 2000});
   client.AddField(u"companyId", 1001);
   testing::internal::CaptureStderr();

@@ -24,9 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int self = parlex::update::CompareVersionText(parlex::Widen(first), parlex::Widen(first));
   if (self != 0 && self != -21) __builtin_trap();
 
-  parlex::update::posix::ReplyHead head;
-  if (parlex::update::posix::ParseReplyHead(bytes, &head) && (head.status < 0 || head.status > 999))
-    __builtin_trap();
   parlex::update::posix::HttpUrl url;
   if (parlex::update::posix::SplitHttpUrl(bytes, &url) &&
       (url.host.empty() || url.target.empty() || url.target[0] != '/')) {

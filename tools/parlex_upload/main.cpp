@@ -41,7 +41,7 @@ int Run(const std::vector<std::u16string>& args) {
     std::fprintf(stderr, "usage: parlex-upload URL FILE COMPANY VISITOR\n");
     return 2;
   }
-  parlex::GenericHTTPClient client;
+  parlex::GenericHTTPClient client(parlex::PlatformHttpSeams());
   client.ClearFields();
   if (!client.AddField(u"companyId", company) || !client.AddField(u"visitorId", visitor) ||
       !client.AddField(u"upload", args[2], true)) {

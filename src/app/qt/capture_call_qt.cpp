@@ -45,6 +45,7 @@ CaptureOutcome MainWindowQt::Capture(int32_t companyId, int32_t visitorId) {
 
   CScreenDlg dialog(companyId, visitorId);
   dialog.SetUploadUrl(UploadUrlFor(chatBaseUrl_));
+  dialog.SetHttpSeams(PlatformHttpSeams());
   parlex::qt::CaptureFilesPosix files;
   dialog.SetFiles(&files);
   {

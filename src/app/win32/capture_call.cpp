@@ -37,6 +37,7 @@ void CMainDlg::RunCaptureCall(int32_t companyId, int32_t visitorId) {
     CScreenDlg dialog(companyId, visitorId);
     parlex::win32::CaptureFilesWin32 files;
     dialog.SetFiles(&files);
+    dialog.SetHttpSeams(PlatformHttpSeams());
     PrepareCapture(dialog);
     parlex::win32::ScreenViewWin32 view(dialog);
     // With the main window hidden there is usually no active window: the

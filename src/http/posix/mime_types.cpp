@@ -44,7 +44,7 @@ std::u16string posix::LookupMimeTypeIn(const std::string& tablePath, std::u16str
   return {};
 }
 
-std::u16string LookupMimeType(std::u16string_view key) {
+std::u16string posix::LookupSystemMimeType(std::u16string_view key) {
   return posix::LookupMimeTypeIn("/etc/mime.types", key);
 }
 

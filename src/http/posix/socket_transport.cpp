@@ -4,13 +4,14 @@
 #include <memory>
 
 #include "common/text.h"
-#include "http/posix/proxy_settings.h"
-#include "http/posix/proxy_tunnel.h"
-#include "http/posix/request_target.h"
+#include "http/http_seams.h"
+#include "net/request_target.h"
 
 namespace parlex {
 
-std::unique_ptr<Transport> MakePlatformTransport() { return std::make_unique<posix::SocketTransport>(); }
+HttpSeams PlatformHttpSeams() {
+  return {[] { return std::make_unique<posix::SocketTransport>(); }, posix::LookupSystemMimeType};
+}
 
 namespace posix {
 
@@ -40,39 +41,10 @@ bool SocketTransport::Open(std::u16string_view agent, const TransportTimeouts& t
 
 bool SocketTransport::Connect(std::u16string_view host, uint16_t port, uint32_t flags) {
   if (!rootOpen_) return Fail(EBADF);
-  if (host.empty()) return Fail(EINVAL);
-  std::string name = ToUtf8(host);
-  const bool secure = (flags & kFlagSecure) != 0;
-  proxied_ = false;
-  proxyAuthorization_.clear();
-  ProxyDecision route = ChooseProxyFromEnvironment(secure, name, port);
-  if (route.kind == ProxyDecision::Kind::kUnusable) {
-    LogNetworkFailure(route.reason);
-    return Fail(EINVAL);
-  }
-  if (route.kind == ProxyDecision::Kind::kProxy && secure) {
-    // https goes through a tunnel the proxy cannot read; TLS runs inside it.
-    int error = 0;
-    std::string reason;
-    if (!OpenProxyTunnel(stream_, route.proxy, name, port, timeouts_.connectMs, &error, &reason)) {
-      LogNetworkFailure(reason);
-      return Fail(error);
-    }
-  } else if (route.kind == ProxyDecision::Kind::kProxy) {
-    if (!stream_.Connect(route.proxy.host, route.proxy.port, timeouts_.connectMs)) {
-      LogNetworkFailure("cannot reach the proxy " + HostAndPort(route.proxy.host, route.proxy.port));
-      return Fail(stream_.LastError());
-    }
-    proxyAuthorization_ = route.proxy.authorization;
-    proxied_ = true;
-  } else if (!stream_.Connect(name, port, timeouts_.connectMs)) {
-    return Fail(stream_.LastError());
-  }
-  // "https" is TLS with the certificate checked, or nothing at all: never a
-  // plain request to a server that was meant to be private.
-  if (secure && !stream_.StartTls(name, timeouts_.connectMs, port)) return Fail(stream_.LastError());
-  hostLine_ = name.find(':') != std::string::npos ? "[" + name + "]" : name;
-  if (port != (secure ? 443 : 80)) hostLine_ += ":" + std::to_string(port);
+  int error = 0;
+  if (!ConnectToServer(stream_, (flags & kFlagSecure) != 0, ToUtf8(host), port, timeouts_.connectMs, &route_,
+                       &error))
+    return Fail(error);
   return true;
 }
 
@@ -135,13 +107,9 @@ bool SocketTransport::AddHeaders(std::u16string_view lines, uint32_t mode) {
 }
 
 std::string SocketTransport::RequestHead() const {
-  // A proxy is told the whole address; the Host line stays the server's.
-  std::string target = proxied_ ? "http://" + hostLine_ + path_ : path_;
-  std::string head = verb_ + " " + target + " HTTP/1.0\r\n";
+  std::string head = verb_ + " " + route_.Target(path_) + " HTTP/1.0\r\n";
   if (!agent_.empty()) head += "User-Agent: " + agent_ + "\r\n";
-  head += "Host: " + hostLine_ + "\r\n";
-  if (proxied_ && !proxyAuthorization_.empty())
-    head += "Proxy-Authorization: " + proxyAuthorization_ + "\r\n";
+  head += "Host: " + route_.hostLine + "\r\n" + route_.ProxyLines();
   for (const auto& [name, value] : headers_) head += name + ": " + value + "\r\n";
   head += "\r\n";
   return head;
@@ -187,7 +155,7 @@ bool SocketTransport::EndSend() {
   return ReceiveHead();
 }
 
-RawReplyReader::Source SocketTransport::Source() {
+ReplyReader::Source SocketTransport::Source() {
   return
       [this](char* buffer, size_t capacity) { return stream_.Receive(buffer, capacity, timeouts_.idleMs); };
 }
@@ -195,15 +163,15 @@ RawReplyReader::Source SocketTransport::Source() {
 bool SocketTransport::ReceiveHead() {
   reply_.Reset();
   switch (reply_.ReadHead(Source())) {
-    case RawReplyReader::Status::kOk:
+    case ReplyReader::Status::kOk:
       return true;
-    case RawReplyReader::Status::kSourceFailed:
+    case ReplyReader::Status::kSourceFailed:
       return Fail(stream_.LastError());
-    case RawReplyReader::Status::kClosedEarly:
+    case ReplyReader::Status::kClosedEarly:
       return Fail(ECONNRESET);
-    case RawReplyReader::Status::kTooLarge:
+    case ReplyReader::Status::kTooLarge:
       return Fail(EMSGSIZE);
-    case RawReplyReader::Status::kMalformed:
+    case ReplyReader::Status::kMalformed:
       return Fail(EPROTO);
   }
   return Fail(EPROTO);
@@ -236,9 +204,7 @@ void SocketTransport::CloseRequest() {
 void SocketTransport::CloseConnection() {
   CloseRequest();
   stream_.Close();
-  hostLine_.clear();
-  proxied_ = false;
-  proxyAuthorization_.clear();
+  route_ = ServerRoute();
 }
 
 void SocketTransport::CloseRoot() {

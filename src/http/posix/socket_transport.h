@@ -21,8 +21,8 @@
 #include <utility>
 #include <vector>
 
-#include "http/posix/tcp_stream.h"
-#include "http/raw_reply_reader.h"
+#include "net/posix/server_connection.h"
+#include "net/reply_reader.h"
 #include "http/transport.h"
 
 namespace parlex::posix {
@@ -57,26 +57,26 @@ class SocketTransport : public Transport {
     return false;
   }
   bool ReceiveHead();
-  RawReplyReader::Source Source();
+  ReplyReader::Source Source();
 
   bool rootOpen_ = false;
   bool requestOpen_ = false;
   bool headSent_ = false;
   std::string agent_;
   TransportTimeouts timeouts_;
-  std::string hostLine_;
-  bool proxied_ = false;            // plain http through a proxy
-  std::string proxyAuthorization_;  // its Proxy-Authorization value, if any
+  ServerRoute route_;
   TcpStream stream_;
   std::string verb_;
   std::string path_;
   std::vector<std::pair<std::string, std::string>> headers_;  // name, value
-  RawReplyReader reply_;
+  ReplyReader reply_;
   uint32_t error_ = 0;
 };
 
 // The type /etc/mime.types-style table at tablePath gives for key (".jpg"),
 // compared without regard to ASCII case; empty when it has none.
 std::u16string LookupMimeTypeIn(const std::string& tablePath, std::u16string_view key);
+// The same from the system's table, /etc/mime.types.
+std::u16string LookupSystemMimeType(std::u16string_view key);
 
 }  // namespace parlex::posix

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "http/mime_type.h"
+#include "http/win32/wininet_transport.h"
 #include "platform/win32/scoped_handle.h"
 #include "platform/win32/wide_text.h"
 
@@ -17,7 +18,7 @@ constexpr DWORD kTypeBytes = 1024;
 
 }  // namespace
 
-std::u16string LookupMimeType(std::u16string_view key) {
+std::u16string win32::LookupRegistryMimeType(std::u16string_view key) {
   // A key is an extension: with a '\' in it, it would name a subkey path of
   // some other registration rather than an extension.
   if (key.empty() || key.find(u'\\') != std::u16string_view::npos) return {};

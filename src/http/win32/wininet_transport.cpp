@@ -10,11 +10,14 @@
 #include <thread>
 #include <vector>
 
+#include "http/http_seams.h"
 #include "platform/win32/wide_text.h"
 
 namespace parlex {
 
-std::unique_ptr<Transport> MakePlatformTransport() { return std::make_unique<win32::WinInetTransport>(); }
+HttpSeams PlatformHttpSeams() {
+  return {[] { return std::make_unique<win32::WinInetTransport>(); }, win32::LookupRegistryMimeType};
+}
 
 namespace win32 {
 

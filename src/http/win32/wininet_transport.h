@@ -89,4 +89,8 @@ class WinInetTransport : public Transport {
   static std::atomic<long> openHandles_;
 };
 
+// The "Content Type" the registry gives a key such as u".jpg" under
+// HKEY_CLASSES_ROOT; empty when it has none that fits.
+std::u16string LookupRegistryMimeType(std::u16string_view key);
+
 }  // namespace parlex::win32

@@ -9,7 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "http/posix/tcp_stream.h"
+#include "net/posix/tcp_stream.h"
+#include "net/reply_reader.h"
 
 namespace parlex::update::posix {
 
@@ -27,15 +28,7 @@ struct HttpUrl {
 };
 bool SplitHttpUrl(std::string_view url, HttpUrl* out);
 
-// The status code and Content-Length of a reply head (status line and
-// header lines up to the empty line). false when it is not an HTTP reply.
-struct ReplyHead {
-  int status = 0;
-  int64_t contentLength = -1;  // -1: none announced
-};
-bool ParseReplyHead(std::string_view head, ReplyHead* out);
-
-// Through an http proxy (see http/posix/proxy_settings.h) the request line
+// Through an http proxy (see net/posix/proxy_settings.h) the request line
 // carries the absolute "http://host[:port]/path".
 class HttpGet {
  public:
@@ -44,16 +37,16 @@ class HttpGet {
   // false when any of that fails.
   bool Open(const HttpUrl& url, std::string_view userAgent, int waitMs);
 
-  const ReplyHead& Head() const { return head_; }
+  // Of the reply head: the status code and the announced length (-1: none).
+  int Status() const { return reply_.StatusCode(); }
+  int64_t ContentLength() const { return reply_.ContentLength(); }
   // Body bytes, like TcpStream::Receive: count, 0 at the end (the announced
   // length reached or the server closed), -1 on error or idleMs of silence.
   ptrdiff_t Read(void* buffer, size_t capacity, int idleMs);
 
  private:
   parlex::posix::TcpStream stream_;
-  ReplyHead head_;
-  std::string pending_;  // body bytes that arrived with the head
-  int64_t delivered_ = 0;
+  ReplyReader reply_;
 };
 
 }  // namespace parlex::update::posix

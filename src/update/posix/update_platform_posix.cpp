@@ -25,7 +25,7 @@ namespace {
 class RemoteFile : public IRemoteFile {
  public:
   explicit RemoteFile(HttpGet get) : get_(std::move(get)) {}
-  int64_t AnnouncedLength() const override { return get_.Head().contentLength; }
+  int64_t AnnouncedLength() const override { return get_.ContentLength(); }
   ptrdiff_t Read(void* buffer, size_t capacity, int idleMs) override {
     return get_.Read(buffer, capacity, idleMs);
   }
@@ -170,7 +170,7 @@ std::unique_ptr<IRemoteFile> UpdatePlatformPosix::OpenRemoteFile(std::u16string&
   HttpGet get;
   if (!get.Open(parts, ToUtf8(kAgentName), waitMs)) return nullptr;
   // An error page is never a version text nor the program.
-  if (get.Head().status != 200) return nullptr;
+  if (get.Status() != 200) return nullptr;
   return std::make_unique<RemoteFile>(std::move(get));
 }
 

@@ -358,6 +358,7 @@ TEST_F(CaptureQtTest, SendUploadsTheSelectionAndKeepsNoTemporaryFile) {
 
   CScreenDlg dialog(12, 34);
   dialog.SetUploadUrl(server.Url(u"/resource/staff/image"));
+  dialog.SetHttpSeams(PlatformHttpSeams());
   dialog.SetFiles(&files_);
   ScreenViewQt view(dialog);
   Driver driver(
@@ -398,6 +399,7 @@ TEST_F(CaptureQtTest, UnreachableServerGivesEmptyReplyAndKeepsTheImage) {
   }
   CScreenDlg dialog(-1, 7);
   dialog.SetUploadUrl(url);
+  dialog.SetHttpSeams(PlatformHttpSeams());
   dialog.SetFiles(&files_);
   ScreenViewQt view(dialog);
   Driver driver(CancelOnTimeout(dialog),
@@ -422,6 +424,7 @@ TEST_F(CaptureQtTest, EscCancelsAndSendsNothing) {
   ASSERT_TRUE(server.Start());
   CScreenDlg dialog(12, 34);
   dialog.SetUploadUrl(server.Url(u"/resource/staff/image"));
+  dialog.SetHttpSeams(PlatformHttpSeams());
   dialog.SetFiles(&files_);
   ScreenViewQt view(dialog);
   Driver driver(CancelOnTimeout(dialog),
@@ -443,6 +446,7 @@ TEST_F(CaptureQtTest, AClickPlacesAnEmptySelectionThatSendsNothing) {
   ASSERT_TRUE(server.Start());
   CScreenDlg dialog(12, 34);
   dialog.SetUploadUrl(server.Url(u"/resource/staff/image"));
+  dialog.SetHttpSeams(PlatformHttpSeams());
   dialog.SetFiles(&files_);
   ScreenViewQt view(dialog);
   bool stillOpen = false;

@@ -254,6 +254,7 @@ TEST_F(ScreenViewWin32Test, SendUploadsTheSelectionWithBothIdentifiers) {
   test::LoopbackServer server(test::ScriptedReply::Text("{\"url\":\"/img/7.jpg\"}"));
   ASSERT_TRUE(server.Start());
   dialog_.SetUploadUrl(server.Url(u"/resource/staff/image"));
+  dialog_.SetHttpSeams(PlatformHttpSeams());
   const Rect selection{200, 150, 360, 270};
   const int result = Run({Select(selection),
                           Drag(kBtnEllipse, {220, 170}, {300, 240}),
@@ -285,6 +286,7 @@ TEST_F(ScreenViewWin32Test, AnUnreachableServerGivesTheEmptyReplyAndKeepsTheCapt
     port = gone.Port();
   }  // nothing listens there any more
   dialog_.SetUploadUrl(u"http://127.0.0.1:" + FromUtf8(std::to_string(port)) + u"/resource/staff/image");
+  dialog_.SetHttpSeams(PlatformHttpSeams());
   const Rect selection{300, 300, 380, 350};
   const int result =
       Run({Select(selection), {InputScript::Do([this] { test::PostClick(Capture(), kBtnSend); })}});
@@ -309,6 +311,7 @@ TEST_F(ScreenViewWin32Test, EscapeEndsTheCaptureWithoutAnything) {
   test::LoopbackServer server(test::ScriptedReply::Text("never"));
   ASSERT_TRUE(server.Start());
   dialog_.SetUploadUrl(server.Url(u"/resource/staff/image"));
+  dialog_.SetHttpSeams(PlatformHttpSeams());
   const int result =
       Run({Select(Rect{50, 60, 250, 200}),
            {InputScript::Do([this] { ::PostMessageW(Capture(), WM_KEYDOWN, VK_ESCAPE, 1); })}});

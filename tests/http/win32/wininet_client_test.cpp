@@ -90,7 +90,7 @@ std::u16string Url(const std::string& text) { return std::u16string(text.begin()
 TEST(WinInetRequest, GetLineAndHeaders) {
   LoopbackServer server(std::vector<ScriptedReply>{ScriptedReply::Text("ok"), ScriptedReply::Text("root")});
   ASSERT_TRUE(server.Start());
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   ASSERT_TRUE(client.Execute(server.Url(u"/get?x=1"), reqGet, u"OstrelAgent")) << client.LastError();
   EXPECT_EQ(client.GetReplyText(), u"ok");
   Request get = Parse(server.Received(0));
@@ -112,7 +112,7 @@ TEST(WinInetRequest, FormPostWithChineseFieldsAndReply) {
   LoopbackServer server(std::vector<ScriptedReply>{
       ScriptedReply::Text("done"), ScriptedReply::Text("\xE6\x88\x90\xE5\x8A\x9F\xEF\xBC\x81")});
   ASSERT_TRUE(server.Start());
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   client.AddField(u"a", 1);
   client.AddField(u"b", 2);
   ASSERT_TRUE(client.Execute(server.Url(u"/form"), reqFormPost, u"A"));
@@ -139,7 +139,7 @@ TEST(WinInetRequest, CaptureUploadIsByteExact) {
   LoopbackServer server(ScriptedReply::Text("{\"url\":\"/img/1.jpg\"}"));
   ASSERT_TRUE(server.Start());
   // The upload's own sequence of calls.
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   client.ClearFields();
   client.AddField(u"companyId", 1001);
   client.AddField(u"visitorId", -1);
@@ -178,7 +178,7 @@ TEST(WinInetRequest, MultipartWithoutFieldsAndWithChineseText) {
   LoopbackServer server(std::vector<ScriptedReply>{
       ScriptedReply::Text("x"), ScriptedReply::Text("\xE5\x9B\xBE\xE7\x89\x87\xE5\xB7\xB2\xE6\x94\xB6")});
   ASSERT_TRUE(server.Start());
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   ASSERT_TRUE(client.Execute(server.Url(u"/u"), reqMultipartPost, u"A"));
   Request empty = Parse(server.Received(0));
   EXPECT_EQ(empty.Values("Content-Length"), std::vector<std::string>{"38"});
@@ -210,7 +210,7 @@ TEST(WinInetRequest, LargeFileArrivesWhole) {
   test::TempFile file(u"parlex_large.bin", content);
   LoopbackServer server(ScriptedReply::Text("got it"));
   ASSERT_TRUE(server.Start());
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   client.AddField(u"upload", file.Path(), true);
   ASSERT_TRUE(client.Execute(server.Url(u"/big"), reqMultipartPost, u"A"));
   EXPECT_EQ(client.GetReplyText(), u"got it");
@@ -245,7 +245,7 @@ TEST(WinInetReply, BodiesAndHeaders) {
   ASSERT_TRUE(server.Start());
 
   // One object, one request after the other.
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   ASSERT_TRUE(client.Execute(server.Url(u"/r"), reqGet, u"A"));
   EXPECT_EQ(client.GetReplyText(), u"previous");
   // An empty body fails and keeps the previous text.
@@ -286,7 +286,7 @@ uint16_t FreePort() {
 }
 
 TEST(WinInetFailure, UnreachableAndClosingServers) {
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   EXPECT_FALSE(
       client.Execute(Url("http://127.0.0.1:" + std::to_string(FreePort()) + "/x"), reqMultipartPost, u"A"));
   EXPECT_EQ(client.LastError(), kErrorCannotConnect);
@@ -310,7 +310,7 @@ TEST(WinInetFailure, SilentServerEndsWithinTheBound) {
   for (int kind : {reqGet, reqFormPost, reqMultipartPost}) {
     LoopbackServer server(ScriptedReply::Never());
     ASSERT_TRUE(server.Start());
-    GenericHTTPClient client;
+    GenericHTTPClient client(PlatformHttpSeams());
     client.SetTimeouts({2000, 500});
     client.AddField(u"upload", jpeg.Path(), true);
     auto start = std::chrono::steady_clock::now();
@@ -359,7 +359,7 @@ TEST(WinInetFailure, BodyStallEndsTheBodyWithinTheBound) {
     ::closesocket(s);
   });
 
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   client.SetTimeouts({2000, 500});
   auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(
@@ -399,7 +399,7 @@ TEST(WinInetFailure, SendStallEndsWithinTheBound) {
   });
 
   test::TempFile file(u"parlex_stall.bin", std::string(32u << 20, 'x'));
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   client.SetTimeouts({2000, 500});
   client.AddField(u"upload", file.Path(), true);
   auto start = std::chrono::steady_clock::now();
@@ -446,7 +446,7 @@ TEST(WinInetFailure, ConnectEndsWithinTheBound) {
   test::TempFile jpeg(u"parlex_connect.jpg", test::TinyJpeg());
   const std::u16string url = Url("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/");
   for (int kind : {reqGet, reqMultipartPost}) {
-    GenericHTTPClient client;
+    GenericHTTPClient client(PlatformHttpSeams());
     // The connect bound alone ends the wait, however long silence may last
     // once connected.
     client.SetTimeouts({600, 20000});
@@ -469,7 +469,7 @@ TEST(WinInetFailure, ConnectEndsWithinTheBound) {
 TEST(WinInetFailure, HttpsIsSpokenOverTls) {
   LoopbackServer server(ScriptedReply::Text("plain"));
   ASSERT_TRUE(server.Start());
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   client.SetTimeouts({2000, 1000});
   EXPECT_FALSE(
       client.Execute(Url("https://127.0.0.1:" + std::to_string(server.Port()) + "/x"), reqGet, u"A"));
@@ -500,7 +500,7 @@ TEST(WinInetHandles, NoneLeftOpenOnAnyPath) {
                                                    ScriptedReply::Text(""), ScriptedReply::CloseAtOnce(),
                                                    ScriptedReply::Text("2")});
   ASSERT_TRUE(server.Start());
-  GenericHTTPClient client;
+  GenericHTTPClient client(PlatformHttpSeams());
   // WinINet sets itself up on first use; count from there.
   ASSERT_TRUE(client.Execute(server.Url(u"/warm"), reqGet, u"A"));
   DWORD before = ProcessHandles();

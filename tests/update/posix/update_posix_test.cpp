@@ -59,24 +59,6 @@ TEST(SplitHttpUrl, TakesUrlsApart) {
   }
 }
 
-TEST(ParseReplyHead, StatusAndLength) {
-  ReplyHead h;
-  ASSERT_TRUE(ParseReplyHead("HTTP/1.1 200 OK\r\nServer: x\r\ncontent-LENGTH:  1234 \r\n\r\n", &h));
-  EXPECT_EQ(h.status, 200);
-  EXPECT_EQ(h.contentLength, 1234);
-  ASSERT_TRUE(ParseReplyHead("HTTP/1.0 404 Not Found\r\n\r\n", &h));
-  EXPECT_EQ(h.status, 404);
-  EXPECT_EQ(h.contentLength, -1);
-  ASSERT_TRUE(ParseReplyHead("HTTP/1.0 200\n\n", &h));
-  EXPECT_EQ(h.status, 200);
-  EXPECT_FALSE(ParseReplyHead("<html>", &h));
-  EXPECT_FALSE(ParseReplyHead("HTTP/1.1 2000 OK\r\n\r\n", &h));
-  EXPECT_FALSE(ParseReplyHead("HTTP/1.1 20x OK\r\n\r\n", &h));
-  // A length that cannot be trusted makes the reply unusable.
-  EXPECT_FALSE(ParseReplyHead("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n", &h));
-  EXPECT_FALSE(ParseReplyHead("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n", &h));
-}
-
 TEST(HasNetwork, NeedsAnAddressBeyondLoopback) {
   InterfaceAddress lo{true, true, false, false};
   InterfaceAddress eth{true, false, false, false};

@@ -55,7 +55,7 @@ TEST(UpdateProxy, HttpAndHttpsThroughTheProxy) {
   const std::string host = "updates.test:" + std::to_string(plain.Port());
   HttpGet get;
   ASSERT_TRUE(get.Open(Url("http://" + host + "/u/update.txt"), "ParlexUpdater", 2000));
-  EXPECT_EQ(get.Head().status, 200);
+  EXPECT_EQ(get.Status(), 200);
   EXPECT_EQ(Body(get), "1.0.0.9");
   ASSERT_EQ(httpProxy.Requests().size(), 1u);
   const std::string asked = "GET http://" + host + "/u/update.txt HTTP/1.0\r\nHost: " + host +

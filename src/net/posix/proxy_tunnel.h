@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "http/posix/proxy_settings.h"
-#include "http/posix/tcp_stream.h"
+#include "net/posix/proxy_settings.h"
+#include "net/posix/tcp_stream.h"
 
 namespace parlex::posix {
 

@@ -1,4 +1,4 @@
-#include "http/posix/proxy_settings.h"
+#include "net/posix/proxy_settings.h"
 
 #include <cstdlib>
 #include <vector>
@@ -237,18 +237,6 @@ std::string HostAndPort(std::string_view host, uint16_t port) {
   std::string text =
       host.find(':') != std::string_view::npos ? "[" + std::string(host) + "]" : std::string(host);
   return text + ":" + std::to_string(port);
-}
-
-int ProxyReplyStatus(std::string_view head) {
-  // "HTTP/1.x NNN" followed by a space or the end of the line.
-  if (head.size() < 12 || head.substr(0, 7) != "HTTP/1." || head[8] != ' ') return -1;
-  int status = 0;
-  for (size_t i = 9; i < 12; ++i) {
-    if (head[i] < '0' || head[i] > '9') return -1;
-    status = status * 10 + (head[i] - '0');
-  }
-  if (head.size() > 12 && head[12] != ' ' && head[12] != '\r' && head[12] != '\n') return -1;
-  return status;
 }
 
 }  // namespace parlex

@@ -1,11 +1,13 @@
 // A blocking TCP connection whose every wait is bounded, with TLS on demand.
-// Shared by the HTTP client's socket transport and the updater's remote
-// files.
+// Shared by the HTTP client's socket transport, the updater's remote files
+// and the proxy tunnel.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "common/unique_fd.h"
 
 struct ssl_st;
 struct ssl_ctx_st;
@@ -46,7 +48,7 @@ class TcpStream {
   ptrdiff_t Receive(void* buffer, size_t capacity, int idleMs);
 
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_.IsOpen(); }
   // errno of the last failure (ETIMEDOUT for a wait that ran out).
   int LastError() const { return error_; }
   // The last failure in words: the TLS reason ("certificate has expired")
@@ -58,7 +60,7 @@ class TcpStream {
   bool WaitForTls(int sslError, int timeoutMs);
   bool FailTls(int error, std::string text, const std::string& serverName, uint16_t port);
 
-  int fd_ = -1;
+  UniqueFd fd_;
   int error_ = 0;
   uint16_t port_ = 0;
   std::string errorText_;

@@ -1,17 +1,13 @@
-#include "http/posix/proxy_tunnel.h"
+#include "net/posix/proxy_tunnel.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 
+#include "net/reply_reader.h"
+
 namespace parlex::posix {
-
-namespace {
-
-constexpr size_t kMaxReplyHeadBytes = 16 * 1024;
-
-}  // namespace
 
 void LogNetworkFailure(const std::string& what) { std::fprintf(stderr, "parlex: %s\n", what.c_str()); }
 
@@ -39,7 +35,8 @@ bool OpenProxyTunnel(TcpStream& stream, const ProxyServer& proxy, const std::str
   if (!stream.SendAll(request.data(), request.size(), std::max(remaining(), 1)))
     return fail(stream.LastError(), "the proxy " + proxyName + " took no request");
 
-  std::string head;
+  // A byte at a time, so that no byte of the tunnel is taken with the head.
+  ReplyReader reply;
   for (;;) {
     int left = remaining();
     if (left == 0) return fail(ETIMEDOUT, "the proxy " + proxyName + " did not answer in time");
@@ -47,16 +44,17 @@ bool OpenProxyTunnel(TcpStream& stream, const ProxyServer& proxy, const std::str
     ptrdiff_t got = stream.Receive(&c, 1, left);
     if (got == 0) return fail(ECONNRESET, "the proxy " + proxyName + " closed without a tunnel to " + target);
     if (got < 0) return fail(stream.LastError(), "the proxy " + proxyName + " did not answer in time");
-    head.push_back(c);
-    if (head.ends_with("\r\n\r\n") || head.ends_with("\n\n")) break;
-    if (head.size() > kMaxReplyHeadBytes)
+    size_t used = 0;
+    ReplyReader::Status status = reply.Consume(std::string_view(&c, 1), &used);
+    if (status == ReplyReader::Status::kOk) break;
+    if (status == ReplyReader::Status::kTooLarge)
       return fail(EMSGSIZE, "the proxy " + proxyName + " reply is too large");
+    if (status == ReplyReader::Status::kMalformed)
+      return fail(EPROTO, "the proxy " + proxyName + " does not speak HTTP");
   }
-  int status = ProxyReplyStatus(head);
-  if (status < 0) return fail(EPROTO, "the proxy " + proxyName + " does not speak HTTP");
-  if (status < 200 || status > 299) {
-    std::string line = head.substr(0, head.find_first_of("\r\n"));
-    return fail(ECONNREFUSED, "the proxy " + proxyName + " refused a tunnel to " + target + ": " + line);
+  if (reply.StatusCode() < 200 || reply.StatusCode() > 299) {
+    return fail(ECONNREFUSED, "the proxy " + proxyName + " refused a tunnel to " + target + ": " +
+                                  std::string(reply.StatusLine()));
   }
   return true;
 }

@@ -1,4 +1,4 @@
-#include "http/posix/request_target.h"
+#include "net/request_target.h"
 
 namespace parlex {
 

@@ -1,4 +1,4 @@
-#include "http/posix/tcp_stream.h"
+#include "net/posix/tcp_stream.h"
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -134,13 +134,12 @@ TcpStream::TcpStream(TcpStream&& other) noexcept { *this = std::move(other); }
 TcpStream& TcpStream::operator=(TcpStream&& other) noexcept {
   if (this != &other) {
     Close();
-    fd_ = other.fd_;
+    fd_ = std::move(other.fd_);
     error_ = other.error_;
     port_ = other.port_;
     errorText_ = std::move(other.errorText_);
     ctx_ = other.ctx_;
     ssl_ = other.ssl_;
-    other.fd_ = -1;
     other.ctx_ = nullptr;
     other.ssl_ = nullptr;
   }
@@ -166,14 +165,11 @@ void TcpStream::Close() {
     SSL_CTX_free(ctx_);
     ctx_ = nullptr;
   }
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
+  fd_.Close();
 }
 
 bool TcpStream::WaitFor(short events, int timeoutMs) {
-  pollfd p{fd_, events, 0};
+  pollfd p{fd_.get(), events, 0};
   for (;;) {
     int n = ::poll(&p, 1, timeoutMs);
     if (n > 0) return true;
@@ -206,7 +202,7 @@ bool TcpStream::Connect(const std::string& host, uint16_t port, int timeoutMs) {
       error_ = errno;
       continue;
     }
-    fd_ = fd;
+    fd_.Reset(fd);
     int rc = ::connect(fd, a->ai_addr, a->ai_addrlen);
     if (rc != 0 && errno == EINPROGRESS) {
       if (WaitFor(POLLOUT, RemainingMs(deadline))) {
@@ -237,7 +233,7 @@ bool TcpStream::Connect(const std::string& host, uint16_t port, int timeoutMs) {
 }
 
 bool TcpStream::SendAll(const void* data, size_t length, int idleMs) {
-  if (fd_ < 0) {
+  if (!fd_) {
     error_ = ENOTCONN;
     return false;
   }
@@ -254,7 +250,7 @@ bool TcpStream::SendAll(const void* data, size_t length, int idleMs) {
     if (!WaitForTls(SSL_get_error(ssl_, 0), idleMs)) return false;
   }
   while (length > 0) {
-    ssize_t n = ::send(fd_, p, length, MSG_NOSIGNAL);
+    ssize_t n = ::send(fd_.get(), p, length, MSG_NOSIGNAL);
     if (n > 0) {
       p += n;
       length -= static_cast<size_t>(n);
@@ -272,7 +268,7 @@ bool TcpStream::SendAll(const void* data, size_t length, int idleMs) {
 }
 
 ptrdiff_t TcpStream::Receive(void* buffer, size_t capacity, int idleMs) {
-  if (fd_ < 0) {
+  if (!fd_) {
     error_ = ENOTCONN;
     return -1;
   }
@@ -288,7 +284,7 @@ ptrdiff_t TcpStream::Receive(void* buffer, size_t capacity, int idleMs) {
     if (!WaitForTls(reason, idleMs)) return -1;
   }
   for (;;) {
-    ssize_t n = ::recv(fd_, buffer, capacity, 0);
+    ssize_t n = ::recv(fd_.get(), buffer, capacity, 0);
     if (n >= 0) return n;
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
       if (!WaitFor(POLLIN, idleMs)) return -1;
@@ -325,7 +321,7 @@ bool TcpStream::FailTls(int error, std::string text, const std::string& serverNa
 
 bool TcpStream::StartTls(const std::string& serverName, int timeoutMs, uint16_t logPort) {
   if (logPort == 0) logPort = port_;
-  if (fd_ < 0 || ssl_ != nullptr) return FailTls(ENOTCONN, "not connected", serverName, logPort);
+  if (!fd_ || ssl_ != nullptr) return FailTls(ENOTCONN, "not connected", serverName, logPort);
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   ERR_clear_error();
   ctx_ = SSL_CTX_new(TLS_client_method());
@@ -337,7 +333,7 @@ bool TcpStream::StartTls(const std::string& serverName, int timeoutMs, uint16_t 
   SSL_CTX_set_options(ctx_, SSL_OP_IGNORE_UNEXPECTED_EOF);
   SSL_CTX_set_mode(ctx_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   ssl_ = SSL_new(ctx_);
-  if (ssl_ == nullptr || SSL_set_fd(ssl_, fd_) != 1) {
+  if (ssl_ == nullptr || SSL_set_fd(ssl_, fd_.get()) != 1) {
     return FailTls(ENOMEM, "TLS could not be set up", serverName, logPort);
   }
   // An address is checked against the certificate's IP entries; a name

@@ -63,8 +63,4 @@ ProxyDecision ChooseProxyFromEnvironment(bool secure, std::string_view host, uin
 // around an IPv6 literal).
 std::string HostAndPort(std::string_view host, uint16_t port);
 
-// The status code of a proxy's reply head ("HTTP/1.x NNN ..."), or -1 when
-// the head is not an HTTP reply.
-int ProxyReplyStatus(std::string_view head);
-
 }  // namespace parlex
