@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds parlex-upload and the benchmark in the given build directory (default
 # build/linux) and runs it: parlex-upload and curl -F upload the same 1 MiB
-# file to one loopback sink; BM_SideBySide reports parlex_ms, curl_ms, ratio.
+# file to the tests' loopback server; BM_SideBySide reports parlex_ms, curl_ms, ratio.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build/linux}

@@ -1,132 +1,61 @@
 // parlex-upload against `curl -F`: both send the same 1 MiB file with the
-// same two fields to the same loopback sink, alternately, in one run. The
+// same two fields to the same loopback server, alternately, in one run. The
 // side-by-side case reports both mean times and their ratio (target: at most
-// 1.1). The sink checks every request arrived whole.
-#include <arpa/inet.h>
+// 1.1). Every request the server received is checked to have arrived whole.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/child_process.h"
+#include "support/loopback_server.h"
+#include "support/temp_dir.h"
 
 #ifndef PARLEX_UPLOAD_PATH
 #error "PARLEX_UPLOAD_PATH must name the parlex-upload program"
 #endif
 
-extern char** environ;
-
 namespace {
 
-// A sink on 127.0.0.1: reads each request's head and Content-Length body,
-// answers "100 Continue" when asked to (curl asks for bodies over 1 MiB),
-// replies "ok" and closes.
-class Sink {
- public:
-  Sink() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listener_, 16) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-      std::perror("sink");
-      std::exit(1);
-    }
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~Sink() {
-    stop_ = true;
-    thread_.join();
-    ::close(listener_);
-  }
-  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/resource/staff/image"; }
-  // Requests whose body fell short of their Content-Length, or had none.
-  int Broken() const { return broken_; }
-  int Served() const { return served_; }
+using parlex::test::LoopbackServer;
+using parlex::test::ScriptedReply;
 
- private:
-  void Serve() {
-    std::vector<char> buffer(1 << 16);
-    while (!stop_) {
-      pollfd p{listener_, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      int s = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (s < 0) continue;
-      timeval tv{5, 0};
-      ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-      std::string head;
-      size_t body = 0;
-      size_t end = std::string::npos;
-      while (end == std::string::npos) {
-        ssize_t n = ::recv(s, buffer.data(), buffer.size(), 0);
-        if (n <= 0) break;
-        head.append(buffer.data(), static_cast<size_t>(n));
-        end = head.find("\r\n\r\n");
-      }
-      size_t length = 0;
-      bool ok = end != std::string::npos;
-      if (ok) {
-        body = head.size() - (end + 4);
-        std::string lower = head.substr(0, end + 2);
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        size_t at = lower.find("\r\ncontent-length:");
-        ok = at != std::string::npos;
-        if (ok) length = std::strtoul(lower.c_str() + at + 17, nullptr, 10);
-        if (lower.find("\r\nexpect: 100-continue") != std::string::npos) {
-          static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-          ::send(s, kContinue, sizeof kContinue - 1, MSG_NOSIGNAL);
-        }
-      }
-      while (ok && body < length) {
-        ssize_t n = ::recv(s, buffer.data(), buffer.size(), 0);
-        if (n <= 0) break;
-        body += static_cast<size_t>(n);
-      }
-      if (!ok || body != length || length < (1u << 20)) ++broken_;
-      static const char kReply[] =
-          "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nok";
-      ::send(s, kReply, sizeof kReply - 1, MSG_NOSIGNAL);
-      ::shutdown(s, SHUT_WR);
-      ::close(s);
-      ++served_;
-    }
-  }
+constexpr size_t kFileBytes = 1u << 20;
 
-  int listener_ = -1;
-  uint16_t port_ = 0;
-  std::thread thread_;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> broken_{0};
-  std::atomic<int> served_{0};
-};
-
+// The test suites' loopback server, answering "ok" to every upload (it tells
+// curl to go on when it asks before its body).
 struct Setup {
-  Sink sink;
-  std::string file = "/tmp/parlex_upload_bench.jpg";
+  LoopbackServer server;
+  parlex::test::TempDir dir{"upload-bench"};
+  std::string file;
+  std::string url;
+  size_t checked = 0;  // connections whose request was checked
   Setup() {
-    std::string bytes(1 << 20, '\0');
+    std::string bytes(kFileBytes, '\0');
     std::mt19937 random(42);
     for (char& c : bytes) c = static_cast<char>(random());
-    std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file = dir.Write("shot.jpg", bytes).string();
+    server.Route("/resource/staff/image", ScriptedReply::Text("ok"));
+    if (!server.Start()) std::abort();
+    url = server.UrlText("resource/staff/image");
   }
-  ~Setup() { std::remove(file.c_str()); }
+  // Whether every request since the last look arrived with its whole body.
+  bool AllWhole() {
+    bool whole = true;
+    for (; checked < server.Connections(); ++checked) {
+      std::string bytes = server.Received(checked);
+      size_t end = bytes.find("\r\n\r\n");
+      std::string head = bytes.substr(0, end);
+      for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      size_t at = head.find("\r\ncontent-length:");
+      size_t length = at == std::string::npos ? 0 : std::strtoul(head.c_str() + at + 17, nullptr, 10);
+      whole = whole && end != std::string::npos && length > kFileBytes && bytes.size() == end + 4 + length;
+    }
+    return whole;
+  }
 };
 
 Setup& Shared() {
@@ -134,31 +63,14 @@ Setup& Shared() {
   return setup;
 }
 
-// Runs a program with stdout to /dev/null; answers its exit code.
-int Run(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return -1;
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 std::vector<std::string> ParlexCommand() {
   Setup& s = Shared();
-  return {PARLEX_UPLOAD_PATH, s.sink.Url(), s.file, "1001", "-1"};
+  return {PARLEX_UPLOAD_PATH, s.url, s.file, "1001", "-1"};
 }
 
 std::vector<std::string> CurlCommand() {
   Setup& s = Shared();
-  return {"curl",
+  return {"/usr/bin/curl",
           "-s",
           "-o",
           "/dev/null",
@@ -169,14 +81,14 @@ std::vector<std::string> CurlCommand() {
           "visitorId=-1",
           "-F",
           "upload=@" + s.file + ";type=image/jpeg",
-          s.sink.Url()};
+          s.url};
 }
 
 double Seconds(const std::vector<std::string>& command, benchmark::State& state) {
   auto start = std::chrono::steady_clock::now();
-  int broken = Shared().sink.Broken();
-  if (Run(command) != 0) state.SkipWithError((command[0] + " failed").c_str());
-  if (Shared().sink.Broken() != broken) state.SkipWithError((command[0] + ": incomplete request").c_str());
+  if (parlex::test::RunProgram(command[0], command, 30000).exitCode != 0)
+    state.SkipWithError((command[0] + " failed").c_str());
+  if (!Shared().AllWhole()) state.SkipWithError((command[0] + ": incomplete request").c_str());
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 

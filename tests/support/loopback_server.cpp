@@ -120,17 +120,35 @@ void EndTls(void* tls) {
 #endif
 }
 
-// True once bytes hold a request head and as much body as its Content-Length says.
-bool RequestComplete(const std::string& bytes) {
-  size_t end = bytes.find("\r\n\r\n");
-  if (end == std::string::npos) return false;
-  std::string head = bytes.substr(0, end + 2);
+// The request head in lower case, up to its last line end; empty while the
+// head is incomplete.
+std::string LowerHead(const std::string& bytes, size_t* end) {
+  *end = bytes.find("\r\n\r\n");
+  if (*end == std::string::npos) return {};
+  std::string head = bytes.substr(0, *end + 2);
   std::transform(head.begin(), head.end(), head.begin(),
                  [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+  return head;
+}
+
+// True once bytes hold a request head and as much body as its Content-Length says.
+bool RequestComplete(const std::string& bytes) {
+  size_t end = 0;
+  std::string head = LowerHead(bytes, &end);
+  if (head.empty()) return false;
   size_t length = 0;
   size_t at = head.find("\r\ncontent-length:");
   if (at != std::string::npos) length = std::strtoul(head.c_str() + at + 17, nullptr, 10);
   return bytes.size() >= end + 4 + length;
+}
+
+// A client that asked to be told to go on before its body (curl does for
+// large uploads) has its whole head in and is waiting.
+bool WaitsForContinue(const std::string& bytes) {
+  size_t end = 0;
+  std::string head = LowerHead(bytes, &end);
+  return !head.empty() && bytes.size() == end + 4 &&
+         head.find("\r\nexpect: 100-continue") != std::string::npos;
 }
 
 }  // namespace
@@ -369,7 +387,12 @@ bool LoopbackServer::Handle(uintptr_t s, void* tls, size_t index) {
   std::string bytes;
   char chunk[16384];
   auto lastByte = Clock::now();
+  bool continued = false;
   while (!stop_ && bytes.size() < kMaxRequestBytes && !RequestComplete(bytes)) {
+    if (!continued && WaitsForContinue(bytes)) {
+      SendAll(s, tls, "HTTP/1.1 100 Continue\r\n\r\n");
+      continued = true;
+    }
     if (!Readable(s, tls, 20)) {
       if (Clock::now() - lastByte > std::chrono::milliseconds(kReadIdleMs)) break;
       continue;
@@ -379,7 +402,7 @@ bool LoopbackServer::Handle(uintptr_t s, void* tls, size_t index) {
     bytes.append(chunk, static_cast<size_t>(n));
     lastByte = Clock::now();
     std::lock_guard lock(mutex_);
-    conns_[index].bytes = bytes;
+    conns_[index].bytes.append(chunk, static_cast<size_t>(n));
   }
   ScriptedReply reply;
   {

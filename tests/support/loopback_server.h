@@ -8,6 +8,9 @@
 // On posix it can also serve https (UseTls): the recorded bytes are then the
 // decrypted request, and a connection whose handshake fails records none.
 //
+// A client that sends "Expect: 100-continue" is told to go on once its head
+// is in.
+//
 // Everything is bounded: a request is read until its head and Content-Length
 // body are in, the client closes, kReadIdleMs pass in silence or
 // kMaxRequestBytes arrive; a connection told never to answer is held open
