@@ -7,43 +7,35 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 #include "app/shell_texts.h"
 #include "common/text.h"
 
 namespace parlex::app::qt {
 
-SingleInstanceLock::~SingleInstanceLock() { Release(); }
+SingleInstanceLock::~SingleInstanceLock() = default;
 
 SingleInstanceLock::Result SingleInstanceLock::Acquire(const std::string& path) {
-  if (fd_ >= 0) return Result::kAcquired;
+  if (fd_) return Result::kAcquired;
   // O_CLOEXEC matters: the web engine starts helper processes, and an
   // inherited descriptor would keep the lock alive after we are gone.
   // O_NOFOLLOW because the fallback directory is shared by every user.
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return Result::kUnavailable;
+  UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
-    close(fd);
+  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid())
     return Result::kUnavailable;
-  }
   int rc;
   do {
-    rc = flock(fd, LOCK_EX | LOCK_NB);
+    rc = flock(fd.get(), LOCK_EX | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    const bool busy = errno == EWOULDBLOCK;
-    close(fd);
-    return busy ? Result::kAlreadyRunning : Result::kUnavailable;
-  }
-  fd_ = fd;
+  if (rc != 0) return errno == EWOULDBLOCK ? Result::kAlreadyRunning : Result::kUnavailable;
+  fd_ = std::move(fd);
   return Result::kAcquired;
 }
 
 void SingleInstanceLock::Release() {
-  if (fd_ < 0) return;
-  close(fd_);  // closing the only descriptor drops the lock
-  fd_ = -1;
+  fd_.Close();  // closing the only descriptor drops the lock
 }
 
 std::string InstanceLockPath() {

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "common/unique_fd.h"
+
 namespace parlex::app::qt {
 
 class SingleInstanceLock {
@@ -28,10 +30,10 @@ class SingleInstanceLock {
   // Drops the lock (also done by the destructor and by process exit).
   void Release();
 
-  bool held() const { return fd_ >= 0; }
+  bool held() const { return fd_.IsOpen(); }
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 // The lock file of this user session: named after the program's instance

@@ -12,6 +12,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
+#include "common/posix_files.h"
+#include "common/unique_fd.h"
+
 namespace parlex::qt {
 namespace {
 
@@ -28,60 +33,28 @@ bool IsDirectory(const QString& dir) {
   return !dir.isEmpty() && ::stat(QFile::encodeName(dir).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Writes bytes to a freshly opened descriptor and closes it; on failure the
+// Writes bytes to a freshly opened file and closes it; on failure the
 // half-written file is removed.
-bool WriteAndClose(int fd, const QByteArray& path, std::string_view bytes) {
-  const bool ok = WriteAll(fd, bytes);
-  const bool closed = ::close(fd) == 0;
-  if (ok && closed) return true;
+bool WriteAndClose(UniqueFd fd, const QByteArray& path, std::string_view bytes) {
+  const bool ok = WriteAll(fd.get(), bytes.data(), bytes.size());
+  if (fd.Close() && ok) return true;
   ::unlink(path.constData());
   return false;
 }
 
 // Copies from into a new file to (never replacing one), then removes from.
 bool CopyThenUnlink(const QByteArray& from, const QByteArray& to) {
-  const int in = ::open(from.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (in < 0) return false;
+  UniqueFd in(::open(from.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   struct stat st {};
-  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(in);
+  if (!in || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  UniqueFd out(
+      ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, st.st_mode & 0777));
+  if (!out) return false;
+  const bool copied = CopyContents(in.get(), out.get());
+  if (!out.Close() || !copied) {
+    ::unlink(to.constData());
     return false;
   }
-  const int out =
-      ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, st.st_mode & 0777);
-  if (out < 0) {
-    ::close(in);
-    return false;
-  }
-  std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(in);
-      ::close(out);
-      ::unlink(to.constData());
-      return false;
-    }
-    if (n == 0) break;
-    bytes.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(in);
-  if (!WriteAndClose(out, to, bytes)) return false;
   ::unlink(from.constData());
   return true;
 }
@@ -106,9 +79,8 @@ std::u16string CaptureFilesPosix::PicturesDirectory() {
 bool CaptureFilesPosix::WriteFile(const std::u16string& path, std::string_view bytes) {
   if (path.empty()) return false;
   const QByteArray native = Native(path);
-  const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  return WriteAndClose(fd, native, bytes);
+  UniqueFd fd(::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  return fd && WriteAndClose(std::move(fd), native, bytes);
 }
 
 bool CaptureFilesPosix::WritePrivateFile(const std::u16string& path, std::string_view bytes) {
@@ -117,9 +89,8 @@ bool CaptureFilesPosix::WritePrivateFile(const std::u16string& path, std::string
   // unlink removes a symbolic link itself; a read-only file goes too, since
   // only the folder's permissions count.
   ::unlink(native.constData());
-  const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  return WriteAndClose(fd, native, bytes);
+  UniqueFd fd(::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  return fd && WriteAndClose(std::move(fd), native, bytes);
 }
 
 void CaptureFilesPosix::RemoveFile(const std::u16string& path) {

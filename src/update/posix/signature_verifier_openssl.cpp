@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "common/unique_fd.h"
 
 namespace parlex::update::posix {
 
@@ -30,13 +31,6 @@ struct FreeDigestContext {
 };
 struct FreeSignature {
   void operator()(ECDSA_SIG* p) const { ECDSA_SIG_free(p); }
-};
-
-struct FileDescriptor {
-  int fd;
-  ~FileDescriptor() {
-    if (fd >= 0) ::close(fd);
-  }
 };
 
 EVP_PKEY* KeyFromPoint(std::string_view point) {
@@ -94,13 +88,13 @@ bool SignatureVerifierOpenSsl::VerifyFile(const std::u16string& path, std::strin
   if (key_ == nullptr) return false;
   std::vector<unsigned char> der = DerOf(rawSignature);
   if (der.empty()) return false;
-  FileDescriptor file{::open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW)};
-  if (file.fd < 0) return false;
+  UniqueFd file(::open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!file) return false;
   std::unique_ptr<EVP_MD_CTX, FreeDigestContext> ctx(EVP_MD_CTX_new());
   if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key_) != 1) return false;
   std::vector<char> buffer(65536);
   for (;;) {
-    ssize_t n = ::read(file.fd, buffer.data(), buffer.size());
+    ssize_t n = ::read(file.get(), buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) break;

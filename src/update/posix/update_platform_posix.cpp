@@ -12,8 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
+#include "common/posix_files.h"
 #include "common/text.h"
+#include "common/unique_fd.h"
 #include "parlex_config.h"
 #include "update/posix/http_get.h"
 #include "update/update_texts.h"
@@ -36,29 +39,17 @@ class RemoteFile : public IRemoteFile {
 
 class LocalFile : public ILocalFile {
  public:
-  explicit LocalFile(int fd) : fd_(fd) {}
+  explicit LocalFile(UniqueFd fd) : fd_(std::move(fd)) {}
   ~LocalFile() override { Close(); }
-  bool Write(const void* data, size_t length) override {
-    auto p = static_cast<const char*>(data);
-    while (length > 0) {
-      ssize_t n = ::write(fd_, p, length);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      length -= static_cast<size_t>(n);
-    }
-    return true;
-  }
+  bool Write(const void* data, size_t length) override { return WriteAll(fd_.get(), data, length); }
   bool Close() override {
-    if (fd_ < 0) return true;
-    bool ok = ::fsync(fd_) == 0;
-    ok = ::close(fd_) == 0 && ok;
-    fd_ = -1;
-    return ok;
+    if (!fd_) return true;
+    bool ok = ::fsync(fd_.get()) == 0;
+    return fd_.Close() && ok;
   }
 
  private:
-  int fd_;
+  UniqueFd fd_;
 };
 
 bool IsLinkLocal(const sockaddr* a) {
@@ -74,46 +65,15 @@ bool IsLinkLocal(const sockaddr* a) {
 // Copies from to a new file to with from's permission bits; removes the
 // half-written copy on failure.
 bool CopyFileContents(const std::string& from, const std::string& to) {
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
+  UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st {};
-  if (::fstat(in, &st) != 0) {
-    ::close(in);
-    return false;
-  }
-  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 07777);
-  if (out < 0) {
-    ::close(in);
-    return false;
-  }
-  bool ok = true;
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-    const char* p = buffer;
-    size_t left = static_cast<size_t>(n);
-    while (left > 0) {
-      ssize_t w = ::write(out, p, left);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        ok = false;
-        break;
-      }
-      p += w;
-      left -= static_cast<size_t>(w);
-    }
-    if (!ok) break;
-  }
-  ok = ok && ::fchmod(out, st.st_mode & 07777) == 0;
-  ok = ok && ::fsync(out) == 0;
-  ok = ::close(out) == 0 && ok;
-  ::close(in);
+  if (!in || ::fstat(in.get(), &st) != 0) return false;
+  UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 07777));
+  if (!out) return false;
+  bool ok = CopyContents(in.get(), out.get());
+  ok = ok && ::fchmod(out.get(), st.st_mode & 07777) == 0;
+  ok = ok && ::fsync(out.get()) == 0;
+  ok = out.Close() && ok;
   if (!ok) ::unlink(to.c_str());
   return ok;
 }
@@ -210,9 +170,9 @@ std::u16string UpdatePlatformPosix::TempDirectory() {
 
 std::unique_ptr<ILocalFile> UpdatePlatformPosix::CreateFileForWrite(const std::u16string& path) {
   // Only the owner may write it: it is about to become a program.
-  int fd = ::open(ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
-  if (fd < 0) return nullptr;
-  return std::make_unique<LocalFile>(fd);
+  UniqueFd fd(::open(ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700));
+  if (!fd) return nullptr;
+  return std::make_unique<LocalFile>(std::move(fd));
 }
 
 bool UpdatePlatformPosix::RemoveFile(const std::u16string& path) {
