@@ -60,27 +60,25 @@ HBITMAP CreatePatternBitmap(const BrushPattern& pattern) {
   return bitmap.Release();
 }
 
-HBRUSH CreateGdiBrush(const Brush& brush) {
+ScopedGdiObject<HBRUSH> CreateGdiBrush(const Brush& brush) {
+  using Owned = ScopedGdiObject<HBRUSH>;
   switch (brush.style) {
     case BrushStyle::kNull:
-      return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
+      return Owned(static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH)));
     case BrushStyle::kSolid:
-      return ::CreateSolidBrush(ToColorRef(brush.color));
+      return Owned(::CreateSolidBrush(ToColorRef(brush.color)));
     case BrushStyle::kPattern: {
-      if (!brush.pattern) return nullptr;
+      if (!brush.pattern) return Owned();
       // The tracker's hatched band asks for the shared hatch at every paint.
       const BrushPattern* hatch = TrackerHatchPattern();
       if (hatch && TrackerHatchBitmap() && SamePattern(*hatch, *brush.pattern))
-        return ::CreatePatternBrush(TrackerHatchBitmap());
-      HBITMAP bitmap = CreatePatternBitmap(*brush.pattern);
-      if (!bitmap) return nullptr;
+        return Owned(::CreatePatternBrush(TrackerHatchBitmap()));
       // The brush keeps its own copy of the bitmap.
-      HBRUSH result = ::CreatePatternBrush(bitmap);
-      ::DeleteObject(bitmap);
-      return result;
+      ScopedGdiObject<HBITMAP> bitmap(CreatePatternBitmap(*brush.pattern));
+      return bitmap ? Owned(::CreatePatternBrush(bitmap.Get())) : Owned();
     }
   }
-  return nullptr;
+  return Owned();
 }
 
 GdiCanvas::GdiCanvas(HDC dc) : dc_(dc), saved_(::SaveDC(dc)) {
@@ -91,18 +89,15 @@ GdiCanvas::GdiCanvas(HDC dc) : dc_(dc), saved_(::SaveDC(dc)) {
   ::SetBrushOrgEx(dc_, 0, 0, nullptr);
   ::MoveToEx(dc_, 0, 0, nullptr);
   ::SelectClipRgn(dc_, nullptr);
-  penObject_ = ::CreatePen(PS_SOLID, 0, RGB(0, 0, 0));
-  if (penObject_) ::SelectObject(dc_, penObject_);
-  brushObject_ = ::CreateSolidBrush(RGB(255, 255, 255));
-  if (brushObject_) ::SelectObject(dc_, brushObject_);
+  penObject_.Reset(::CreatePen(PS_SOLID, 0, RGB(0, 0, 0)));
+  if (penObject_) ::SelectObject(dc_, penObject_.Get());
+  brushObject_.Reset(::CreateSolidBrush(RGB(255, 255, 255)));
+  if (brushObject_) ::SelectObject(dc_, brushObject_.Get());
 }
 
-GdiCanvas::~GdiCanvas() {
-  // Restoring the DC selects its own objects back, so ours can go.
-  ::RestoreDC(dc_, saved_);
-  if (penObject_) ::DeleteObject(penObject_);
-  if (brushObject_) ::DeleteObject(brushObject_);
-}
+// Restoring the DC selects its own objects back, so ours can go with the
+// members.
+GdiCanvas::~GdiCanvas() { ::RestoreDC(dc_, saved_); }
 
 RasterMode GdiCanvas::SetRasterMode(RasterMode mode) {
   ::SetROP2(dc_, static_cast<int>(mode));
@@ -110,21 +105,19 @@ RasterMode GdiCanvas::SetRasterMode(RasterMode mode) {
 }
 
 Pen GdiCanvas::SelectPen(const Pen& pen) {
-  HPEN created = ::CreatePen(ToPenStyle(pen.style), 0, ToColorRef(pen.color));
+  ScopedGdiObject<HPEN> created(::CreatePen(ToPenStyle(pen.style), 0, ToColorRef(pen.color)));
   if (created) {
-    ::SelectObject(dc_, created);
-    if (penObject_) ::DeleteObject(penObject_);
-    penObject_ = created;
+    ::SelectObject(dc_, created.Get());
+    penObject_ = std::move(created);
   }
   return std::exchange(pen_, pen);
 }
 
 Brush GdiCanvas::SelectBrush(const Brush& brush) {
-  HBRUSH created = CreateGdiBrush(brush);
+  ScopedGdiObject<HBRUSH> created = CreateGdiBrush(brush);
   if (created) {
-    ::SelectObject(dc_, created);
-    if (brushObject_) ::DeleteObject(brushObject_);
-    brushObject_ = created;
+    ::SelectObject(dc_, created.Get());
+    brushObject_ = std::move(created);
   }
   return std::exchange(brush_, brush);
 }
@@ -143,10 +136,8 @@ void GdiCanvas::SetClipRect(const Rect* clip) {
     return;
   }
   const Rect o = Ordered(*clip);
-  HRGN region = ::CreateRectRgn(o.left, o.top, o.right, o.bottom);
-  if (!region) return;
-  ::SelectClipRgn(dc_, region);  // the DC keeps a copy
-  ::DeleteObject(region);
+  ScopedGdiObject<HRGN> region(::CreateRectRgn(o.left, o.top, o.right, o.bottom));
+  if (region) ::SelectClipRgn(dc_, region.Get());  // the DC keeps a copy
 }
 
 Point GdiCanvas::MoveTo(Point to) {
@@ -159,20 +150,18 @@ void GdiCanvas::LineTo(Point to) { ::LineTo(dc_, to.x, to.y); }
 
 void GdiCanvas::FillRect(const Rect& rect, const Brush& brush) {
   if (brush.style == BrushStyle::kNull) return;
-  HBRUSH object = CreateGdiBrush(brush);
+  ScopedGdiObject<HBRUSH> object = CreateGdiBrush(brush);
   if (!object) return;
   const RECT r = ToRect(rect);
-  ::FillRect(dc_, &r, object);
-  ::DeleteObject(object);
+  ::FillRect(dc_, &r, object.Get());
 }
 
 void GdiCanvas::FrameRect(const Rect& rect, const Brush& brush) {
   if (brush.style == BrushStyle::kNull) return;
-  HBRUSH object = CreateGdiBrush(brush);
+  ScopedGdiObject<HBRUSH> object = CreateGdiBrush(brush);
   if (!object) return;
   const RECT r = ToRect(rect);
-  ::FrameRect(dc_, &r, object);
-  ::DeleteObject(object);
+  ::FrameRect(dc_, &r, object.Get());
 }
 
 void GdiCanvas::SetPixel(Point p, Color color) {
@@ -182,12 +171,11 @@ void GdiCanvas::SetPixel(Point p, Color color) {
   }
   // A 1 x 1 PatBlt with a solid brush goes through the not-xor operation
   // (and the clip) exactly as a pen pixel would.
-  HBRUSH object = ::CreateSolidBrush(ToColorRef(color));
+  ScopedGdiObject<HBRUSH> object(::CreateSolidBrush(ToColorRef(color)));
   if (!object) return;
-  HGDIOBJ old = ::SelectObject(dc_, object);
+  HGDIOBJ old = ::SelectObject(dc_, object.Get());
   ::PatBlt(dc_, p.x, p.y, 1, 1, kRopPatNotXorDst);
   ::SelectObject(dc_, old);
-  ::DeleteObject(object);
 }
 
 void GdiCanvas::Polygon(const Point* points, size_t count) {

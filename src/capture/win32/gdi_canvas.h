@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include "capture/canvas.h"
+#include "platform/win32/scoped_handle.h"
 
 namespace parlex::win32 {
 
@@ -19,11 +20,11 @@ namespace parlex::win32 {
 inline COLORREF ToColorRef(Color c) { return RGB(RedOf(c), GreenOf(c), BlueOf(c)); }
 inline Color FromColorRef(COLORREF c) { return Rgb(GetRValue(c), GetGValue(c), GetBValue(c)); }
 
-// A GDI brush for a Canvas brush, created for the caller, who deletes it
-// (DeleteObject; harmless on the stock null brush). Pattern brushes use the
+// A GDI brush for a Canvas brush, owned by the caller (deleting the stock
+// null brush is harmless). Pattern brushes use the
 // shared tracker hatch bitmap when the pattern is that hatch, else a bitmap
 // made for the call.
-HBRUSH CreateGdiBrush(const Brush& brush);
+ScopedGdiObject<HBRUSH> CreateGdiBrush(const Brush& brush);
 
 // A bitmap compatible with the screen holding a pattern's pixels, for the
 // caller to delete; null for an empty pattern or when GDI refuses.
@@ -62,8 +63,10 @@ class GdiCanvas final : public Canvas {
   RasterMode mode_ = RasterMode::kCopyPen;
   Pen pen_{PenStyle::kSolid, 0};
   Brush brush_ = Brush::Solid(0xFFFFFF);
-  HPEN penObject_ = nullptr;      // owned; selected into dc_
-  HBRUSH brushObject_ = nullptr;  // owned; selected into dc_
+  // Selected into dc_ while the canvas lives; deleted after the DC is
+  // restored to its own objects.
+  ScopedGdiObject<HPEN> penObject_;
+  ScopedGdiObject<HBRUSH> brushObject_;
 };
 
 }  // namespace parlex::win32

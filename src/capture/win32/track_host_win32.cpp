@@ -1,6 +1,7 @@
 #include "capture/win32/track_host_win32.h"
 
 #include "capture/win32/tracker_resources_win32.h"
+#include "platform/win32/scoped_handle.h"
 
 namespace parlex::win32 {
 
@@ -122,10 +123,8 @@ HRGN RegionToHrgn(const Region& region) {
   HRGN out = ::CreateRectRgn(0, 0, 0, 0);
   if (!out) return nullptr;
   for (const Rect& r : region.Rects()) {
-    HRGN part = ::CreateRectRgn(r.left, r.top, r.right, r.bottom);
-    if (!part) continue;
-    ::CombineRgn(out, out, part, RGN_OR);
-    ::DeleteObject(part);
+    ScopedGdiObject<HRGN> part(::CreateRectRgn(r.left, r.top, r.right, r.bottom));
+    if (part) ::CombineRgn(out, out, part.Get(), RGN_OR);
   }
   return out;
 }

@@ -1,6 +1,8 @@
 #include "capture/win32/tracker_resources_win32.h"
 
 #include <array>
+#include <memory>
+#include <utility>
 
 #include "capture/win32/gdi_canvas.h"
 #include "resource.h"
@@ -12,12 +14,8 @@ std::array<HCURSOR, 6> g_cursors{};
 
 // Owns the hatch bitmap until the process ends.
 struct HatchHolder {
-  HBITMAP bitmap = nullptr;
+  ScopedGdiObject<HBITMAP> bitmap;
   std::shared_ptr<const BrushPattern> pattern;
-
-  ~HatchHolder() {
-    if (bitmap) ::DeleteObject(bitmap);
-  }
 };
 
 HatchHolder& Hatch() {
@@ -30,9 +28,9 @@ void BuildHatch() {
   if (hatch.bitmap) return;
   // The same tile the portable tracker paints with, in this system's colours.
   std::shared_ptr<const BrushPattern> pattern = CAxTracker::MakeHatchPattern(TrackerSystemColors());
-  HBITMAP bitmap = CreatePatternBitmap(*pattern);
+  ScopedGdiObject<HBITMAP> bitmap(CreatePatternBitmap(*pattern));
   if (!bitmap) return;
-  hatch.bitmap = bitmap;
+  hatch.bitmap = std::move(bitmap);
   hatch.pattern = std::move(pattern);
 }
 
@@ -51,7 +49,7 @@ HCURSOR TrackerCursor(int index) {
   return g_cursors[static_cast<size_t>(index)];
 }
 
-HBITMAP TrackerHatchBitmap() { return Hatch().bitmap; }
+HBITMAP TrackerHatchBitmap() { return Hatch().bitmap.Get(); }
 
 const BrushPattern* TrackerHatchPattern() { return Hatch().pattern.get(); }
 
