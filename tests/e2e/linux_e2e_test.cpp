@@ -32,6 +32,7 @@
 
 #include "support/child_process.h"
 #include "support/temp_dir.h"
+#include "support/x11_display.h"
 
 namespace parlex::test {
 namespace {
@@ -76,10 +77,11 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
   return done();
 }
 
-bool Xdotool(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{"xdotool"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return RunProgram("/usr/bin/xdotool", argv, 10000).exitCode == 0;
+// xdotool with its words, through the suites' X helpers.
+void Xdotool(const std::vector<std::string>& args) {
+  std::string words;
+  for (const std::string& arg : args) words += (words.empty() ? "" : " ") + arg;
+  test::Xdotool(words);
 }
 
 void Click(int x, int y) {
@@ -163,26 +165,16 @@ bool Close(const QColor& a, const QColor& b, int tolerance) {
 // largest of its visible windows of that name (the tray's balloon carries
 // the same title).
 std::optional<QPoint> MainWindowOrigin(pid_t pid) {
-  RunResult found = RunProgram(
-      "/usr/bin/xdotool",
-      {"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid), "--name", "^Ostrel$"}, 10000);
-  if (found.exitCode != 0) return std::nullopt;
   std::optional<QPoint> best;
   long bestArea = 0;
-  size_t at = 0;
-  while (at < found.output.size()) {
-    size_t end = found.output.find('\n', at);
-    std::string window = found.output.substr(at, end - at);
-    at = end == std::string::npos ? found.output.size() : end + 1;
-    if (window.empty()) continue;
-    RunResult geometry =
-        RunProgram("/usr/bin/xdotool", {"xdotool", "getwindowgeometry", "--shell", window}, 10000);
+  for (const std::string& window : test::VisibleWindows(pid, "^Ostrel$")) {
+    const std::string geometry = test::Xdotool("getwindowgeometry --shell " + window);
     std::map<std::string, int> values;
     size_t from = 0;
-    while (from < geometry.output.size()) {
-      size_t lineEnd = geometry.output.find('\n', from);
-      std::string line = geometry.output.substr(from, lineEnd - from);
-      from = lineEnd == std::string::npos ? geometry.output.size() : lineEnd + 1;
+    while (from < geometry.size()) {
+      size_t lineEnd = geometry.find('\n', from);
+      std::string line = geometry.substr(from, lineEnd - from);
+      from = lineEnd == std::string::npos ? geometry.size() : lineEnd + 1;
       size_t eq = line.find('=');
       if (eq != std::string::npos) values[line.substr(0, eq)] = std::atoi(line.c_str() + eq + 1);
     }

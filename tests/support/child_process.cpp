@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <thread>
 
@@ -123,6 +124,17 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   auto status = child.Wait(MsLeft(deadline));
   if (status && WIFEXITED(*status)) result.exitCode = WEXITSTATUS(*status);
   return result;
+}
+
+std::string ShellOutput(const std::string& command, int timeoutSeconds) {
+  std::string out;
+  FILE* pipe =
+      ::popen(("timeout " + std::to_string(timeoutSeconds) + " " + command + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+  ::pclose(pipe);
+  return out;
 }
 
 }  // namespace parlex::test

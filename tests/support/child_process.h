@@ -53,4 +53,8 @@ struct RunResult {
 };
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, int timeoutMs);
 
+// The standard output of a shell command, which is bounded by timeout(1) to
+// timeoutSeconds; its standard error is dropped.
+std::string ShellOutput(const std::string& command, int timeoutSeconds = 10);
+
 }  // namespace parlex::test

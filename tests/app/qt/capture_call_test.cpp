@@ -19,7 +19,7 @@
 #include "qt_test_support.h"
 #include "support/loopback_server.h"
 #include "support/temp_dir.h"
-#include "x11_test_support.h"
+#include "support/x11_display.h"
 
 namespace parlex::app::qt {
 namespace {
@@ -156,7 +156,7 @@ TEST_F(CaptureCallTest, EscShowsTheWindowAgainAndCallsNothingInThePage) {
 TEST_F(CaptureCallTest, TheWindowsCloseRequestCancelsTheCapture) {
   const QString log =
       RunCapture({{[] { return CaptureWindow() != nullptr; },
-                   [] { EXPECT_TRUE(parlex::testing::SendCloseRequest(CaptureWindow()->winId())); }}});
+                   [] { EXPECT_TRUE(parlex::test::SendCloseRequest(CaptureWindow()->winId())); }}});
   EXPECT_EQ(log, QStringLiteral("capture|returned:undefined"));
   EXPECT_TRUE(window_->isVisible());
   EXPECT_TRUE(Upload().empty());

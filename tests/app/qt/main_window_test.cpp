@@ -23,7 +23,7 @@
 #include "app/qt/program_qt.h"
 #include "app/shell_texts.h"
 #include "qt_test_support.h"
-#include "x11_test_support.h"
+#include "support/x11_display.h"
 
 namespace parlex::app::qt {
 namespace {
@@ -192,7 +192,7 @@ TEST_F(MainWindowTest, TitleIconSizeAndPositionFollowTheLayout) {
 
 TEST_F(MainWindowTest, CloseHidesAndTheProgramKeepsRunning) {
   PrepareApplication();
-  parlex::testing::TrayHost tray;  // the way back to a hidden window
+  parlex::test::TrayHost tray;  // the way back to a hidden window
   ASSERT_TRUE(tray.Start());
   auto window = OpenShown();
   bool hiddenAfterClose = false;
@@ -229,7 +229,7 @@ TEST_F(MainWindowTest, CloseHidesAndTheProgramKeepsRunning) {
 }
 
 TEST_F(MainWindowTest, CloseMinimizesWhenTheDesktopHasNoTray) {
-  ASSERT_FALSE(parlex::testing::DisplayHasTray());
+  ASSERT_FALSE(parlex::test::DisplayHasTray());
   auto window = OpenShown();
   ASSERT_TRUE(
       WaitUntil([&] { return window->windowHandle() && window->windowHandle()->isExposed(); }, 10000));

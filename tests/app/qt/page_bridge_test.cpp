@@ -15,7 +15,7 @@
 #include "app/qt/chat_page_qt.h"
 #include "app/qt/program_qt.h"
 #include "qt_test_support.h"
-#include "x11_test_support.h"
+#include "support/x11_display.h"
 
 namespace parlex::app::qt {
 namespace {

@@ -1,24 +1,18 @@
 // The real program, started as the agent would start it, under the test's
 // X display. Windows are found and dismissed with xdotool.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <utility>
 #include <string>
@@ -29,7 +23,9 @@
 #include "app/shell_texts.h"
 #include "common/text.h"
 #include "parlex_config.h"
-#include "x11_test_support.h"
+#include "support/child_process.h"
+#include "support/loopback_server.h"
+#include "support/x11_display.h"
 
 extern char** environ;
 
@@ -46,35 +42,6 @@ constexpr auto kExitTimeout = milliseconds(10000);
 
 void Sleep(int ms) { std::this_thread::sleep_for(milliseconds(ms)); }
 
-// Output of a shell command, which is itself bounded by `timeout`.
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(("timeout 10 " + command + " 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[256];
-  while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-  pclose(pipe);
-  return out;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
-// Visible top-level windows of `pid` whose title matches `titleRegex`.
-std::vector<std::string> Windows(pid_t pid, const std::string& titleRegex) {
-  return Lines(Shell("xdotool search --all --onlyvisible --pid " + std::to_string(pid) + " --name '" +
-                     titleRegex + "'"));
-}
-
 template <typename Pred>
 bool WaitFor(Pred done, milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
@@ -89,7 +56,7 @@ class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X display (Xvfb)";
-    ASSERT_TRUE(parlex::testing::HoldXDisplay()) << "X display does not answer";
+    ASSERT_TRUE(parlex::test::HoldXDisplay()) << "X display does not answer";
     std::string pattern = (fs::temp_directory_path() / "parlex-run-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     runtimeDir_ = pattern;
@@ -100,9 +67,10 @@ class ProgramTest : public ::testing::Test {
       // What the program said is the best clue to a failure here.
       for (size_t i = 0; i < spawned_; ++i) {
         std::fprintf(stderr, "--- program %zu:\n%s\n", i,
-                     Shell("tail -n 40 " + runtimeDir_ + "/program-" + std::to_string(i) + ".log").c_str());
+                     test::ShellOutput("tail -n 40 " + runtimeDir_ + "/program-" + std::to_string(i) + ".log")
+                         .c_str());
       }
-      std::fprintf(stderr, "--- windows:\n%s\n", Shell("xdotool search --onlyvisible --name .").c_str());
+      std::fprintf(stderr, "--- windows:\n%s\n", test::Xdotool("search --onlyvisible --name .").c_str());
     }
     for (pid_t pid : started_) {
       kill(-pid, SIGKILL);  // the program and its web engine helpers
@@ -165,7 +133,7 @@ class ProgramTest : public ::testing::Test {
     std::vector<std::string> boxes;
     WaitFor(
         [&] {
-          boxes = Windows(pid, "^提醒$");
+          boxes = test::VisibleWindows(pid, "^提醒$");
           return !boxes.empty();
         },
         kBoxTimeout);
@@ -177,8 +145,8 @@ class ProgramTest : public ::testing::Test {
   std::optional<int> DismissBox(const std::string& box, pid_t pid) {
     std::optional<int> status;
     for (int attempt = 0; attempt < 10 && !status; ++attempt) {
-      Shell("xdotool windowfocus " + box);
-      Shell("xdotool key --clearmodifiers Return");
+      test::Xdotool("windowfocus " + box);
+      test::Xdotool("key --clearmodifiers Return");
       status = WaitExit(pid, milliseconds(1000));
     }
     return status;
@@ -198,7 +166,7 @@ class ProgramTest : public ::testing::Test {
 TEST_F(ProgramTest, SecondStartShowsItsMessageAndEndsWithZero) {
   const pid_t first = Start();
   ASSERT_GT(first, 0);
-  ASSERT_TRUE(WaitFor([&] { return !Windows(first, "^Ostrel$").empty(); }, kStartTimeout))
+  ASSERT_TRUE(WaitFor([&] { return !test::VisibleWindows(first, "^Ostrel$").empty(); }, kStartTimeout))
       << "first copy shows no main window";
   EXPECT_TRUE(LockHeldBySomeone());
 
@@ -209,7 +177,7 @@ TEST_F(ProgramTest, SecondStartShowsItsMessageAndEndsWithZero) {
   // It waits for the agent, and it opens no main window of its own.
   Sleep(300);
   EXPECT_TRUE(Running(second));
-  EXPECT_TRUE(Windows(second, "^Ostrel$").empty());
+  EXPECT_TRUE(test::VisibleWindows(second, "^Ostrel$").empty());
 
   const std::optional<int> status = DismissBox(box, second);
   ASSERT_TRUE(status.has_value()) << "second copy did not end after its message was dismissed";
@@ -218,14 +186,14 @@ TEST_F(ProgramTest, SecondStartShowsItsMessageAndEndsWithZero) {
 
   // The running copy was left alone.
   EXPECT_TRUE(Running(first));
-  EXPECT_FALSE(Windows(first, "^Ostrel$").empty());
+  EXPECT_FALSE(test::VisibleWindows(first, "^Ostrel$").empty());
   EXPECT_TRUE(LockHeldBySomeone());
 }
 
 TEST_F(ProgramTest, CrashedCopyDoesNotBlockTheNextStart) {
   const pid_t first = Start();
   ASSERT_GT(first, 0);
-  ASSERT_TRUE(WaitFor([&] { return !Windows(first, "^Ostrel$").empty(); }, kStartTimeout));
+  ASSERT_TRUE(WaitFor([&] { return !test::VisibleWindows(first, "^Ostrel$").empty(); }, kStartTimeout));
   kill(first, SIGKILL);  // the program only: its helpers may linger a moment
   const auto status = WaitExit(first, kExitTimeout);
   ASSERT_TRUE(status.has_value());
@@ -233,27 +201,27 @@ TEST_F(ProgramTest, CrashedCopyDoesNotBlockTheNextStart) {
 
   const pid_t next = Start();
   ASSERT_GT(next, 0);
-  EXPECT_TRUE(WaitFor([&] { return !Windows(next, "^Ostrel$").empty(); }, kStartTimeout))
+  EXPECT_TRUE(WaitFor([&] { return !test::VisibleWindows(next, "^Ostrel$").empty(); }, kStartTimeout))
       << "next start shows no main window";
-  EXPECT_TRUE(Windows(next, "^提醒$").empty());
+  EXPECT_TRUE(test::VisibleWindows(next, "^提醒$").empty());
   EXPECT_TRUE(Running(next));
   EXPECT_TRUE(LockHeldBySomeone());
 }
 
 TEST_F(ProgramTest, ClosingHidesTheWindowAndTheProgramKeepsRunning) {
-  parlex::testing::TrayHost tray;  // the way back to a hidden window
+  parlex::test::TrayHost tray;  // the way back to a hidden window
   ASSERT_TRUE(tray.Start());
   const pid_t program = Start();
   ASSERT_GT(program, 0);
   std::vector<std::string> windows;
   ASSERT_TRUE(WaitFor(
       [&] {
-        windows = Windows(program, "^Ostrel$");
+        windows = test::VisibleWindows(program, "^Ostrel$");
         return !windows.empty();
       },
       kStartTimeout));
-  ASSERT_TRUE(parlex::testing::SendCloseRequest(std::stoul(windows.front())));
-  EXPECT_TRUE(WaitFor([&] { return Windows(program, "^Ostrel$").empty(); }, milliseconds(5000)))
+  ASSERT_TRUE(parlex::test::SendCloseRequest(std::stoul(windows.front())));
+  EXPECT_TRUE(WaitFor([&] { return test::VisibleWindows(program, "^Ostrel$").empty(); }, milliseconds(5000)))
       << "window still shown after the close request";
   Sleep(1000);
   EXPECT_TRUE(Running(program));
@@ -267,75 +235,32 @@ TEST_F(ProgramTest, ClosingHidesTheWindowAndTheProgramKeepsRunning) {
   ASSERT_TRUE(status.has_value());
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
   EXPECT_TRUE(Running(program));
-  EXPECT_TRUE(Windows(program, "^Ostrel$").empty());
+  EXPECT_TRUE(test::VisibleWindows(program, "^Ostrel$").empty());
 }
 
-// A one-page HTTP server on the chat service's configured loopback address,
-// run for one test on its own thread, with bounded waits throughout.
+// The suites' loopback server standing in for the chat service on its
+// configured loopback address, with one page at the agent page's path. The
+// address is shared with the other tests that take it (scripts/test runs
+// them one at a time); one that just ended may hold it for a moment.
 class ChatServiceStandIn {
  public:
-  explicit ChatServiceStandIn(std::string body = "<!doctype html><title>agent</title><p>agent page</p>")
-      : body_(std::move(body)) {}
-  bool Listen(uint16_t port) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) return false;
-    const int one = 1;
-    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd_, 16) != 0) return false;
-    thread_ = std::thread([this] { Serve(); });
-    return true;
+  ChatServiceStandIn(const std::string& path,
+                     std::string body = "<!doctype html><title>agent</title><p>agent page</p>") {
+    test::ScriptedReply page = test::ScriptedReply::Text(std::move(body));
+    page.head = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n";
+    server_.Route(path, page);
   }
-  ~ChatServiceStandIn() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    if (fd_ >= 0) close(fd_);
+  bool Listen(uint16_t port) {
+    return WaitFor([&] { return server_.Start(port); }, milliseconds(20000));
   }
   std::vector<std::string> requestLines() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
+    std::vector<std::string> lines;
+    for (const std::string& head : server_.Requests()) lines.push_back(head.substr(0, head.find("\r\n")));
+    return lines;
   }
 
  private:
-  void Serve() {
-    for (int served = 0; !stop_ && served < 100;) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      const int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (client < 0) continue;
-      ++served;
-      std::string request;
-      char buffer[2048];
-      const auto deadline = Clock::now() + milliseconds(2000);
-      while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536 &&
-             Clock::now() < deadline) {
-        pollfd c{client, POLLIN, 0};
-        if (poll(&c, 1, 100) <= 0) continue;
-        const ssize_t n = read(client, buffer, sizeof buffer);
-        if (n <= 0) break;
-        request.append(buffer, static_cast<size_t>(n));
-      }
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        lines_.push_back(request.substr(0, request.find("\r\n")));
-      }
-      const std::string reply =
-          "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body_.size()) +
-          "\r\n\r\n" + body_;
-      (void)!write(client, reply.data(), reply.size());
-      close(client);
-    }
-  }
-
-  std::string body_;
-  int fd_ = -1;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
+  test::LoopbackServer server_;
 };
 
 // The configured chat service's loopback port and the agent page's path;
@@ -356,8 +281,8 @@ TEST_F(ProgramTest, OpensTheChatServicesAgentPage) {
   const auto chat = ChatServiceOnLoopback();
   if (!chat) GTEST_SKIP() << "chat service is not on loopback";
   const auto& [port, path] = *chat;
-  ChatServiceStandIn service;
-  if (!service.Listen(port)) GTEST_SKIP() << "port " << port << " is in use";
+  ChatServiceStandIn service(path);
+  ASSERT_TRUE(service.Listen(port)) << "port " << port << " stays busy";
 
   const pid_t program = Start();
   ASSERT_GT(program, 0);
@@ -378,10 +303,11 @@ TEST_F(ProgramTest, PagesQuitEndsTheProgramWithZero) {
   const auto chat = ChatServiceOnLoopback();
   if (!chat) GTEST_SKIP() << "chat service is not on loopback";
   ChatServiceStandIn service(
+      chat->second,
       "<!doctype html><title>agent</title><script>"
       "setTimeout(function () { if (window.external.embeded == true) window.external.quit(); }, 300);"
       "</script>");
-  if (!service.Listen(chat->first)) GTEST_SKIP() << "port " << chat->first << " is in use";
+  ASSERT_TRUE(service.Listen(chat->first)) << "port " << chat->first << " stays busy";
 
   const pid_t program = Start();
   ASSERT_GT(program, 0);
@@ -393,7 +319,7 @@ TEST_F(ProgramTest, PagesQuitEndsTheProgramWithZero) {
 }
 
 TEST_F(ProgramTest, ExitFromTheTrayMenuEndsTheProgramWithItsCommandId) {
-  parlex::testing::TrayHost tray;
+  parlex::test::TrayHost tray;
   ASSERT_TRUE(tray.Start());
   const pid_t program = Start();
   ASSERT_GT(program, 0);
@@ -404,13 +330,13 @@ TEST_F(ProgramTest, ExitFromTheTrayMenuEndsTheProgramWithItsCommandId) {
   // Right click on the icon, then the menu's last item, "退出".
   std::optional<int> status;
   for (int attempt = 0; attempt < 5 && !status; ++attempt) {
-    parlex::testing::Xdotool("mousemove " + std::to_string(x) + " " + std::to_string(y));
+    parlex::test::Xdotool("mousemove " + std::to_string(x) + " " + std::to_string(y));
     Sleep(300);
-    parlex::testing::Xdotool("click 3");
+    parlex::test::Xdotool("click 3");
     Sleep(500);
-    parlex::testing::Xdotool("key --clearmodifiers Up");
+    parlex::test::Xdotool("key --clearmodifiers Up");
     Sleep(200);
-    parlex::testing::Xdotool("key --clearmodifiers Return");
+    parlex::test::Xdotool("key --clearmodifiers Return");
     status = WaitExit(program, milliseconds(3000));
   }
   ASSERT_TRUE(status.has_value()) << "退出 did not end the program";

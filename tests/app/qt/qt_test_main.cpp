@@ -7,12 +7,12 @@
 #include <QApplication>
 
 #include "app/qt/program_qt.h"
-#include "x11_test_support.h"
+#include "support/x11_display.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
-  parlex::testing::HoldXDisplay();
+  parlex::test::HoldXDisplay();
   parlex::app::qt::PrepareProcess();
   QApplication app(argc, argv);
   return RUN_ALL_TESTS();

@@ -7,12 +7,13 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
-#include <QTcpServer>
 #include <QUrl>
 #include <QVariant>
 #include <functional>
 #include <optional>
 #include <ostream>
+
+#include "support/loopback_server.h"
 
 class QWebEnginePage;
 
@@ -25,27 +26,22 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
 // Runs `script` in the page's main world and waits for its result.
 std::optional<QVariant> EvalInPage(QWebEnginePage* page, const QString& script, int timeoutMs = 5000);
 
-// An HTTP server on 127.0.0.1 at a free port, driven by the Qt event loop.
-// Serves fixed HTML documents by path (404 otherwise), one request per
-// connection, and stops accepting after a bounded number of connections.
+// The suites' loopback server (support/loopback_server.h) serving fixed HTML
+// documents by path (404 otherwise), with Qt-typed addresses. It answers
+// from its own thread, so pages load whatever the event loop is doing.
 class LoopbackHttpServer {
  public:
-  LoopbackHttpServer();
-  ~LoopbackHttpServer();
+  LoopbackHttpServer() : listening_(server_.Start()) {}
 
-  bool listening() const { return server_.isListening(); }
-  void Serve(const QString& path, const QByteArray& html) { pages_[path] = html; }
+  bool listening() const { return listening_; }
+  void Serve(const QString& path, const QByteArray& html);
   QUrl Url(const QString& path) const;
   // Paths requested so far, in order.
-  QStringList requests() const { return requests_; }
+  QStringList requests();
 
  private:
-  void OnConnection();
-
-  QTcpServer server_;
-  QMap<QString, QByteArray> pages_;
-  QStringList requests_;
-  int connections_ = 0;
+  test::LoopbackServer server_;
+  bool listening_;
 };
 
 }  // namespace parlex::testing

@@ -27,17 +27,17 @@
 #include "app/qt/program_qt.h"
 #include "app/qt/tray_icon_qt.h"
 #include "qt_test_support.h"
-#include "x11_test_support.h"
+#include "support/x11_display.h"
 
 extern char** environ;
 
 namespace parlex::app::qt {
 namespace {
 
+using parlex::test::TrayHost;
+using parlex::test::Xdotool;
 using parlex::testing::LoopbackHttpServer;
-using parlex::testing::TrayHost;
 using parlex::testing::WaitUntil;
-using parlex::testing::Xdotool;
 
 constexpr int kLoadTimeoutMs = 30000;
 
@@ -187,7 +187,7 @@ TEST_F(TrayIconTest, IconComesBackWhenTheNotificationAreaRestarts) {
 }
 
 TEST_F(TrayIconTest, WithoutATrayBalloonsGoToTheDesktopsNotificationService) {
-  ASSERT_FALSE(parlex::testing::DisplayHasTray());
+  ASSERT_FALSE(parlex::test::DisplayHasTray());
   // The toolkit learns from its event queue that a tray host has gone.
   ASSERT_TRUE(WaitUntil([] { return !TrayIconQt::DesktopHasTray(); }, 5000));
   const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
@@ -280,7 +280,7 @@ class PrivateSessionBus {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
-  parlex::testing::HoldXDisplay();
+  parlex::test::HoldXDisplay();
   parlex::app::qt::PrivateSessionBus bus;
   if (!bus.Start()) unsetenv("DBUS_SESSION_BUS_ADDRESS");
   parlex::app::qt::PrepareProcess();

@@ -12,7 +12,7 @@
 
 #include "app/qt/program_qt.h"
 #include "app/qt/qt_test_support.h"
-#include "app/qt/x11_test_support.h"
+#include "support/x11_display.h"
 #include "tools/demo_service_runner.h"
 
 namespace parlex::test {

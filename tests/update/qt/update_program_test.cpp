@@ -28,6 +28,7 @@
 #include "support/child_process.h"
 #include "support/loopback_server.h"
 #include "support/temp_dir.h"
+#include "support/x11_display.h"
 #include "update/posix/http_get.h"
 #include "update/posix/update_platform_posix.h"
 
@@ -59,27 +60,9 @@ std::string ReadAll(const fs::path& p) {
   return s.str();
 }
 
-// Output of a command, itself bounded by `timeout`.
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(("timeout 10 " + command + " 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[256];
-  while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-  pclose(pipe);
-  return out;
-}
-
 // Visible top-level windows of pid whose whole title is `title`.
 std::vector<std::string> Windows(pid_t pid, const std::string& title) {
-  std::string out =
-      Shell("xdotool search --all --onlyvisible --pid " + std::to_string(pid) + " --name '^" + title + "$'");
-  std::vector<std::string> ids;
-  std::istringstream lines(out);
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty()) ids.push_back(line);
-  }
-  return ids;
+  return test::VisibleWindows(pid, "^" + title + "$");
 }
 
 template <typename Pred>
@@ -167,10 +150,10 @@ class ProgramRun : public ::testing::Test {
     EXPECT_TRUE(Windows(pid_, "Ostrel").empty());
     const char* snapshotDir = std::getenv("PARLEX_SNAPSHOT_DIR");
     if (snapshot != nullptr && snapshotDir != nullptr) {
-      Shell("import -window root '" + std::string(snapshotDir) + "/" + snapshot + ".png'");
+      test::ShellOutput("import -window root '" + std::string(snapshotDir) + "/" + snapshot + ".png'");
     }
-    Shell("xdotool windowfocus --sync " + boxes.front());
-    Shell("xdotool key --clearmodifiers " + key);
+    test::Xdotool("windowfocus --sync " + boxes.front());
+    test::Xdotool("key --clearmodifiers " + key);
     return WaitFor([&] { return Windows(pid_, title).empty(); }, milliseconds(10000));
   }
 

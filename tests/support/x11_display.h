@@ -1,4 +1,5 @@
-// X11 helpers for tests that run under Xvfb.
+// X11 helpers for every test that runs under Xvfb (scripts/test starts one
+// per run and hands it over in $DISPLAY).
 //
 // An X server started without -noreset regenerates whenever its last client
 // leaves, and refuses connections while it does. Tests run one process after
@@ -8,8 +9,9 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
-namespace parlex::testing {
+namespace parlex::test {
 
 // Waits (bounded) until the X server of $DISPLAY accepts a connection, then
 // keeps that connection open for the rest of the process, so the server
@@ -28,6 +30,10 @@ bool DisplayHasTray();
 
 // Runs xdotool with `arguments` (bounded); answers its output.
 std::string Xdotool(const std::string& arguments);
+
+// The visible top-level windows of process pid whose title matches
+// titleRegex (xdotool's --name), as window ids.
+std::vector<std::string> VisibleWindows(pid_t pid, const std::string& titleRegex);
 
 // A real XEmbed notification area (trayer) for one test, as a panel at the
 // top left of the screen that grows with the icons it holds. Stopped when
@@ -54,4 +60,4 @@ class TrayHost {
   pid_t pid_ = -1;
 };
 
-}  // namespace parlex::testing
+}  // namespace parlex::test

@@ -1,4 +1,4 @@
-#include "x11_test_support.h"
+#include "support/x11_display.h"
 
 #include <X11/Xlib.h>
 #include <signal.h>
@@ -13,9 +13,11 @@
 #include <thread>
 #include <vector>
 
+#include "support/child_process.h"
+
 extern char** environ;
 
-namespace parlex::testing {
+namespace parlex::test {
 
 bool HoldXDisplay(int timeoutMs) {
   static Display* held = nullptr;  // deliberately kept until the process ends
@@ -54,14 +56,16 @@ bool DisplayHasTray() {
   return owned;
 }
 
-std::string Xdotool(const std::string& arguments) {
-  std::string out;
-  FILE* pipe = popen(("timeout 10 xdotool " + arguments + " 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[256];
-  while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-  pclose(pipe);
-  return out;
+std::string Xdotool(const std::string& arguments) { return ShellOutput("xdotool " + arguments); }
+
+std::vector<std::string> VisibleWindows(pid_t pid, const std::string& titleRegex) {
+  std::vector<std::string> ids;
+  std::istringstream lines(
+      Xdotool("search --all --onlyvisible --pid " + std::to_string(pid) + " --name '" + titleRegex + "'"));
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty()) ids.push_back(line);
+  }
+  return ids;
 }
 
 namespace {
@@ -154,4 +158,4 @@ bool TrayHost::WaitUntilEmpty(int timeoutMs) const {
                  timeoutMs);
 }
 
-}  // namespace parlex::testing
+}  // namespace parlex::test
