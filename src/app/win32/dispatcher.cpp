@@ -18,9 +18,9 @@ namespace {
 // dereferenced); the caller's variants are never changed.
 class VariantArgs final : public IBridgeArgs {
  public:
-  explicit VariantArgs(const DISPPARAMS* params) : m_params(params) {}
+  explicit VariantArgs(const DISPPARAMS* params) : params_(params) {}
 
-  size_t Count() const override { return m_params && m_params->rgvarg ? m_params->cArgs : 0; }
+  size_t Count() const override { return params_ && params_->rgvarg ? params_->cArgs : 0; }
 
   std::optional<std::u16string> Text(size_t index) const override {
     VARIANT value;
@@ -46,7 +46,7 @@ class VariantArgs final : public IBridgeArgs {
   // it is no whole number.
   bool IsNotANumber(size_t index) const {
     if (index >= Count()) return false;
-    VARTYPE type = m_params->rgvarg[index].vt & VT_TYPEMASK;
+    VARTYPE type = params_->rgvarg[index].vt & VT_TYPEMASK;
     if (type != VT_R8 && type != VT_R4) return false;
     VARIANT value;
     if (!Convert(index, VT_R8, value)) return false;
@@ -56,14 +56,14 @@ class VariantArgs final : public IBridgeArgs {
   bool Convert(size_t index, VARTYPE type, VARIANT& value) const {
     ::VariantInit(&value);
     if (index >= Count()) return false;
-    if (SUCCEEDED(::VariantChangeType(&value, &m_params->rgvarg[index], 0, type)) && value.vt == type) {
+    if (SUCCEEDED(::VariantChangeType(&value, &params_->rgvarg[index], 0, type)) && value.vt == type) {
       return true;
     }
     ::VariantClear(&value);
     return false;
   }
 
-  const DISPPARAMS* m_params;
+  const DISPPARAMS* params_;
 };
 
 }  // namespace
@@ -77,9 +77,9 @@ STDMETHODIMP Dispatcher::QueryInterface(REFIID iid, void** out) {
   return S_OK;
 }
 
-STDMETHODIMP_(ULONG) Dispatcher::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&m_lRefs)); }
+STDMETHODIMP_(ULONG) Dispatcher::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
 
-STDMETHODIMP_(ULONG) Dispatcher::Release() { return static_cast<ULONG>(::InterlockedDecrement(&m_lRefs)); }
+STDMETHODIMP_(ULONG) Dispatcher::Release() { return static_cast<ULONG>(::InterlockedDecrement(&refs_)); }
 
 STDMETHODIMP Dispatcher::GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
 

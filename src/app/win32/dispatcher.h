@@ -47,7 +47,7 @@ class Dispatcher : public IDispatch {
   virtual std::u16string CurrentPageAddress() = 0;
 
  private:
-  LONG m_lRefs = 1;
+  LONG refs_ = 1;
 };
 
 }  // namespace parlex::app::win32

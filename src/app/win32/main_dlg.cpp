@@ -71,7 +71,7 @@ bool CMainDlg::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, 
       {Route::kMessage, g_uTaskbarCreatedMessage, &CMainDlg::OnTaskbarCreated},
   };
   if (parlex::win32::RouteMessage<CMainDlg>(this, kRoutes, message, wParam, lParam, result)) return true;
-  return m_resize.ProcessMessage(message, wParam, lParam, result);
+  return resize_.ProcessMessage(message, wParam, lParam, result);
 }
 
 LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
@@ -79,26 +79,26 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
   CenterOnWorkArea();
 
   HINSTANCE instance = g_module.GetModuleInstance();
-  m_hIconBig.Reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_PARLEX), IMAGE_ICON,
-                                                   ::GetSystemMetrics(SM_CXICON),
-                                                   ::GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR)));
-  ::SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIconBig.Get()));
-  m_hIconSmall.Reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_PARLEX), IMAGE_ICON,
-                                                     ::GetSystemMetrics(SM_CXSMICON),
-                                                     ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
-  ::SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIconSmall.Get()));
+  bigIcon_.Reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_PARLEX), IMAGE_ICON,
+                                                 ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON),
+                                                 LR_DEFAULTCOLOR)));
+  ::SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.Get()));
+  smallIcon_.Reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_PARLEX), IMAGE_ICON,
+                                                   ::GetSystemMetrics(SM_CXSMICON),
+                                                   ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
+  ::SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
 
   if (auto* loop = g_module.GetMessageLoop()) {
     loop->AddMessageFilter(this);
     loop->AddIdleHandler(this);
   }
 
-  m_resize.Init(hwnd, kLayout);
+  resize_.Init(hwnd, kLayout);
 
   // The welcome balloon appears while the window is still hidden.
   CreateTrayIcon();
-  m_pTrayIcon->Show();
-  m_pTrayIcon->Balloon(kWelcomeTitle, kWelcomeText);
+  trayIcon_->Show();
+  trayIcon_->Balloon(kWelcomeTitle, kWelcomeText);
 
   if (CAxHost* host = CAxHost::FromWindow(::GetDlgItem(hwnd, IDC_EXPLORER))) {
     host->SetExternalDispatch(static_cast<Dispatcher*>(this));
@@ -124,9 +124,9 @@ LRESULT CMainDlg::OnClose(UINT, WPARAM, LPARAM, bool&) {
 LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM, bool&) {
   // The ways out remove the icon before they destroy the window; a window
   // that goes any other way must not leave a dead icon behind.
-  if (m_pTrayIcon) {
-    m_pTrayIcon->Destroy();
-    m_pTrayIcon.reset();
+  if (trayIcon_) {
+    trayIcon_->Destroy();
+    trayIcon_.reset();
   }
   ComPtr<IWebBrowser2> browser = GetBrowser();
   if (browser) Unadvise(browser.Get());
@@ -165,7 +165,7 @@ LRESULT CMainDlg::OnIconNotified(UINT, WPARAM, LPARAM lParam, bool&) {
 
 LRESULT CMainDlg::OnTaskbarCreated(UINT, WPARAM, LPARAM, bool&) {
   // A restarted taskbar has forgotten every icon.
-  if (m_pTrayIcon) m_pTrayIcon->AddAgain(LoadTrayIcon());
+  if (trayIcon_) trayIcon_->AddAgain(LoadTrayIcon());
   return 0;
 }
 
@@ -176,7 +176,7 @@ void CMainDlg::CreateTrayIcon() {
   entry->hIcon = LoadTrayIcon();
   entry->pszTip = parlex::win32::AsWide(kTrayTip);
   entries.push_back(std::move(entry));
-  m_pTrayIcon = std::make_unique<CTrayIcon>(GetHwnd(), std::move(entries));
+  trayIcon_ = std::make_unique<CTrayIcon>(GetHwnd(), std::move(entries));
 }
 
 void CMainDlg::ShowTrayMenu() {
@@ -198,9 +198,9 @@ void CMainDlg::ShowTrayMenu() {
 }
 
 void CMainDlg::Exit(int exitCode) {
-  if (m_pTrayIcon) {
-    m_pTrayIcon->Destroy();
-    m_pTrayIcon.reset();
+  if (trayIcon_) {
+    trayIcon_->Destroy();
+    trayIcon_.reset();
   }
   DestroyWindow();
   ::PostQuitMessage(exitCode);
@@ -209,16 +209,16 @@ void CMainDlg::Exit(int exitCode) {
 void CMainDlg::maximize() { ::ShowWindow(GetHwnd(), SW_MAXIMIZE); }
 
 void CMainDlg::notify(const std::u16string& title, const std::u16string& text) {
-  if (m_pTrayIcon) m_pTrayIcon->Balloon(title, text);
+  if (trayIcon_) trayIcon_->Balloon(title, text);
 }
 
 void CMainDlg::quit() { Exit(kExitNormal); }
 
 void CMainDlg::capture(int32_t companyId, int32_t visitorId) {
-  if (m_bCaptureRunning) return;
-  m_bCaptureRunning = true;
+  if (captureRunning_) return;
+  captureRunning_ = true;
   OnCaptureRequested(companyId, visitorId);
-  m_bCaptureRunning = false;
+  captureRunning_ = false;
 }
 
 void CMainDlg::OnCaptureRequested(int32_t companyId, int32_t visitorId) {

@@ -101,11 +101,11 @@ class CMainDlg : public parlex::win32::CDialogBase,
   parlex::win32::ComPtr<IHTMLWindow2> GetPageWindow() const;
   void CenterOnWorkArea();
 
-  parlex::win32::CDialogResize m_resize;
-  parlex::win32::ScopedIcon m_hIconBig;
-  parlex::win32::ScopedIcon m_hIconSmall;
-  std::unique_ptr<CTrayIcon> m_pTrayIcon;
-  bool m_bCaptureRunning = false;
+  parlex::win32::CDialogResize resize_;
+  parlex::win32::ScopedIcon bigIcon_;
+  parlex::win32::ScopedIcon smallIcon_;
+  std::unique_ptr<CTrayIcon> trayIcon_;
+  bool captureRunning_ = false;
 };
 
 }  // namespace parlex::app::win32

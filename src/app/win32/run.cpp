@@ -27,12 +27,12 @@ class LoopRegistration {
   ~LoopRegistration() { End(); }
 
   void End() {
-    if (m_bRegistered) g_module.RemoveMessageLoop();
-    m_bRegistered = false;
+    if (registered_) g_module.RemoveMessageLoop();
+    registered_ = false;
   }
 
  private:
-  bool m_bRegistered = true;
+  bool registered_ = true;
 };
 
 }  // namespace

@@ -39,80 +39,80 @@ ShellNotifyIconProc SetShellNotifyIconProc(ShellNotifyIconProc proc) {
 }
 
 CTrayIcon::CTrayIcon(HWND owner, std::vector<std::unique_ptr<TrayIconEntry>> entries)
-    : m_entries(std::move(entries)) {
-  m_nid.cbSize = kRecordSize;
-  m_nid.hWnd = owner;
-  m_nid.uFlags = NIF_MESSAGE;
-  m_nid.uCallbackMessage = g_uIconNotifiedMessage;
-  if (m_entries.empty()) return;
-  const TrayIconEntry& entry = *m_entries[m_nCurrent];
+    : entries_(std::move(entries)) {
+  record_.cbSize = kRecordSize;
+  record_.hWnd = owner;
+  record_.uFlags = NIF_MESSAGE;
+  record_.uCallbackMessage = g_uIconNotifiedMessage;
+  if (entries_.empty()) return;
+  const TrayIconEntry& entry = *entries_[current_];
   if (entry.hIcon) {
-    m_nid.uFlags |= NIF_ICON;
-    m_nid.hIcon = entry.hIcon;
-    m_nid.uID = entry.uId;
+    record_.uFlags |= NIF_ICON;
+    record_.hIcon = entry.hIcon;
+    record_.uID = entry.uId;
   }
   if (entry.pszTip) {
-    m_nid.uFlags |= NIF_TIP;
-    CopyField(m_nid.szTip, CutAtUnits(AsU16(entry.pszTip), kTipUnits));
+    record_.uFlags |= NIF_TIP;
+    CopyField(record_.szTip, CutAtUnits(AsU16(entry.pszTip), kTipUnits));
   }
 }
 
 CTrayIcon::~CTrayIcon() { Destroy(); }
 
 BOOL CTrayIcon::Show() {
-  if (!m_bHidden) return TRUE;
+  if (!hidden_) return TRUE;
   // Clears a hidden state of an icon that is already there; for an icon not
   // yet added the shell refuses it, and that refusal is the answer.
-  m_nid.uFlags = NIF_STATE;
-  m_nid.dwState = 0;
-  m_nid.dwStateMask = NIS_HIDDEN;
-  BOOL result = SendToShell(NIM_MODIFY, m_nid);
-  m_bHidden = FALSE;
+  record_.uFlags = NIF_STATE;
+  record_.dwState = 0;
+  record_.dwStateMask = NIS_HIDDEN;
+  BOOL result = SendToShell(NIM_MODIFY, record_);
+  hidden_ = FALSE;
 
-  m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  SendToShell(NIM_ADD, m_nid);
+  record_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  SendToShell(NIM_ADD, record_);
   // The shell keeps its own copy; ours is never sent again.
-  if (!m_entries.empty() && m_entries[m_nCurrent]->hIcon) {
-    ::DestroyIcon(m_entries[m_nCurrent]->hIcon);
-    m_entries[m_nCurrent]->hIcon = nullptr;
+  if (!entries_.empty() && entries_[current_]->hIcon) {
+    ::DestroyIcon(entries_[current_]->hIcon);
+    entries_[current_]->hIcon = nullptr;
   }
-  m_nid.hIcon = nullptr;
+  record_.hIcon = nullptr;
   return result;
 }
 
 void CTrayIcon::AddAgain(HICON icon) {
-  if (m_bHidden || m_bDestroyed) {
+  if (hidden_ || destroyed_) {
     if (icon) ::DestroyIcon(icon);
     return;
   }
-  m_nid.hIcon = icon;
-  if (icon && !m_entries.empty()) m_nid.uID = m_entries[m_nCurrent]->uId;
-  m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  SendToShell(NIM_ADD, m_nid);
-  m_nid.hIcon = nullptr;
+  record_.hIcon = icon;
+  if (icon && !entries_.empty()) record_.uID = entries_[current_]->uId;
+  record_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  SendToShell(NIM_ADD, record_);
+  record_.hIcon = nullptr;
   if (icon) ::DestroyIcon(icon);
 }
 
 void CTrayIcon::Balloon(std::u16string_view title, std::u16string_view text) {
   // Only the balloon: the icon, tip and callback are not sent again.
-  m_nid.uFlags = NIF_INFO;
-  m_nid.dwInfoFlags = NIIF_NONE;
-  CopyField(m_nid.szInfoTitle, BalloonTitle(title));
-  CopyField(m_nid.szInfo, BalloonText(text));
-  SendToShell(NIM_MODIFY, m_nid);
+  record_.uFlags = NIF_INFO;
+  record_.dwInfoFlags = NIIF_NONE;
+  CopyField(record_.szInfoTitle, BalloonTitle(title));
+  CopyField(record_.szInfo, BalloonText(text));
+  SendToShell(NIM_MODIFY, record_);
 }
 
 void CTrayIcon::Destroy() {
-  if (m_bDestroyed) return;
-  m_bDestroyed = true;
-  SendToShell(NIM_DELETE, m_nid);
-  for (std::unique_ptr<TrayIconEntry>& entry : m_entries) {
+  if (destroyed_) return;
+  destroyed_ = true;
+  SendToShell(NIM_DELETE, record_);
+  for (std::unique_ptr<TrayIconEntry>& entry : entries_) {
     if (!entry) continue;
     entry->pszTip = nullptr;
     if (entry->hIcon) ::DestroyIcon(entry->hIcon);
     entry.reset();
   }
-  m_entries.clear();
+  entries_.clear();
 }
 
 }  // namespace parlex::app::win32

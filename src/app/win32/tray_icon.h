@@ -49,14 +49,14 @@ class CTrayIcon {
   // Removes the icon and frees the entries.
   void Destroy();
 
-  const NOTIFYICONDATAW& Record() const { return m_nid; }
+  const NOTIFYICONDATAW& Record() const { return record_; }
 
  private:
-  NOTIFYICONDATAW m_nid{};
-  std::vector<std::unique_ptr<TrayIconEntry>> m_entries;
-  size_t m_nCurrent = 0;
-  BOOL m_bHidden = TRUE;
-  bool m_bDestroyed = false;
+  NOTIFYICONDATAW record_{};
+  std::vector<std::unique_ptr<TrayIconEntry>> entries_;
+  size_t current_ = 0;
+  BOOL hidden_ = TRUE;
+  bool destroyed_ = false;
 };
 
 }  // namespace parlex::app::win32

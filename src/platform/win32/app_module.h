@@ -18,8 +18,8 @@ class CAppModule {
   // Forgets every loop still registered.
   void Term();
 
-  HINSTANCE GetModuleInstance() const { return m_hInstance; }
-  DWORD GetMainThreadId() const { return m_dwMainThreadId; }
+  HINSTANCE GetModuleInstance() const { return instance_; }
+  DWORD GetMainThreadId() const { return mainThreadId_; }
 
   // Registers loop as the current thread's loop; false if the thread has one.
   bool AddMessageLoop(CMessageLoop* loop);
@@ -29,11 +29,11 @@ class CAppModule {
   CMessageLoop* GetMessageLoop(DWORD threadId = ::GetCurrentThreadId()) const;
 
  private:
-  HINSTANCE m_hInstance = nullptr;
-  DWORD m_dwMainThreadId = 0;
+  HINSTANCE instance_ = nullptr;
+  DWORD mainThreadId_ = 0;
   // Loops may live on several threads; the table is shared between them.
-  mutable std::mutex m_lock;
-  std::map<DWORD, CMessageLoop*> m_loops;
+  mutable std::mutex lock_;
+  std::map<DWORD, CMessageLoop*> loops_;
 };
 
 // The program's one module.

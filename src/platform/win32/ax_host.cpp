@@ -45,7 +45,7 @@ LRESULT CALLBACK CAxHost::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPA
       return 0;
     case WM_ERASEBKGND:
       // The active control paints the whole window.
-      if (host && host->m_inPlace) return 1;
+      if (host && host->inPlace_) return 1;
       break;
     case WM_FORWARDMSG:
       return host && host->ForwardMessage(reinterpret_cast<MSG*>(lParam)) ? 1 : 0;
@@ -56,7 +56,7 @@ LRESULT CALLBACK CAxHost::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPA
       ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
       if (host) {
         host->CloseControl();
-        host->m_hWnd = nullptr;
+        host->window_ = nullptr;
         host->Release();
       }
       break;
@@ -70,66 +70,66 @@ HRESULT CAxHost::CreateControl(const wchar_t* classIdText) {
   CLSID classId;
   HRESULT hr = ::CLSIDFromString(classIdText, &classId);
   if (FAILED(hr)) return hr;
-  hr = ::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject, m_control.PutVoid());
+  hr = ::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject, control_.PutVoid());
   if (FAILED(hr)) return hr;
 
   // The site first: controls such as the browser want it before their state.
-  hr = m_control->SetClientSite(this);
+  hr = control_->SetClientSite(this);
   if (FAILED(hr)) return hr;
   // A fresh control with its default state (nothing stored to load).
   ComPtr<IPersistStreamInit> persist;
-  if (SUCCEEDED(m_control.As(persist))) persist->InitNew();
+  if (SUCCEEDED(control_.As(persist))) persist->InitNew();
 
   RECT rect;
-  ::GetClientRect(m_hWnd, &rect);
-  hr = m_control->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, this, 0, m_hWnd, &rect);
+  ::GetClientRect(window_, &rect);
+  hr = control_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, this, 0, window_, &rect);
   if (FAILED(hr)) return hr;
-  m_control.As(m_inPlace);
+  control_.As(inPlace_);
   SizeControl();
   return S_OK;
 }
 
 void CAxHost::CloseControl() {
   // Releases everything the control may hold of ours, the external object too.
-  if (m_inPlace) m_inPlace->InPlaceDeactivate();
-  m_inPlace.Reset();
-  m_active.Reset();
-  if (m_control) {
-    ComPtr<IOleObject> control = std::move(m_control);
+  if (inPlace_) inPlace_->InPlaceDeactivate();
+  inPlace_.Reset();
+  active_.Reset();
+  if (control_) {
+    ComPtr<IOleObject> control = std::move(control_);
     control->Close(OLECLOSE_NOSAVE);
     control->SetClientSite(nullptr);
   }
-  m_external.Reset();
+  external_.Reset();
 }
 
 void CAxHost::SizeControl() {
-  if (!m_inPlace || !m_hWnd) return;
+  if (!inPlace_ || !window_) return;
   RECT rect;
-  ::GetClientRect(m_hWnd, &rect);
-  m_inPlace->SetObjectRects(&rect, &rect);
+  ::GetClientRect(window_, &rect);
+  inPlace_->SetObjectRects(&rect, &rect);
 }
 
 void CAxHost::FocusControl() {
-  if (!m_control || !m_hWnd) return;
+  if (!control_ || !window_) return;
   RECT rect;
-  ::GetClientRect(m_hWnd, &rect);
-  m_control->DoVerb(OLEIVERB_UIACTIVATE, nullptr, this, 0, m_hWnd, &rect);
+  ::GetClientRect(window_, &rect);
+  control_->DoVerb(OLEIVERB_UIACTIVATE, nullptr, this, 0, window_, &rect);
 }
 
 bool CAxHost::ForwardMessage(MSG* msg) {
   if (!msg) return false;
-  ComPtr<IOleInPlaceActiveObject> active = m_active;
-  if (!active && m_control) m_control.As(active);
+  ComPtr<IOleInPlaceActiveObject> active = active_;
+  if (!active && control_) control_.As(active);
   return active && active->TranslateAccelerator(msg) == S_OK;
 }
 
-void CAxHost::SetExternalDispatch(IDispatch* external) { m_external = ComPtr<IDispatch>::Share(external); }
+void CAxHost::SetExternalDispatch(IDispatch* external) { external_ = ComPtr<IDispatch>::Share(external); }
 
 HRESULT CAxHost::QueryControl(REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  if (!m_control) return E_NOINTERFACE;
-  return m_control->QueryInterface(iid, out);
+  if (!control_) return E_NOINTERFACE;
+  return control_->QueryInterface(iid, out);
 }
 
 // IUnknown
@@ -152,10 +152,10 @@ STDMETHODIMP CAxHost::QueryInterface(REFIID iid, void** out) {
   return S_OK;
 }
 
-STDMETHODIMP_(ULONG) CAxHost::AddRef() { return ::InterlockedIncrement(&m_lRefs); }
+STDMETHODIMP_(ULONG) CAxHost::AddRef() { return ::InterlockedIncrement(&refs_); }
 
 STDMETHODIMP_(ULONG) CAxHost::Release() {
-  LONG refs = ::InterlockedDecrement(&m_lRefs);
+  LONG refs = ::InterlockedDecrement(&refs_);
   if (refs == 0) delete this;
   return refs;
 }
@@ -179,8 +179,8 @@ STDMETHODIMP CAxHost::RequestNewObjectLayout() { return E_NOTIMPL; }
 
 STDMETHODIMP CAxHost::GetWindow(HWND* hwnd) {
   if (!hwnd) return E_POINTER;
-  *hwnd = m_hWnd;
-  return m_hWnd ? S_OK : E_FAIL;
+  *hwnd = window_;
+  return window_ ? S_OK : E_FAIL;
 }
 STDMETHODIMP CAxHost::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
 
@@ -196,10 +196,10 @@ STDMETHODIMP CAxHost::GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWi
   *frame = static_cast<IOleInPlaceFrame*>(this);
   AddRef();
   *doc = nullptr;
-  ::GetClientRect(m_hWnd, posRect);
-  ::GetClientRect(m_hWnd, clipRect);
+  ::GetClientRect(window_, posRect);
+  ::GetClientRect(window_, clipRect);
   frameInfo->fMDIApp = FALSE;
-  frameInfo->hwndFrame = ::GetAncestor(m_hWnd, GA_ROOT);
+  frameInfo->hwndFrame = ::GetAncestor(window_, GA_ROOT);
   frameInfo->haccel = nullptr;
   frameInfo->cAccelEntries = 0;
   return S_OK;
@@ -212,8 +212,8 @@ STDMETHODIMP CAxHost::DiscardUndoState() { return E_NOTIMPL; }
 STDMETHODIMP CAxHost::DeactivateAndUndo() { return E_NOTIMPL; }
 
 STDMETHODIMP CAxHost::OnPosRectChange(LPCRECT posRect) {
-  if (!m_inPlace || !posRect) return S_OK;
-  return m_inPlace->SetObjectRects(posRect, posRect);
+  if (!inPlace_ || !posRect) return S_OK;
+  return inPlace_->SetObjectRects(posRect, posRect);
 }
 
 // IOleInPlaceUIWindow
@@ -223,7 +223,7 @@ STDMETHODIMP CAxHost::RequestBorderSpace(LPCBORDERWIDTHS) { return INPLACE_E_NOT
 STDMETHODIMP CAxHost::SetBorderSpace(LPCBORDERWIDTHS) { return E_NOTIMPL; }
 
 STDMETHODIMP CAxHost::SetActiveObject(IOleInPlaceActiveObject* active, LPCOLESTR) {
-  m_active = ComPtr<IOleInPlaceActiveObject>::Share(active);
+  active_ = ComPtr<IOleInPlaceActiveObject>::Share(active);
   return S_OK;
 }
 
@@ -272,7 +272,7 @@ STDMETHODIMP CAxHost::GetDropTarget(IDropTarget*, IDropTarget** target) {
 
 STDMETHODIMP CAxHost::GetExternal(IDispatch** external) {
   if (!external) return E_POINTER;
-  *external = m_external.Get();
+  *external = external_.Get();
   if (!*external) return S_FALSE;
   (*external)->AddRef();
   return S_OK;

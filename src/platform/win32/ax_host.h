@@ -112,7 +112,7 @@ class CAxHost final : public IOleClientSite,
   friend bool RegisterAxHostClass(HINSTANCE instance);
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-  explicit CAxHost(HWND hwnd) : m_hWnd(hwnd) {}
+  explicit CAxHost(HWND hwnd) : window_(hwnd) {}
   ~CAxHost() = default;
 
   // Creates the control named by a class id text and activates it in place.
@@ -124,12 +124,12 @@ class CAxHost final : public IOleClientSite,
   // translated the message.
   bool ForwardMessage(MSG* msg);
 
-  LONG m_lRefs = 1;
-  HWND m_hWnd;
-  ComPtr<IOleObject> m_control;
-  ComPtr<IOleInPlaceObject> m_inPlace;
-  ComPtr<IOleInPlaceActiveObject> m_active;
-  ComPtr<IDispatch> m_external;
+  LONG refs_ = 1;
+  HWND window_;
+  ComPtr<IOleObject> control_;
+  ComPtr<IOleInPlaceObject> inPlace_;
+  ComPtr<IOleInPlaceActiveObject> active_;
+  ComPtr<IDispatch> external_;
 };
 
 }  // namespace parlex::win32

@@ -11,12 +11,12 @@ template <class T>
 class ComPtr {
  public:
   ComPtr() = default;
-  ComPtr(const ComPtr& other) : m_p(other.m_p) {
-    if (m_p) m_p->AddRef();
+  ComPtr(const ComPtr& other) : ptr_(other.ptr_) {
+    if (ptr_) ptr_->AddRef();
   }
-  ComPtr(ComPtr&& other) noexcept : m_p(std::exchange(other.m_p, nullptr)) {}
+  ComPtr(ComPtr&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
   ComPtr& operator=(ComPtr other) noexcept {
-    std::swap(m_p, other.m_p);
+    std::swap(ptr_, other.ptr_);
     return *this;
   }
   ~ComPtr() { Reset(); }
@@ -24,7 +24,7 @@ class ComPtr {
   // Takes over a reference the caller already holds.
   static ComPtr Adopt(T* p) {
     ComPtr result;
-    result.m_p = p;
+    result.ptr_ = p;
     return result;
   }
   // Adds a reference of its own.
@@ -33,32 +33,32 @@ class ComPtr {
     return Adopt(p);
   }
 
-  T* Get() const { return m_p; }
-  T* operator->() const { return m_p; }
-  explicit operator bool() const { return m_p != nullptr; }
+  T* Get() const { return ptr_; }
+  T* operator->() const { return ptr_; }
+  explicit operator bool() const { return ptr_ != nullptr; }
 
   void Reset() {
-    if (T* old = std::exchange(m_p, nullptr)) old->Release();
+    if (T* old = std::exchange(ptr_, nullptr)) old->Release();
   }
   // Releases what is held and hands out the slot for an out parameter.
   T** Put() {
     Reset();
-    return &m_p;
+    return &ptr_;
   }
   void** PutVoid() { return reinterpret_cast<void**>(Put()); }
 
   // QueryInterface for U; an empty result on failure.
   template <class U>
   HRESULT As(ComPtr<U>& out) const {
-    if (!m_p) {
+    if (!ptr_) {
       out.Reset();
       return E_POINTER;
     }
-    return m_p->QueryInterface(__uuidof(U), out.PutVoid());
+    return ptr_->QueryInterface(__uuidof(U), out.PutVoid());
   }
 
  private:
-  T* m_p = nullptr;
+  T* ptr_ = nullptr;
 };
 
 }  // namespace parlex::win32

@@ -31,29 +31,29 @@ bool AnswersDirectly(UINT message) {
 }  // namespace
 
 CDialogBase::~CDialogBase() {
-  if (m_hWnd) {
-    HWND hwnd = m_hWnd;
+  if (window_) {
+    HWND hwnd = window_;
     ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
-    m_hWnd = nullptr;
+    window_ = nullptr;
     ::DestroyWindow(hwnd);
   }
 }
 
 HWND CDialogBase::Create(HWND parent, LPARAM initParam) {
-  m_lInitParam = initParam;
-  return ::CreateDialogParamW(g_module.GetModuleInstance(), MAKEINTRESOURCEW(m_nTemplateId), parent,
-                              DialogProc, reinterpret_cast<LPARAM>(this));
+  initParam_ = initParam;
+  return ::CreateDialogParamW(g_module.GetModuleInstance(), MAKEINTRESOURCEW(templateId_), parent, DialogProc,
+                              reinterpret_cast<LPARAM>(this));
 }
 
-bool CDialogBase::DestroyWindow() { return m_hWnd && ::DestroyWindow(m_hWnd); }
+bool CDialogBase::DestroyWindow() { return window_ && ::DestroyWindow(window_); }
 
 INT_PTR CDialogBase::DoModal(HWND owner, LPARAM initParam) {
-  m_lInitParam = initParam;
-  return ::DialogBoxParamW(g_module.GetModuleInstance(), MAKEINTRESOURCEW(m_nTemplateId), owner, DialogProc,
+  initParam_ = initParam;
+  return ::DialogBoxParamW(g_module.GetModuleInstance(), MAKEINTRESOURCEW(templateId_), owner, DialogProc,
                            reinterpret_cast<LPARAM>(this));
 }
 
-bool CDialogBase::EndDialog(INT_PTR result) { return m_hWnd && ::EndDialog(m_hWnd, result); }
+bool CDialogBase::EndDialog(INT_PTR result) { return window_ && ::EndDialog(window_, result); }
 
 INT_PTR CALLBACK CDialogBase::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   CDialogBase* self;
@@ -61,8 +61,8 @@ INT_PTR CALLBACK CDialogBase::DialogProc(HWND hwnd, UINT message, WPARAM wParam,
     // The first message routed: the controls exist, the window is not shown.
     self = reinterpret_cast<CDialogBase*>(lParam);
     ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
-    self->m_hWnd = hwnd;
-    lParam = self->m_lInitParam;
+    self->window_ = hwnd;
+    lParam = self->initParam_;
   } else {
     self = reinterpret_cast<CDialogBase*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
   }
@@ -72,7 +72,7 @@ INT_PTR CALLBACK CDialogBase::DialogProc(HWND hwnd, UINT message, WPARAM wParam,
   bool handled = self->ProcessWindowMessage(message, wParam, lParam, result);
   if (message == WM_NCDESTROY) {
     ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
-    self->m_hWnd = nullptr;
+    self->window_ = nullptr;
     self->OnFinalMessage();
     return FALSE;
   }

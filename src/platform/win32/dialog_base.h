@@ -10,7 +10,7 @@ namespace parlex::win32 {
 
 class CDialogBase {
  public:
-  explicit CDialogBase(UINT templateId) : m_nTemplateId(templateId) {}
+  explicit CDialogBase(UINT templateId) : templateId_(templateId) {}
   CDialogBase(const CDialogBase&) = delete;
   CDialogBase& operator=(const CDialogBase&) = delete;
   // A window still alive is destroyed without its message table (the derived
@@ -32,8 +32,8 @@ class CDialogBase {
   // has been handled).
   bool EndDialog(INT_PTR result);
 
-  HWND GetHwnd() const { return m_hWnd; }
-  UINT GetTemplateId() const { return m_nTemplateId; }
+  HWND GetHwnd() const { return window_; }
+  UINT GetTemplateId() const { return templateId_; }
 
  protected:
   // The message table: answers true when a handler took the message, with
@@ -46,9 +46,9 @@ class CDialogBase {
  private:
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-  HWND m_hWnd = nullptr;
-  UINT m_nTemplateId;
-  LPARAM m_lInitParam = 0;
+  HWND window_ = nullptr;
+  UINT templateId_;
+  LPARAM initParam_ = 0;
 };
 
 // One row of a message table: a window message, or a WM_COMMAND whose

@@ -4,7 +4,7 @@ namespace parlex::win32 {
 
 void CDialogResize::Init(HWND dialog, std::span<const Entry> layout, bool addGripper, bool useMinTrackSize,
                          DWORD forceStyle) {
-  m_hDialog = dialog;
+  dialog_ = dialog;
   LONG_PTR style = ::GetWindowLongPtrW(dialog, GWL_STYLE);
   if ((style & forceStyle) != forceStyle) ::SetWindowLongPtrW(dialog, GWL_STYLE, style | forceStyle);
   if (!(style & WS_CHILD)) {
@@ -18,50 +18,50 @@ void CDialogResize::Init(HWND dialog, std::span<const Entry> layout, bool addGri
 
   RECT client;
   ::GetClientRect(dialog, &client);
-  m_initialClient = {client.right, client.bottom};
+  initialClient_ = {client.right, client.bottom};
   RECT window;
   ::GetWindowRect(dialog, &window);
-  m_minTrackSize = {window.right - window.left, window.bottom - window.top};
-  m_bMinTrackSize = useMinTrackSize;
+  minTrackSize_ = {window.right - window.left, window.bottom - window.top};
+  useMinTrackSize_ = useMinTrackSize;
 
-  m_controls.clear();
+  controls_.clear();
   for (const Entry& entry : layout) {
     HWND control = ::GetDlgItem(dialog, entry.controlId);
     if (!control) continue;
     RECT rect;
     ::GetWindowRect(control, &rect);
     ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-    m_controls.push_back({entry.controlId, entry.flags, rect});
+    controls_.push_back({entry.controlId, entry.flags, rect});
     // A control under the gripper must not paint over it.
     if (addGripper) {
       ::SetWindowLongPtrW(control, GWL_STYLE, ::GetWindowLongPtrW(control, GWL_STYLE) | WS_CLIPSIBLINGS);
     }
   }
 
-  if (addGripper && !m_hGripper) {
+  if (addGripper && !gripper_) {
     int cx = ::GetSystemMetrics(SM_CXVSCROLL);
     int cy = ::GetSystemMetrics(SM_CYHSCROLL);
-    m_hGripper = ::CreateWindowExW(
+    gripper_ = ::CreateWindowExW(
         0, L"SCROLLBAR", nullptr, WS_CHILD | WS_CLIPSIBLINGS | SBS_SIZEGRIP | SBS_SIZEBOXBOTTOMRIGHTALIGN,
         client.right - cx, client.bottom - cy, cx, cy, dialog, reinterpret_cast<HMENU>(kGripperId),
         reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(dialog, GWLP_HINSTANCE)), nullptr);
     // Above the controls, which may cover the whole client area.
-    ::SetWindowPos(m_hGripper, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    if (!::IsZoomed(dialog)) ::ShowWindow(m_hGripper, SW_SHOWNA);
+    ::SetWindowPos(gripper_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if (!::IsZoomed(dialog)) ::ShowWindow(gripper_, SW_SHOWNA);
   }
 }
 
 bool CDialogResize::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-  if (!m_hDialog) return false;
+  if (!dialog_) return false;
   switch (message) {
     case WM_GETMINMAXINFO:
-      if (!m_bMinTrackSize) return false;
-      reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = m_minTrackSize;
+      if (!useMinTrackSize_) return false;
+      reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = minTrackSize_;
       result = 0;
       return true;
     case WM_SIZE:
       if (wParam == SIZE_MINIMIZED) return false;
-      if (m_hGripper) ::ShowWindow(m_hGripper, wParam == SIZE_MAXIMIZED ? SW_HIDE : SW_SHOWNA);
+      if (gripper_) ::ShowWindow(gripper_, wParam == SIZE_MAXIMIZED ? SW_HIDE : SW_SHOWNA);
       Layout(LOWORD(lParam), HIWORD(lParam));
       result = 0;
       return true;
@@ -71,10 +71,10 @@ bool CDialogResize::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, L
 }
 
 void CDialogResize::Layout(int width, int height) {
-  int dx = width - m_initialClient.cx;
-  int dy = height - m_initialClient.cy;
-  for (const Placed& placed : m_controls) {
-    HWND control = ::GetDlgItem(m_hDialog, placed.controlId);
+  int dx = width - initialClient_.cx;
+  int dy = height - initialClient_.cy;
+  for (const Placed& placed : controls_) {
+    HWND control = ::GetDlgItem(dialog_, placed.controlId);
     if (!control) continue;
     RECT rect = placed.initial;
     if (placed.flags & kMoveX) ::OffsetRect(&rect, dx, 0);
@@ -84,12 +84,12 @@ void CDialogResize::Layout(int width, int height) {
     ::SetWindowPos(control, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  if (m_hGripper) {
+  if (gripper_) {
     RECT grip;
-    ::GetWindowRect(m_hGripper, &grip);
+    ::GetWindowRect(gripper_, &grip);
     int cx = grip.right - grip.left;
     int cy = grip.bottom - grip.top;
-    ::SetWindowPos(m_hGripper, nullptr, width - cx, height - cy, 0, 0,
+    ::SetWindowPos(gripper_, nullptr, width - cx, height - cy, 0, 0,
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
 }

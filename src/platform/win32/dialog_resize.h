@@ -34,7 +34,7 @@ class CDialogResize {
   // WM_SIZE and WM_GETMINMAXINFO; answers true when it took the message.
   bool ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
-  HWND GetGripper() const { return m_hGripper; }
+  HWND GetGripper() const { return gripper_; }
 
  private:
   struct Placed {
@@ -44,12 +44,12 @@ class CDialogResize {
   };
   void Layout(int width, int height);
 
-  HWND m_hDialog = nullptr;
-  HWND m_hGripper = nullptr;
-  std::vector<Placed> m_controls;
-  SIZE m_initialClient{};
-  POINT m_minTrackSize{};
-  bool m_bMinTrackSize = false;
+  HWND dialog_ = nullptr;
+  HWND gripper_ = nullptr;
+  std::vector<Placed> controls_;
+  SIZE initialClient_{};
+  POINT minTrackSize_{};
+  bool useMinTrackSize_ = false;
 };
 
 }  // namespace parlex::win32

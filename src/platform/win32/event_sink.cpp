@@ -34,21 +34,21 @@ HRESULT UnadviseConnection(IUnknown* source, REFIID events, DWORD cookie) {
 
 HRESULT CDispatchSink::Advise(IUnknown* source) {
   DWORD cookie = kNoConnection;
-  HRESULT hr = AdviseConnection(source, m_events, static_cast<IDispatch*>(this), &cookie);
-  if (SUCCEEDED(hr)) m_dwCookie = cookie;
+  HRESULT hr = AdviseConnection(source, events_, static_cast<IDispatch*>(this), &cookie);
+  if (SUCCEEDED(hr)) cookie_ = cookie;
   return hr;
 }
 
 HRESULT CDispatchSink::Unadvise(IUnknown* source) {
-  if (m_dwCookie == kNoConnection) return S_FALSE;
-  HRESULT hr = UnadviseConnection(source, m_events, m_dwCookie);
-  m_dwCookie = kNoConnection;
+  if (cookie_ == kNoConnection) return S_FALSE;
+  HRESULT hr = UnadviseConnection(source, events_, cookie_);
+  cookie_ = kNoConnection;
   return hr;
 }
 
 STDMETHODIMP CDispatchSink::QueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == m_events) {
+  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == events_) {
     *out = static_cast<IDispatch*>(this);
     AddRef();
     return S_OK;
@@ -57,8 +57,8 @@ STDMETHODIMP CDispatchSink::QueryInterface(REFIID iid, void** out) {
   return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) CDispatchSink::AddRef() { return ::InterlockedIncrement(&m_lRefs); }
-STDMETHODIMP_(ULONG) CDispatchSink::Release() { return ::InterlockedDecrement(&m_lRefs); }
+STDMETHODIMP_(ULONG) CDispatchSink::AddRef() { return ::InterlockedIncrement(&refs_); }
+STDMETHODIMP_(ULONG) CDispatchSink::Release() { return ::InterlockedDecrement(&refs_); }
 
 STDMETHODIMP CDispatchSink::GetTypeInfoCount(UINT* count) {
   if (!count) return E_POINTER;

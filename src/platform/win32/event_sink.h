@@ -19,14 +19,14 @@ class CDispatchSink : public IDispatch {
   // The cookie while no connection exists.
   static constexpr DWORD kNoConnection = 0xFEFEFEFE;
 
-  explicit CDispatchSink(const IID& events) : m_events(events) {}
+  explicit CDispatchSink(const IID& events) : events_(events) {}
   CDispatchSink(const CDispatchSink&) = delete;
   CDispatchSink& operator=(const CDispatchSink&) = delete;
 
   HRESULT Advise(IUnknown* source);
   // Disconnects with the stored cookie and sets it back to kNoConnection.
   HRESULT Unadvise(IUnknown* source);
-  DWORD GetCookie() const { return m_dwCookie; }
+  DWORD GetCookie() const { return cookie_; }
 
   // IUnknown: the sink answers for IUnknown, IDispatch and its event interface.
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
@@ -46,9 +46,9 @@ class CDispatchSink : public IDispatch {
   virtual void OnEvent(DISPID id, DISPPARAMS* params) = 0;
 
  private:
-  IID m_events;
-  DWORD m_dwCookie = kNoConnection;
-  LONG m_lRefs = 1;
+  IID events_;
+  DWORD cookie_ = kNoConnection;
+  LONG refs_ = 1;
 };
 
 }  // namespace parlex::win32

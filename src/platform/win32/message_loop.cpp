@@ -16,31 +16,31 @@ bool RemoveFirst(std::vector<T*>& list, T* item) {
 
 }  // namespace
 
-void CMessageLoop::AddMessageFilter(CMessageFilter* filter) { m_filters.push_back(filter); }
-bool CMessageLoop::RemoveMessageFilter(CMessageFilter* filter) { return RemoveFirst(m_filters, filter); }
-void CMessageLoop::AddIdleHandler(CIdleHandler* handler) { m_idleHandlers.push_back(handler); }
-bool CMessageLoop::RemoveIdleHandler(CIdleHandler* handler) { return RemoveFirst(m_idleHandlers, handler); }
+void CMessageLoop::AddMessageFilter(CMessageFilter* filter) { filters_.push_back(filter); }
+bool CMessageLoop::RemoveMessageFilter(CMessageFilter* filter) { return RemoveFirst(filters_, filter); }
+void CMessageLoop::AddIdleHandler(CIdleHandler* handler) { idleHandlers_.push_back(handler); }
+bool CMessageLoop::RemoveIdleHandler(CIdleHandler* handler) { return RemoveFirst(idleHandlers_, handler); }
 
 int CMessageLoop::Run() {
   bool doIdle = true;
   int idleCount = 0;
   for (;;) {
-    while (doIdle && !::PeekMessageW(&m_msg, nullptr, 0, 0, PM_NOREMOVE)) {
+    while (doIdle && !::PeekMessageW(&msg_, nullptr, 0, 0, PM_NOREMOVE)) {
       if (!OnIdle(idleCount++)) doIdle = false;
     }
-    BOOL got = GetNextMessage(&m_msg);
+    BOOL got = GetNextMessage(&msg_);
     if (got == -1) continue;
     if (!got) break;
-    if (!PreTranslateMessage(&m_msg)) {
-      ::TranslateMessage(&m_msg);
-      ::DispatchMessageW(&m_msg);
+    if (!PreTranslateMessage(&msg_)) {
+      ::TranslateMessage(&msg_);
+      ::DispatchMessageW(&msg_);
     }
-    if (IsIdleMessage(m_msg)) {
+    if (IsIdleMessage(msg_)) {
       doIdle = true;
       idleCount = 0;
     }
   }
-  return static_cast<int>(m_msg.wParam);
+  return static_cast<int>(msg_.wParam);
 }
 
 bool CMessageLoop::IsIdleMessage(const MSG& msg) {
@@ -60,14 +60,14 @@ BOOL CMessageLoop::GetNextMessage(MSG* msg) { return ::GetMessageW(msg, nullptr,
 bool CMessageLoop::PreTranslateMessage(MSG* msg) {
   // By index, re-checked each step: a filter may remove filters (itself
   // included) while it handles the message.
-  for (size_t i = m_filters.size(); i-- > 0;) {
-    if (i < m_filters.size() && m_filters[i]->PreTranslateMessage(msg)) return true;
+  for (size_t i = filters_.size(); i-- > 0;) {
+    if (i < filters_.size() && filters_[i]->PreTranslateMessage(msg)) return true;
   }
   return false;
 }
 
 bool CMessageLoop::OnIdle(int /*idleCount*/) {
-  for (size_t i = 0; i < m_idleHandlers.size(); ++i) m_idleHandlers[i]->OnIdle();
+  for (size_t i = 0; i < idleHandlers_.size(); ++i) idleHandlers_[i]->OnIdle();
   return false;
 }
 

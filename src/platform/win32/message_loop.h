@@ -50,7 +50,7 @@ class CMessageLoop {
   // False for the messages that do not count as activity.
   static bool IsIdleMessage(const MSG& msg);
 
-  const MSG& CurrentMessage() const { return m_msg; }
+  const MSG& CurrentMessage() const { return msg_; }
 
  protected:
   // GetMessageW's answer: positive for a message, 0 for the quit message,
@@ -62,9 +62,9 @@ class CMessageLoop {
   virtual bool OnIdle(int idleCount);
 
  private:
-  std::vector<CMessageFilter*> m_filters;
-  std::vector<CIdleHandler*> m_idleHandlers;
-  MSG m_msg{};
+  std::vector<CMessageFilter*> filters_;
+  std::vector<CIdleHandler*> idleHandlers_;
+  MSG msg_{};
 };
 
 }  // namespace parlex::win32

@@ -14,8 +14,8 @@ class ScopedHandle {
   using Type = typename Traits::Type;
 
   ScopedHandle() = default;
-  explicit ScopedHandle(Type handle) : m_handle(handle) {}
-  ScopedHandle(ScopedHandle&& other) noexcept : m_handle(other.Release()) {}
+  explicit ScopedHandle(Type handle) : handle_(handle) {}
+  ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.Release()) {}
   ScopedHandle& operator=(ScopedHandle&& other) noexcept {
     Reset(other.Release());
     return *this;
@@ -24,19 +24,19 @@ class ScopedHandle {
   ScopedHandle& operator=(const ScopedHandle&) = delete;
   ~ScopedHandle() { Reset(); }
 
-  Type Get() const { return m_handle; }
-  explicit operator bool() const { return Traits::IsValid(m_handle); }
+  Type Get() const { return handle_; }
+  explicit operator bool() const { return Traits::IsValid(handle_); }
 
   // Gives up ownership without releasing.
-  Type Release() { return std::exchange(m_handle, Traits::Invalid()); }
+  Type Release() { return std::exchange(handle_, Traits::Invalid()); }
 
   void Reset(Type handle = Traits::Invalid()) {
-    Type old = std::exchange(m_handle, handle);
+    Type old = std::exchange(handle_, handle);
     if (Traits::IsValid(old)) Traits::Free(old);
   }
 
  private:
-  Type m_handle = Traits::Invalid();
+  Type handle_ = Traits::Invalid();
 };
 
 // Kernel objects: processes, threads, files, events, mutexes. Both null and
@@ -98,36 +98,35 @@ using ScopedGdiObject = ScopedHandle<GdiObjectTraits<T>>;
 // A window's DC from GetDC, given back with ReleaseDC.
 class ScopedWindowDc {
  public:
-  explicit ScopedWindowDc(HWND window) : m_hWnd(window), m_hDC(::GetDC(window)) {}
+  explicit ScopedWindowDc(HWND window) : window_(window), dc_(::GetDC(window)) {}
   ~ScopedWindowDc() {
-    if (m_hDC) ::ReleaseDC(m_hWnd, m_hDC);
+    if (dc_) ::ReleaseDC(window_, dc_);
   }
   ScopedWindowDc(const ScopedWindowDc&) = delete;
   ScopedWindowDc& operator=(const ScopedWindowDc&) = delete;
 
-  HDC Get() const { return m_hDC; }
-  explicit operator bool() const { return m_hDC != nullptr; }
+  HDC Get() const { return dc_; }
+  explicit operator bool() const { return dc_ != nullptr; }
 
  private:
-  HWND m_hWnd;
-  HDC m_hDC;
+  HWND window_;
+  HDC dc_;
 };
 
 // An object selected into a DC for a scope; the previous one is selected
 // again at its end.
 class ScopedSelection {
  public:
-  ScopedSelection(HDC dc, HGDIOBJ object)
-      : m_hDC(dc), m_hOld(object ? ::SelectObject(dc, object) : nullptr) {}
+  ScopedSelection(HDC dc, HGDIOBJ object) : dc_(dc), old_(object ? ::SelectObject(dc, object) : nullptr) {}
   ~ScopedSelection() {
-    if (m_hOld) ::SelectObject(m_hDC, m_hOld);
+    if (old_) ::SelectObject(dc_, old_);
   }
   ScopedSelection(const ScopedSelection&) = delete;
   ScopedSelection& operator=(const ScopedSelection&) = delete;
 
  private:
-  HDC m_hDC;
-  HGDIOBJ m_hOld;
+  HDC dc_;
+  HGDIOBJ old_;
 };
 
 }  // namespace parlex::win32

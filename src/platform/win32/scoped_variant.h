@@ -10,21 +10,21 @@ namespace parlex::win32 {
 
 class ScopedVariant {
  public:
-  ScopedVariant() { ::VariantInit(&m_value); }
+  ScopedVariant() { ::VariantInit(&value_); }
   explicit ScopedVariant(std::wstring_view text) {
-    ::VariantInit(&m_value);
-    m_value.vt = VT_BSTR;
-    m_value.bstrVal = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    ::VariantInit(&value_);
+    value_.vt = VT_BSTR;
+    value_.bstrVal = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
   }
   ScopedVariant(const ScopedVariant&) = delete;
   ScopedVariant& operator=(const ScopedVariant&) = delete;
-  ~ScopedVariant() { ::VariantClear(&m_value); }
+  ~ScopedVariant() { ::VariantClear(&value_); }
 
-  VARIANT* Get() { return &m_value; }
-  const VARIANT* Get() const { return &m_value; }
+  VARIANT* Get() { return &value_; }
+  const VARIANT* Get() const { return &value_; }
 
  private:
-  VARIANT m_value;
+  VARIANT value_;
 };
 
 }  // namespace parlex::win32

@@ -53,9 +53,9 @@ class ShellRecorder {
     requests.clear();
     s_bAdded = false;
     forwardToShell = false;
-    m_previous = SetShellNotifyIconProc(&Record);
+    previous_ = SetShellNotifyIconProc(&Record);
   }
-  ~ShellRecorder() { SetShellNotifyIconProc(m_previous); }
+  ~ShellRecorder() { SetShellNotifyIconProc(previous_); }
   ShellRecorder(const ShellRecorder&) = delete;
   ShellRecorder& operator=(const ShellRecorder&) = delete;
 
@@ -100,7 +100,7 @@ class ShellRecorder {
   }
 
   static inline bool s_bAdded = false;
-  ShellNotifyIconProc m_previous = nullptr;
+  ShellNotifyIconProc previous_ = nullptr;
 };
 
 // The main window with a page address and a capture of the test's choice.

@@ -37,11 +37,11 @@ bool ParseChatAddress(ChatAddress& out) {
 
 class Winsock {
  public:
-  Winsock() { ::WSAStartup(MAKEWORD(2, 2), &m_data); }
+  Winsock() { ::WSAStartup(MAKEWORD(2, 2), &data_); }
   ~Winsock() { ::WSACleanup(); }
 
  private:
-  WSADATA m_data{};
+  WSADATA data_{};
 };
 
 struct Socket {

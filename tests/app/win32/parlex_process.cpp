@@ -44,38 +44,38 @@ bool ParlexProcess::Start(int showCommand) {
   std::wstring path = ProgramPath();
   std::wstring commandLine = L"\"" + path + L"\"";
   return ::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &m_process);
+                          &startup, &process_);
 }
 
 bool ParlexProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
-  if (!m_process.hProcess) return false;
-  if (::WaitForSingleObject(m_process.hProcess, timeoutMs) != WAIT_OBJECT_0) return false;
+  if (!process_.hProcess) return false;
+  if (::WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0) return false;
   DWORD code = 0;
-  ::GetExitCodeProcess(m_process.hProcess, &code);
+  ::GetExitCodeProcess(process_.hProcess, &code);
   if (exitCode) *exitCode = code;
   return true;
 }
 
 bool ParlexProcess::IsRunning() const {
-  return m_process.hProcess && ::WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT;
+  return process_.hProcess && ::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
 }
 
 void ParlexProcess::Kill() {
-  if (m_process.hProcess) {
+  if (process_.hProcess) {
     if (IsRunning()) {
-      ::TerminateProcess(m_process.hProcess, 1);
-      ::WaitForSingleObject(m_process.hProcess, 10000);
+      ::TerminateProcess(process_.hProcess, 1);
+      ::WaitForSingleObject(process_.hProcess, 10000);
     }
-    ::CloseHandle(m_process.hProcess);
-    ::CloseHandle(m_process.hThread);
+    ::CloseHandle(process_.hProcess);
+    ::CloseHandle(process_.hThread);
   }
-  m_process = {};
+  process_ = {};
 }
 
 ScopedDllDisabled::ScopedDllDisabled(const wchar_t* program, const wchar_t* dll)
-    : m_programKey(std::wstring(L"Software\\Wine\\AppDefaults\\") + program), m_dll(dll) {
+    : programKey_(std::wstring(L"Software\\Wine\\AppDefaults\\") + program), dll_(dll) {
   HKEY key = nullptr;
-  std::wstring overrides = m_programKey + L"\\DllOverrides";
+  std::wstring overrides = programKey_ + L"\\DllOverrides";
   if (::RegCreateKeyExW(HKEY_CURRENT_USER, overrides.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
                         nullptr) == ERROR_SUCCESS) {
     // An empty value disables the DLL.
@@ -85,11 +85,11 @@ ScopedDllDisabled::ScopedDllDisabled(const wchar_t* program, const wchar_t* dll)
 }
 
 ScopedDllDisabled::~ScopedDllDisabled() {
-  std::wstring overrides = m_programKey + L"\\DllOverrides";
-  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, overrides.c_str(), m_dll.c_str());
+  std::wstring overrides = programKey_ + L"\\DllOverrides";
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, overrides.c_str(), dll_.c_str());
   // The keys go only when nothing else is left in them.
   ::RegDeleteKeyW(HKEY_CURRENT_USER, overrides.c_str());
-  ::RegDeleteKeyW(HKEY_CURRENT_USER, m_programKey.c_str());
+  ::RegDeleteKeyW(HKEY_CURRENT_USER, programKey_.c_str());
 }
 
 HWND WaitForWindow(DWORD pid, const wchar_t* className, const wchar_t* title, DWORD timeoutMs, bool visible) {

@@ -18,14 +18,14 @@ class ParlexProcess {
 
   // Starts Parlex.exe with a show command.
   bool Start(int showCommand = SW_SHOWNORMAL);
-  DWORD Id() const { return m_process.dwProcessId; }
+  DWORD Id() const { return process_.dwProcessId; }
   // True when it ended within timeoutMs; exitCode then holds its code.
   bool WaitForExit(DWORD timeoutMs, DWORD* exitCode);
   bool IsRunning() const;
   void Kill();
 
  private:
-  PROCESS_INFORMATION m_process{};
+  PROCESS_INFORMATION process_{};
 };
 
 // Disables a DLL for one program under Wine while it exists (a per-program
@@ -39,8 +39,8 @@ class ScopedDllDisabled {
   ScopedDllDisabled& operator=(const ScopedDllDisabled&) = delete;
 
  private:
-  std::wstring m_programKey;
-  std::wstring m_dll;
+  std::wstring programKey_;
+  std::wstring dll_;
 };
 
 // A top-level window of process pid with this class and title, waiting up to

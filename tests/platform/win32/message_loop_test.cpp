@@ -203,8 +203,8 @@ TEST(MessageLoop, ActivityIsEverythingButMouseMovesPaintAndTheSystemTimer) {
 class FailingOnceLoop : public CMessageLoop {
  protected:
   BOOL GetNextMessage(MSG* msg) override {
-    if (!m_bFailed) {
-      m_bFailed = true;
+    if (!failed_) {
+      failed_ = true;
       msg->message = WM_APP + 50;
       return -1;
     }
@@ -212,7 +212,7 @@ class FailingOnceLoop : public CMessageLoop {
   }
 
  private:
-  bool m_bFailed = false;
+  bool failed_ = false;
 };
 
 TEST(MessageLoop, ARetrievalErrorIsSkipped) {
