@@ -1,14 +1,13 @@
-// Files the HTTP tests upload: a real (1x1 grey) JPEG written to the
-// temporary directory and removed again.
+// Files the HTTP tests upload: a real (1x1 grey) JPEG, and files written to
+// a private temporary folder and removed again.
 #pragma once
 
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <string_view>
 
 #include "common/text.h"
+#include "support/temp_dir.h"
 
 namespace parlex::test {
 
@@ -25,21 +24,14 @@ inline const std::string& TinyJpeg() {
   return bytes;
 }
 
-// A file in the temporary directory holding the given bytes; removed when
-// the object ends.
+// A file of the given name holding the given bytes, in a private folder of
+// its own (never a fixed name in the shared temporary folder, where tests
+// running side by side would meet); removed with its folder when the object
+// ends.
 class TempFile {
  public:
-  TempFile(std::u16string_view name, std::string_view bytes) {
-    std::string utf8 = ToUtf8(name);
-    path_ = std::filesystem::temp_directory_path() /
-            std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
-  ~TempFile() {
-    std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
-  }
+  TempFile(std::u16string_view name, std::string_view bytes)
+      : path_(dir_.Ok() ? dir_.Write(ToUtf8(name), bytes) : std::filesystem::path()) {}
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
@@ -50,7 +42,7 @@ class TempFile {
   }
 
  private:
-  std::filesystem::path dir_;
+  TempDir dir_{"file"};
   std::filesystem::path path_;
 };
 
