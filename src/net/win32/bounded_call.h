@@ -93,6 +93,7 @@ struct CallWait {
   bool pumpMessages = false;
   // Runs the job there; none: on a thread of its own.
   CallThread* thread = nullptr;
+  // How a helper thread is started.
   bool (*startThread)(std::function<void()>& run) = StartThread;
 };
 
