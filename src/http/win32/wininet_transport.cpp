@@ -1,13 +1,9 @@
 #include "http/win32/wininet_transport.h"
 
 #include <algorithm>
-#include <condition_variable>
-#include <chrono>
+#include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "http/http_seams.h"
@@ -36,15 +32,10 @@ constexpr DWORD kFirstHeaderBytes = 1024;
 
 }  // namespace
 
-std::atomic<long> WinInetTransport::openHandles_{0};
-
-// What the status callback has seen of one request, and the end of the
-// blocking call made on it: both wake the caller that waits.
-struct WinInetTransport::Phase {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool pastConnect = false;
-};
+using net::win32::CallEnd;
+using net::win32::CallProgress;
+using net::win32::CallWait;
+using net::win32::InternetHandle;
 
 void CALLBACK WinInetTransport::StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
   switch (status) {
@@ -58,90 +49,46 @@ void CALLBACK WinInetTransport::StatusCallback(HINTERNET, DWORD_PTR context, DWO
     default:
       return;
   }
-  auto* phase = reinterpret_cast<Phase*>(context);
-  if (phase == nullptr) return;
-  std::lock_guard lock(phase->mutex);
-  phase->pastConnect = true;
-  phase->changed.notify_all();
+  if (auto* progress = reinterpret_cast<CallProgress*>(context)) progress->Report();
 }
 
-// One blocking call and everything it touches, shared by the caller and the
-// helper thread so that a call given up on owns what it still uses.
-struct WinInetTransport::Call {
-  std::function<BOOL(HINTERNET request, Call& self)> run;
-  std::wstring headers;
-  std::string body;
-
-  // The request's phase: its mutex also guards the fields below, and its
-  // condition tells of the call's end. Held here so that the context the
-  // status callback is given lives as long as the call.
-  std::shared_ptr<Phase> phase;
-  bool done = false;
-  BOOL ok = FALSE;
-  DWORD error = 0;
-  // Handed over by a caller that stopped waiting: closed when the call ends.
-  bool abandoned = false;
-  HINTERNET handles[3] = {};
-};
-
-bool WinInetTransport::RunBounded(std::shared_ptr<Call> call) {
-  HINTERNET request = request_;
-  call->phase = phase_;
-  Phase& phase = *call->phase;
-  auto work = [call, request] {
-    BOOL ok = call->run(request, *call);
-    DWORD error = ok ? 0 : ::GetLastError();
-    bool abandoned = false;
-    {
-      std::lock_guard lock(call->phase->mutex);
-      call->done = true;
-      call->ok = ok;
-      call->error = error;
-      abandoned = call->abandoned;
-      call->phase->changed.notify_all();
-    }
-    // Closing reports to the status callback, which takes the lock.
-    if (abandoned) {
-      for (HINTERNET& handle : call->handles) Close(&handle);
-    }
+bool WinInetTransport::SendBounded(std::function<BOOL(HINTERNET request)> send) {
+  struct Outcome {
+    BOOL ok = FALSE;
+    DWORD error = 0;
   };
-  try {
-    std::thread(std::move(work)).detach();
-  } catch (const std::system_error&) {
-    return Fail(ERROR_NOT_ENOUGH_MEMORY);  // no thread to be had
+  auto outcome = std::make_shared<Outcome>();
+  auto job = [request = request_, send = std::move(send), outcome] {
+    outcome->ok = send(request->get());
+    outcome->error = outcome->ok ? 0 : ::GetLastError();
+  };
+  CallWait wait;
+  wait.firstMs = static_cast<int>(Millis(timeouts_.connectMs));
+  wait.thenMs =
+      static_cast<int>(std::min<int64_t>(2 * static_cast<int64_t>(Millis(timeouts_.idleMs)), INT32_MAX));
+  wait.progress = progress_.get();
+  switch (net::win32::RunBounded(request_, std::move(job), wait)) {
+    case CallEnd::kEnded:
+      return outcome->ok ? true : Fail(outcome->error);
+    case CallEnd::kTimedOut:
+      // The call keeps the request, and through it the connection and the
+      // root: they are closed when it ends.
+      request_.reset();
+      connection_.reset();
+      root_.reset();
+      progress_.reset();
+      return Fail(ERROR_INTERNET_TIMEOUT);
+    case CallEnd::kBusy:
+      return Fail(ERROR_BUSY);
+    case CallEnd::kNoThread:
+      break;
   }
-
-  std::unique_lock lock(phase.mutex);
-  const auto connectBound = std::chrono::milliseconds(Millis(timeouts_.connectMs));
-  const auto replyBound = std::chrono::milliseconds(2 * static_cast<int64_t>(Millis(timeouts_.idleMs)));
-  if (phase.changed.wait_for(lock, connectBound, [&] { return call->done || phase.pastConnect; }) &&
-      phase.changed.wait_for(lock, replyBound, [&] { return call->done; })) {
-    return call->ok ? true : Fail(call->error);
-  }
-  // The call still uses the request, and its connection and root under it.
-  call->abandoned = true;
-  call->handles[0] = request_;
-  call->handles[1] = connection_;
-  call->handles[2] = root_;
-  request_ = connection_ = root_ = nullptr;
-  return Fail(ERROR_INTERNET_TIMEOUT);
+  return Fail(ERROR_NOT_ENOUGH_MEMORY);  // no thread to be had
 }
 
 WinInetTransport::~WinInetTransport() { CloseRoot(); }
 
 bool WinInetTransport::Fail() { return Fail(::GetLastError()); }
-
-HINTERNET WinInetTransport::Opened(HINTERNET handle) {
-  if (handle != nullptr) ++openHandles_;
-  return handle;
-}
-
-void WinInetTransport::Close(HINTERNET* handle) {
-  if (*handle == nullptr) return;
-  ::InternetCloseHandle(*handle);
-  *handle = nullptr;
-  --openHandles_;
-}
 
 // Each handle carries the bounds: WinINet copies them from the root to what
 // it opens below, but not every implementation does, so each level gets its
@@ -158,11 +105,12 @@ bool WinInetTransport::Open(std::u16string_view agent, const TransportTimeouts& 
   CloseRoot();
   timeouts_ = timeouts;
   std::wstring text = Terminated(agent);
-  root_ = Opened(::InternetOpenW(text.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  root_ =
+      InternetHandle::Adopt(::InternetOpenW(text.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (root_ == nullptr) return Fail();
-  SetTimeouts(root_);
+  SetTimeouts(root_->get());
   // Handles opened below the root inherit the callback.
-  ::InternetSetStatusCallbackW(root_, &StatusCallback);
+  ::InternetSetStatusCallbackW(root_->get(), &StatusCallback);
   return true;
 }
 
@@ -170,10 +118,11 @@ bool WinInetTransport::Connect(std::u16string_view host, uint16_t port, uint32_t
   if (root_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
   CloseConnection();
   std::wstring name = Terminated(host);
-  connection_ = Opened(
-      ::InternetConnectW(root_, name.c_str(), port, nullptr, nullptr, INTERNET_SERVICE_HTTP, flags, 0));
+  connection_ = InternetHandle::Adopt(
+      ::InternetConnectW(root_->get(), name.c_str(), port, nullptr, nullptr, INTERNET_SERVICE_HTTP, flags, 0),
+      root_);
   if (connection_ == nullptr) return Fail();
-  SetTimeouts(connection_);
+  SetTimeouts(connection_->get());
   return true;
 }
 
@@ -191,61 +140,60 @@ bool WinInetTransport::OpenRequest(std::u16string_view verb, std::u16string_view
   // char16_t and wchar_t are both UTF-16 units here: the list has the
   // layout WinINet expects.
   auto types = const_cast<LPCWSTR*>(reinterpret_cast<const wchar_t* const*>(acceptTypes));
-  // The status callback is only called for handles with a context.
-  phase_ = std::make_shared<Phase>();
-  request_ = Opened(::HttpOpenRequestW(connection_, verbText.c_str(), pathText.c_str(), L"HTTP/1.0", L"",
-                                       types, flags, reinterpret_cast<DWORD_PTR>(phase_.get())));
-  if (request_ == nullptr) {
-    phase_.reset();
-    return Fail();
-  }
-  SetTimeouts(request_);
+  // The status callback is only called for handles with a context; the
+  // request keeps what its context points to until it is closed.
+  auto progress = std::make_shared<CallProgress>();
+  request_ = InternetHandle::Adopt(
+      ::HttpOpenRequestW(connection_->get(), verbText.c_str(), pathText.c_str(), L"HTTP/1.0", L"", types,
+                         flags, reinterpret_cast<DWORD_PTR>(progress.get())),
+      connection_, progress);
+  if (request_ == nullptr) return Fail();
+  progress_ = std::move(progress);
+  SetTimeouts(request_->get());
   return true;
 }
 
 bool WinInetTransport::AddHeaders(std::u16string_view lines, uint32_t mode) {
   if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
   std::wstring text = Terminated(lines);
-  if (!::HttpAddRequestHeadersW(request_, text.c_str(), static_cast<DWORD>(text.size()), mode)) return Fail();
+  if (!::HttpAddRequestHeadersW(request_->get(), text.c_str(), static_cast<DWORD>(text.size()), mode))
+    return Fail();
   return true;
 }
 
 bool WinInetTransport::Send(std::u16string_view extraHeaders, const void* body, size_t bodyLength) {
   if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
-  auto call = std::make_shared<Call>();
-  call->headers = Terminated(extraHeaders);
-  call->body.assign(static_cast<const char*>(body), bodyLength);
-  call->run = [](HINTERNET request, Call& self) {
-    return ::HttpSendRequestW(request, self.headers.empty() ? nullptr : self.headers.c_str(),
-                              static_cast<DWORD>(self.headers.size()), self.body.data(),
-                              static_cast<DWORD>(self.body.size()));
-  };
-  return RunBounded(std::move(call));
+  // The send may outlive this call: it owns copies of the texts it sends.
+  return SendBounded(
+      [headers = Terminated(extraHeaders),
+       data = std::string(static_cast<const char*>(body), bodyLength)](HINTERNET request) mutable {
+        return ::HttpSendRequestW(request, headers.empty() ? nullptr : headers.c_str(),
+                                  static_cast<DWORD>(headers.size()), data.data(),
+                                  static_cast<DWORD>(data.size()));
+      });
 }
 
 bool WinInetTransport::BeginSend() {
   if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
-  auto call = std::make_shared<Call>();
-  call->run = [](HINTERNET request, Call&) {
+  return SendBounded([](HINTERNET request) {
     INTERNET_BUFFERSW buffers{};
     buffers.dwStructSize = sizeof buffers;
     return ::HttpSendRequestExW(request, &buffers, nullptr, HSR_INITIATE, 0);
-  };
-  return RunBounded(std::move(call));
+  });
 }
 
 bool WinInetTransport::Write(const void* data, size_t length, size_t* written) {
   *written = 0;
   if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
   DWORD done = 0;
-  if (!::InternetWriteFile(request_, data, static_cast<DWORD>(length), &done)) return Fail();
+  if (!::InternetWriteFile(request_->get(), data, static_cast<DWORD>(length), &done)) return Fail();
   *written = done;
   return true;
 }
 
 bool WinInetTransport::EndSend() {
   if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
-  if (!::HttpEndRequestW(request_, nullptr, HSR_INITIATE, 0)) return Fail();
+  if (!::HttpEndRequestW(request_->get(), nullptr, HSR_INITIATE, 0)) return Fail();
   return true;
 }
 
@@ -257,11 +205,11 @@ bool WinInetTransport::Read(void* buffer, size_t capacity, size_t* got) {
   // wait for data first (bounded by the receive timeout) and read only what
   // is there; 0 available means the server has closed.
   DWORD available = 0;
-  if (!::InternetQueryDataAvailable(request_, &available, 0, 0)) return Fail();
+  if (!::InternetQueryDataAvailable(request_->get(), &available, 0, 0)) return Fail();
   if (available == 0) return true;
   DWORD read = 0;
   DWORD want = static_cast<DWORD>(std::min<size_t>(available, capacity));
-  if (!::InternetReadFile(request_, buffer, want, &read)) return Fail();
+  if (!::InternetReadFile(request_->get(), buffer, want, &read)) return Fail();
   *got = read;
   return true;
 }
@@ -273,7 +221,7 @@ bool WinInetTransport::QueryRawHeaders(size_t capacityUnits, std::u16string* hea
   for (;;) {
     std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1, L'\0');
     DWORD length = bytes;
-    if (::HttpQueryInfoW(request_, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length, nullptr)) {
+    if (::HttpQueryInfoW(request_->get(), HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length, nullptr)) {
       // On success the length is that of the text, without its terminator.
       size_t units = std::min<size_t>(length / sizeof(wchar_t), buffer.size() - 1);
       *headers = FromWide(std::wstring_view(buffer.data(), units));
@@ -288,19 +236,18 @@ bool WinInetTransport::QueryRawHeaders(size_t capacityUnits, std::u16string* hea
 }
 
 void WinInetTransport::CloseRequest() {
-  Close(&request_);
-  // After the close: closing still reports to the callback with the context.
-  phase_.reset();
+  request_.reset();
+  progress_.reset();
 }
 
 void WinInetTransport::CloseConnection() {
   CloseRequest();
-  Close(&connection_);
+  connection_.reset();
 }
 
 void WinInetTransport::CloseRoot() {
   CloseConnection();
-  Close(&root_);
+  root_.reset();
 }
 
 }  // namespace win32

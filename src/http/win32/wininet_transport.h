@@ -1,34 +1,34 @@
 // The client's transport on Windows: each step is one WinINet call.
 //
 // Every handle this transport opens is closed by the matching Close call,
-// and by the destructor for whatever is still open. A process-wide count of
-// the handles that are open lets tests prove that no request leaves one
-// behind.
+// and by the destructor for whatever is still open, unless a call that was
+// given up on still uses it: that call then closes it when it ends.
 //
 // WinINet connects inside HttpSendRequestW and HttpSendRequestExW, and its
-// connect timeout is not honoured everywhere (Wine ignores it, and so do
-// some Windows versions): a host that never completes the handshake would
-// hold the call for as long as the system's TCP retries last, minutes. Those
-// two calls therefore run on a helper thread that the caller waits for with
-// a bound; closing the handles does not interrupt a blocked connect, so a
-// call given up on keeps the request's handles and closes them itself when
-// it finally returns. The wait has two stages: the connect bound until
-// WinINet reports (through its status callback) that it is past the
-// connect, then the send and receive bounds for the request and the reply's
-// head. The send and receive timeouts, which WinINet does honour once set on
-// the connection and request handles, bound the rest.
+// connect timeout is not honoured everywhere. Those two calls therefore run
+// bounded: the connect bound until WinINet reports (through its status
+// callback) that the request is past its connect, then twice the silence
+// bound for the request and the reply's head. The send and receive
+// timeouts, which WinINet does honour once set on the connection and
+// request handles, bound the rest.
+//
+// The caller's messages are not served while it waits: the client runs
+// inside a window's command (the capture's send), and serving that window
+// during the send would let a second command, or its close, run inside the
+// first.
 #pragma once
 
 #include <windows.h>
 #include <wininet.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "http/transport.h"
+#include "net/win32/bounded_call.h"
+#include "net/win32/internet_handle.h"
 
 namespace parlex::win32 {
 
@@ -56,9 +56,6 @@ class WinInetTransport : public Transport {
   void CloseRoot() override;
   uint32_t LastError() const override { return error_; }
 
-  // Internet handles opened by any WinInetTransport and not yet closed.
-  static long OpenHandleCount() { return openHandles_.load(); }
-
  private:
   bool Fail();
   bool Fail(DWORD error) {
@@ -66,27 +63,21 @@ class WinInetTransport : public Transport {
     return false;
   }
   void SetTimeouts(HINTERNET handle);
-  struct Call;
-  struct Phase;
-  // Runs call(request) on a helper thread and waits for it: at most the
-  // connect bound until the request is past its connect, then at most
-  // twice the silence bound.
-  bool RunBounded(std::shared_ptr<Call> call);
+  // Runs send(request) on the open request with the send's bounds. Given
+  // up on, it keeps the request (and so the connection and root above it),
+  // which this transport then lets go of.
+  bool SendBounded(std::function<BOOL(HINTERNET request)> send);
   static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
                                       DWORD infoLength);
-  static HINTERNET Opened(HINTERNET handle);
-  static void Close(HINTERNET* handle);
 
-  HINTERNET root_ = nullptr;
-  HINTERNET connection_ = nullptr;
-  HINTERNET request_ = nullptr;
+  std::shared_ptr<net::win32::InternetHandle> root_;
+  std::shared_ptr<net::win32::InternetHandle> connection_;
+  std::shared_ptr<net::win32::InternetHandle> request_;
   // The open request's progress, reported by the status callback; its
   // address is the request's context.
-  std::shared_ptr<Phase> phase_;
+  std::shared_ptr<net::win32::CallProgress> progress_;
   TransportTimeouts timeouts_;
   uint32_t error_ = 0;
-
-  static std::atomic<long> openHandles_;
 };
 
 // The "Content Type" the registry gives a key such as u".jpg" under

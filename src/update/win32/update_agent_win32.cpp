@@ -4,7 +4,7 @@
 
 #include "app/shell_texts.h"
 #include "update/update_texts.h"
-#include "update/win32/bounded_worker.h"
+#include "net/win32/bounded_call.h"
 
 namespace parlex::update::win32 {
 
@@ -66,12 +66,12 @@ class ProgressWindow : public IDownloadProgress {
     }
     ShowWindow(window_, SW_SHOWNORMAL);
     UpdateWindow(window_);
-    PumpPendingMessages();
+    net::win32::PumpPendingMessages();
   }
 
   ~ProgressWindow() override {
     if (window_ != nullptr) DestroyWindow(window_);
-    PumpPendingMessages();
+    net::win32::PumpPendingMessages();
   }
   ProgressWindow(const ProgressWindow&) = delete;
   ProgressWindow& operator=(const ProgressWindow&) = delete;
@@ -81,7 +81,7 @@ class ProgressWindow : public IDownloadProgress {
     SetWindowTextW(label_, W(DownloadProgressText(received, announced).c_str()));
     int permille = DownloadProgressPermille(received, announced);
     if (permille >= 0) SendMessageW(bar_, PBM_SETPOS, static_cast<WPARAM>(permille), 0);
-    PumpPendingMessages();
+    net::win32::PumpPendingMessages();
   }
 
  private:

@@ -1,16 +1,19 @@
 #include "update/win32/update_platform_win32.h"
 
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "net/win32/bounded_call.h"
 #include "update/update_texts.h"
-#include "update/win32/bounded_worker.h"
 
 namespace parlex::update::win32 {
 
 namespace {
+
+using net::win32::CallEnd;
+using net::win32::CallWait;
+using net::win32::InternetHandle;
 
 const wchar_t* W(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 const wchar_t* W(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
@@ -43,11 +46,20 @@ int64_t QueryContentLength(HINTERNET request) {
   return digits > 0 ? value : -1;
 }
 
+// A wait of ms at most, serving the thread's windows: the download window
+// keeps painting.
+CallWait WaitServingWindows(int ms, net::win32::CallThread* thread = nullptr) {
+  CallWait wait;
+  wait.firstMs = ms;
+  wait.pumpMessages = true;
+  wait.thread = thread;
+  return wait;
+}
+
 class RemoteFile : public IRemoteFile {
  public:
-  RemoteFile(HINTERNET request, int64_t announced)
-      : request_(std::make_shared<SharedInternetHandle>(request)), announced_(announced) {}
-  ~RemoteFile() override { request_->Release(); }
+  RemoteFile(std::shared_ptr<InternetHandle> request, int64_t announced)
+      : request_(std::move(request)), announced_(announced) {}
   RemoteFile(const RemoteFile&) = delete;
   RemoteFile& operator=(const RemoteFile&) = delete;
 
@@ -67,23 +79,24 @@ class RemoteFile : public IRemoteFile {
     };
     auto result = std::make_shared<Result>();
     result->data.resize(capacity);
-    bool inTime = SharedInternetHandle::RunCall(
-        worker_, request_,
-        [result](HINTERNET request) {
-          result->ok = InternetReadFile(request, result->data.data(), static_cast<DWORD>(result->data.size()),
-                                        &result->got);
+    CallEnd end = net::win32::RunBounded(
+        request_,
+        [request = request_, result] {
+          result->ok = InternetReadFile(request->get(), result->data.data(),
+                                        static_cast<DWORD>(result->data.size()), &result->got);
         },
-        idleMs);
-    if (!inTime || !result->ok || result->got > capacity) return -1;
+        WaitServingWindows(idleMs, &thread_));
+    if (end != CallEnd::kEnded || !result->ok || result->got > capacity) return -1;
     std::memcpy(buffer, result->data.data(), result->got);
     return static_cast<ptrdiff_t>(result->got);
   }
 
  private:
-  std::shared_ptr<SharedInternetHandle> request_;
+  std::shared_ptr<InternetHandle> request_;
   int64_t announced_;
   int idleMs_ = -1;
-  BoundedWorker worker_;
+  // One thread for all the reads of a download.
+  net::win32::CallThread thread_;
 };
 
 class LocalFile : public ILocalFile {
@@ -112,69 +125,48 @@ class LocalFile : public ILocalFile {
 }  // namespace
 
 UpdatePlatformWin32::UpdatePlatformWin32()
-    : internetHandle_(InternetOpenW(W(kAgentName), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)),
-      session_(std::make_shared<SharedInternetHandle>(internetHandle_)) {}
-
-UpdatePlatformWin32::~UpdatePlatformWin32() {
-  // Closed now, or by an open that was given up on once it ends.
-  session_->Release();
-}
+    : session_(InternetHandle::Adopt(
+          InternetOpenW(W(kAgentName), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0))) {}
 
 bool UpdatePlatformWin32::IsConnected() {
   DWORD flags = 0;
-  return internetHandle_ != nullptr && InternetGetConnectedState(&flags, 0);
+  return session_ != nullptr && InternetGetConnectedState(&flags, 0);
 }
 
 std::unique_ptr<IRemoteFile> UpdatePlatformWin32::OpenRemoteFile(std::u16string& url, int waitMs) {
-  if (internetHandle_ == nullptr) return nullptr;
+  if (session_ == nullptr) return nullptr;
   wchar_t canonical[1024] = {};
   DWORD length = 1024;
   if (!InternetCanonicalizeUrlW(W(url), canonical, &length, ICU_BROWSER_MODE)) return nullptr;
   // Children of the session take its waits where the host honours them; the
   // helper thread makes sure of the bound where it does not.
-  SetTimeouts(internetHandle_, waitMs, true);
-  struct Result {
-    std::mutex mutex;
-    HINTERNET request = nullptr;
-    bool finished = false;
-    bool abandoned = false;
+  SetTimeouts(session_->get(), waitMs, true);
+  // The request lands here; an open given up on closes what it opened
+  // when it ends, as the last owner of this.
+  struct Opened {
+    std::shared_ptr<InternetHandle> request;
   };
-  auto result = std::make_shared<Result>();
-  std::wstring target = canonical;
-  BoundedWorker worker;
-  SharedInternetHandle::RunCall(
-      worker, session_,
-      [result, target](HINTERNET session) {
-        HINTERNET h = InternetOpenUrlW(session, target.c_str(), nullptr, 0, kOpenUrlFlags, 0);
-        std::lock_guard<std::mutex> lock(result->mutex);
-        if (result->abandoned && h != nullptr) {
-          InternetCloseHandle(h);
-          h = nullptr;
-        }
-        result->request = h;
-        result->finished = true;
+  auto opened = std::make_shared<Opened>();
+  CallEnd end = net::win32::RunBounded(
+      session_,
+      [session = session_, opened, target = std::wstring(canonical)] {
+        opened->request = InternetHandle::Adopt(
+            InternetOpenUrlW(session->get(), target.c_str(), nullptr, 0, kOpenUrlFlags, 0), session);
       },
-      waitMs);
-  HINTERNET request = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(result->mutex);
-    if (result->finished) {
-      request = result->request;
-    } else {
-      result->abandoned = true;
-    }
-  }
+      WaitServingWindows(waitMs));
   url.assign(reinterpret_cast<const char16_t*>(canonical));
-  if (request == nullptr) return nullptr;
+  if (end != CallEnd::kEnded || opened->request == nullptr) return nullptr;
+  std::shared_ptr<InternetHandle> request = std::move(opened->request);
   DWORD status = 0;
   DWORD size = sizeof status;
   // An error page is never a version text nor the program.
-  if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
+  if (!HttpQueryInfoW(request->get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                      nullptr) ||
       status != HTTP_STATUS_OK) {
-    InternetCloseHandle(request);
     return nullptr;
   }
-  return std::make_unique<RemoteFile>(request, QueryContentLength(request));
+  const int64_t announced = QueryContentLength(request->get());
+  return std::make_unique<RemoteFile>(std::move(request), announced);
 }
 
 std::u16string UpdatePlatformWin32::OwnPath() {

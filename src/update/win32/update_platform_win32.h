@@ -8,11 +8,10 @@
 
 #include <memory>
 
+#include "net/win32/internet_handle.h"
 #include "update/auto_updater.h"
 
 namespace parlex::update::win32 {
-
-class SharedInternetHandle;
 
 class UpdatePlatformWin32 : public IUpdatePlatform {
  public:
@@ -20,19 +19,21 @@ class UpdatePlatformWin32 : public IUpdatePlatform {
   // pre-configured access, no proxy and no flags. A null session is kept:
   // the check then answers updOffline.
   UpdatePlatformWin32();
-  // Closes the session (once no call given up on is still using it).
-  ~UpdatePlatformWin32() override;
+  // The session is closed once no call given up on, and no remote file,
+  // still uses it.
+  ~UpdatePlatformWin32() override = default;
   UpdatePlatformWin32(const UpdatePlatformWin32&) = delete;
   UpdatePlatformWin32& operator=(const UpdatePlatformWin32&) = delete;
 
-  HINTERNET internetHandle() const { return internetHandle_; }
+  HINTERNET internetHandle() const { return session_ != nullptr ? session_->get() : nullptr; }
 
   bool IsConnected() override;
   // InternetCanonicalizeUrlW (browser mode) then InternetOpenUrlW with
   // reload | resynchronize | hyperlink | need-file (0x80000C10). The session's
-  // timeouts are set to waitMs, and the open runs on a helper thread that is
-  // given up on after waitMs, since not every host honours those timeouts.
-  // Reads are bounded the same way. Only a 200 reply opens.
+  // timeouts are set to waitMs, and the open is a bounded call given up on
+  // after waitMs, since not every host honours those timeouts. Reads are
+  // bounded the same way. The waits serve the thread's windows. Only a 200
+  // reply opens.
   std::unique_ptr<IRemoteFile> OpenRemoteFile(std::u16string& url, int waitMs) override;
   std::u16string ServerExecutableName() override { return u"Parlex.exe"; }
   std::string_view ExecutableMagic() override { return "MZ"; }
@@ -49,8 +50,7 @@ class UpdatePlatformWin32 : public IUpdatePlatform {
   bool CopyPermissions(const std::u16string&, const std::u16string&) override { return true; }
 
  private:
-  HINTERNET internetHandle_ = nullptr;
-  std::shared_ptr<SharedInternetHandle> session_;
+  std::shared_ptr<net::win32::InternetHandle> session_;
 };
 
 }  // namespace parlex::update::win32

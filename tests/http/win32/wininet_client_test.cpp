@@ -23,14 +23,14 @@
 #include "support/test_files.h"
 #include "support/loopback_server.h"
 #include "http/win32/mime_registration.h"
-#include "http/win32/wininet_transport.h"
+#include "net/win32/internet_handle.h"
 
 namespace parlex {
 namespace {
 
+using net::win32::InternetHandle;
 using test::LoopbackServer;
 using test::ScriptedReply;
-using win32::WinInetTransport;
 
 constexpr uint32_t kErrorCannotConnect = 12029;  // ERROR_INTERNET_CANNOT_CONNECT
 constexpr uint32_t kErrorTimeout = 12002;        // ERROR_INTERNET_TIMEOUT
@@ -266,7 +266,7 @@ TEST(WinInetReply, BodiesAndHeaders) {
   ASSERT_TRUE(client.Execute(server.Url(u"/r"), reqGet, u"A"));
   EXPECT_EQ(client.GetReplyText(), u"not here");
   EXPECT_EQ(client.GetReplyHeaders(), u"HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\n\r\n");
-  EXPECT_EQ(WinInetTransport::OpenHandleCount(), 0);
+  EXPECT_EQ(InternetHandle::OpenCount(), 0);
 }
 
 // A port nothing listens on: bound, then closed again.
@@ -291,7 +291,7 @@ TEST(WinInetFailure, UnreachableAndClosingServers) {
       client.Execute(Url("http://127.0.0.1:" + std::to_string(FreePort()) + "/x"), reqMultipartPost, u"A"));
   EXPECT_EQ(client.LastError(), kErrorCannotConnect);
   EXPECT_EQ(client.GetReplyText(), u"");
-  EXPECT_EQ(WinInetTransport::OpenHandleCount(), 0);
+  EXPECT_EQ(InternetHandle::OpenCount(), 0);
 
   LoopbackServer server(
       std::vector<ScriptedReply>{ScriptedReply::Text("first"), ScriptedReply::CloseAtOnce()});
@@ -300,7 +300,7 @@ TEST(WinInetFailure, UnreachableAndClosingServers) {
   EXPECT_FALSE(client.Execute(server.Url(u"/close"), reqGet, u"A"));
   EXPECT_NE(client.LastError(), 0u);
   EXPECT_EQ(client.GetReplyText(), u"first");
-  EXPECT_EQ(WinInetTransport::OpenHandleCount(), 0);
+  EXPECT_EQ(InternetHandle::OpenCount(), 0);
 }
 
 // A server that takes the request and never answers: each kind of request
@@ -325,7 +325,7 @@ TEST(WinInetFailure, SilentServerEndsWithinTheBound) {
     EXPECT_TRUE(error == kErrorTimeout || error == kErrorAborted || error == WSAETIMEDOUT)
         << error << " kind " << kind;
     EXPECT_EQ(server.Received(0).substr(0, 5), kind == reqGet ? "GET /" : "POST ");
-    EXPECT_EQ(WinInetTransport::OpenHandleCount(), 0);
+    EXPECT_EQ(InternetHandle::OpenCount(), 0);
   }
 }
 
@@ -369,7 +369,7 @@ TEST(WinInetFailure, BodyStallEndsTheBodyWithinTheBound) {
   EXPECT_EQ(client.GetReplyText(), u"partial 图");
   EXPECT_GE(waited, std::chrono::milliseconds(400));
   EXPECT_LT(waited, std::chrono::seconds(5));
-  EXPECT_EQ(WinInetTransport::OpenHandleCount(), 0);
+  EXPECT_EQ(InternetHandle::OpenCount(), 0);
   ::SetEvent(release);
   server.join();
   ::CloseHandle(release);
@@ -414,8 +414,8 @@ TEST(WinInetFailure, SendStallEndsWithinTheBound) {
   ::CloseHandle(release);
   ::closesocket(listener);
   ::WSACleanup();
-  for (int i = 0; i < 200 && WinInetTransport::OpenHandleCount() != 0; ++i) ::Sleep(50);
-  EXPECT_EQ(WinInetTransport::OpenHandleCount(), 0);
+  for (int i = 0; i < 200 && InternetHandle::OpenCount() != 0; ++i) ::Sleep(50);
+  EXPECT_EQ(InternetHandle::OpenCount(), 0);
 }
 
 // A listener whose queue is full and that never accepts: the handshake
@@ -462,8 +462,8 @@ TEST(WinInetFailure, ConnectEndsWithinTheBound) {
   for (SOCKET s : fillers) ::closesocket(s);
   ::closesocket(listener);
   ::WSACleanup();
-  for (int i = 0; i < 300 && WinInetTransport::OpenHandleCount() != 0; ++i) ::Sleep(50);
-  EXPECT_EQ(WinInetTransport::OpenHandleCount(), 0);
+  for (int i = 0; i < 300 && InternetHandle::OpenCount() != 0; ++i) ::Sleep(50);
+  EXPECT_EQ(InternetHandle::OpenCount(), 0);
 }
 
 TEST(WinInetFailure, HttpsIsSpokenOverTls) {
@@ -484,8 +484,8 @@ TEST(WinInetFailure, HttpsIsSpokenOverTls) {
   // A handshake still waiting when the bound ran out closes its handles
   // when it ends.
   server.Stop();
-  for (int i = 0; i < 200 && WinInetTransport::OpenHandleCount() != 0; ++i) ::Sleep(50);
-  EXPECT_EQ(WinInetTransport::OpenHandleCount(), 0);
+  for (int i = 0; i < 200 && InternetHandle::OpenCount() != 0; ++i) ::Sleep(50);
+  EXPECT_EQ(InternetHandle::OpenCount(), 0);
 }
 
 // 0 where the system does not count (Wine answers 0).
@@ -511,7 +511,7 @@ TEST(WinInetHandles, NoneLeftOpenOnAnyPath) {
   EXPECT_TRUE(client.Execute(server.Url(u"/d"), reqGet, u"A"));
   EXPECT_FALSE(client.Execute(Url("http://127.0.0.1:" + std::to_string(FreePort()) + "/"), reqGet, u"A"));
   EXPECT_EQ(client.GetReplyText(), u"2");
-  EXPECT_EQ(WinInetTransport::OpenHandleCount(), 0);
+  EXPECT_EQ(InternetHandle::OpenCount(), 0);
   if (before == 0) {
     std::printf("GetProcessHandleCount gives no count here: only the transport's own count was checked\n");
     return;
