@@ -129,12 +129,8 @@ TEST(ScreenSend, UploadsTheSelectionWithBothIdentifiersAndRemovesTheTemporaryFil
 }
 
 TEST(ScreenSend, AFailedUploadKeepsTheCaptureInThePicturesFolder) {
-  uint16_t deadPort;
-  {
-    LoopbackServer gone(ScriptedReply::Text("x"));
-    ASSERT_TRUE(gone.Start());
-    deadPort = gone.Port();
-  }
+  const uint16_t deadPort = test::ClosedLoopbackPort();
+  ASSERT_NE(deadPort, 0);
   const std::string kept = "Ostrel截屏未发送 2026-12-07 134501.jpg";
   const std::string second = "Ostrel截屏未发送 2026-12-07 134501 (2).jpg";
   {

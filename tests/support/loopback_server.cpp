@@ -439,4 +439,12 @@ bool LoopbackServer::Handle(uintptr_t s, void* tls, size_t index) {
   return false;
 }
 
+uint16_t ClosedLoopbackPort() {
+  LoopbackServer gone;
+  if (!gone.Start()) return 0;
+  const uint16_t port = gone.Port();
+  gone.Stop();
+  return port;
+}
+
 }  // namespace parlex::test

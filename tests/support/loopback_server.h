@@ -56,6 +56,10 @@ struct ScriptedReply {
   static ScriptedReply CloseAtOnce();
 };
 
+// A loopback port nothing listens on any more (a server's, closed again):
+// for requests that must find no server. 0 when none could be had.
+uint16_t ClosedLoopbackPort();
+
 // A file as an update server serves it: a status, a body, an announced
 // length (-2: the body's size, -1: none, the end is the close), or silence
 // after the request, or a pause in the middle of the body.

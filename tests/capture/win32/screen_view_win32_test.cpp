@@ -279,12 +279,8 @@ TEST_F(ScreenViewWin32Test, SendUploadsTheSelectionWithBothIdentifiers) {
 
 TEST_F(ScreenViewWin32Test, AnUnreachableServerGivesTheEmptyReplyAndKeepsTheCapture) {
   PatternWindow pattern;
-  uint16_t port = 0;
-  {
-    test::LoopbackServer gone(std::vector<test::ScriptedReply>{});
-    ASSERT_TRUE(gone.Start());
-    port = gone.Port();
-  }  // nothing listens there any more
+  const uint16_t port = test::ClosedLoopbackPort();
+  ASSERT_NE(port, 0);
   dialog_.SetUploadUrl(u"http://127.0.0.1:" + FromUtf8(std::to_string(port)) + u"/resource/staff/image");
   dialog_.SetHttpSeams(PlatformHttpSeams());
   const Rect selection{300, 300, 380, 350};
