@@ -383,6 +383,7 @@ bool LoopbackServer::Handle(uintptr_t s, void* tls, size_t index) {
   }
   if (!routed && index >= replies_.size()) return false;
   if (!routed && replies_[index].mode == ScriptedReply::Mode::kCloseUnread) return false;
+  if (!routed && replies_[index].mode == ScriptedReply::Mode::kHoldUnread) return true;
   // Read the request.
   std::string bytes;
   char chunk[16384];
@@ -434,6 +435,7 @@ bool LoopbackServer::Handle(uintptr_t s, void* tls, size_t index) {
       return true;
     case ScriptedReply::Mode::kCloseWithoutReply:
     case ScriptedReply::Mode::kCloseUnread:
+    case ScriptedReply::Mode::kHoldUnread:
       return false;
   }
   return false;

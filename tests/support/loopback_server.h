@@ -38,6 +38,7 @@ struct ScriptedReply {
     kNeverAnswer,        // read the request, then hold the connection silently until Stop()
     kCloseWithoutReply,  // read the request, then close without a byte
     kCloseUnread,        // close at once (after the TLS handshake), reading nothing
+    kHoldUnread,         // accept, then read nothing and hold the connection until Stop()
   };
   Mode mode = Mode::kAnswer;
   // With kAnswer: send this many body bytes, fall silent for pauseMs, then

@@ -59,88 +59,40 @@ TEST(WinInetFailure, SilentServerEndsWithinTheBound) {
 // A server that sends the head and part of the body, then falls silent:
 // the read ends after the bound of silence and what had come counts.
 TEST(WinInetFailure, BodyStallEndsTheBodyWithinTheBound) {
-  WSADATA data;
-  ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
-  SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int len = sizeof addr;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(listener, 1), 0);
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::thread server([&] {
-    SOCKET s = ::accept(listener, nullptr, nullptr);
-    if (s == INVALID_SOCKET) return;
-    std::string request;
-    char chunk[4096];
-    while (request.find("\r\n\r\n") == std::string::npos) {
-      int n = ::recv(s, chunk, sizeof chunk, 0);
-      if (n <= 0) break;
-      request.append(chunk, static_cast<size_t>(n));
-    }
-    const char reply[] = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\npartial \xE5\x9B\xBE";
-    ::send(s, reply, sizeof reply - 1, 0);
-    ::WaitForSingleObject(release, 10000);
-    ::closesocket(s);
-  });
-
+  ScriptedReply stall = ScriptedReply::Text("partial \xE5\x9B\xBE and the rest, too late");
+  stall.pauseAfter = 11;  // "partial 图"
+  stall.pauseMs = 10000;
+  LoopbackServer server(stall);
+  ASSERT_TRUE(server.Start());
   GenericHTTPClient client(PlatformHttpSeams());
   client.SetTimeouts({2000, 500});
   auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(
-      client.Execute(Url("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/"), reqGet, u"A"))
-      << client.LastError();
+  EXPECT_TRUE(client.Execute(server.Url(u"/"), reqGet, u"A")) << client.LastError();
   auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(client.GetReplyText(), u"partial 图");
   EXPECT_GE(waited, std::chrono::milliseconds(400));
   EXPECT_LT(waited, std::chrono::seconds(5));
   EXPECT_EQ(InternetHandle::OpenCount(), 0);
-  ::SetEvent(release);
-  server.join();
-  ::CloseHandle(release);
-  ::closesocket(listener);
-  ::WSACleanup();
 }
 
 // A server that takes the connection and never reads: once the socket's
 // buffers are full the body cannot go out, and the send bound ends the wait.
 TEST(WinInetFailure, SendStallEndsWithinTheBound) {
-  WSADATA data;
-  ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
-  SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int len = sizeof addr;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(listener, 1), 0);
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::thread server([&] {
-    SOCKET s = ::accept(listener, nullptr, nullptr);
-    if (s == INVALID_SOCKET) return;
-    ::WaitForSingleObject(release, 20000);
-    ::closesocket(s);
-  });
-
+  ScriptedReply deaf;
+  deaf.mode = ScriptedReply::Mode::kHoldUnread;
+  LoopbackServer server(deaf);
+  ASSERT_TRUE(server.Start());
   test::TempFile file(u"parlex_stall.bin", std::string(32u << 20, 'x'));
   GenericHTTPClient client(PlatformHttpSeams());
   client.SetTimeouts({2000, 500});
   client.AddField(u"upload", file.Path(), true);
   auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(client.Execute(Url("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/"),
-                              reqMultipartPost, u"A"));
+  EXPECT_FALSE(client.Execute(server.Url(u"/"), reqMultipartPost, u"A"));
   auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_LT(waited, std::chrono::seconds(8));  // 500 ms of silence, the 32 MiB body built, room to spare
   const uint32_t error = client.LastError();
   EXPECT_TRUE(error == kErrorTimeout || error == kErrorAborted || error == WSAETIMEDOUT) << error;
-  ::SetEvent(release);
-  server.join();
-  ::CloseHandle(release);
-  ::closesocket(listener);
-  ::WSACleanup();
+  server.Stop();
   for (int i = 0; i < 200 && InternetHandle::OpenCount() != 0; ++i) ::Sleep(50);
   EXPECT_EQ(InternetHandle::OpenCount(), 0);
 }
