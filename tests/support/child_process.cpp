@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,7 +10,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <chrono>
+#include <string_view>
 #include <thread>
+
+extern char** environ;
 
 namespace parlex::test {
 namespace {
@@ -135,6 +139,46 @@ std::string ShellOutput(const std::string& command, int timeoutSeconds) {
   while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
   ::pclose(pipe);
   return out;
+}
+
+pid_t StartProgramGroup(const std::string& program, const std::vector<std::string>& overrides,
+                        const std::string& logFile) {
+  std::vector<std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    bool replaced = false;
+    for (const std::string& o : overrides) {
+      const size_t eq = o.find('=');
+      replaced = replaced || text.substr(0, text.find('=') + 1) == std::string_view(o).substr(0, eq + 1);
+    }
+    if (!replaced) env.emplace_back(text);
+  }
+  env.insert(env.end(), overrides.begin(), overrides.end());
+  std::vector<char*> envp;
+  for (std::string& entry : env) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::string path = program;
+  char* argv[] = {path.data(), nullptr};
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attr, 0);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, path.c_str(), &actions, &attr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  return rc == 0 ? pid : -1;
+}
+
+void EndProgramGroup(pid_t pid) {
+  if (pid <= 0) return;
+  ::kill(-pid, SIGKILL);  // the program and its helpers
+  ::waitpid(pid, nullptr, 0);
 }
 
 }  // namespace parlex::test

@@ -53,6 +53,16 @@ struct RunResult {
 };
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, int timeoutMs);
 
+// Starts program (no arguments) as the leader of a process group of its own,
+// so that it and every helper it starts can be ended at once (EndProgramGroup).
+// Its environment is this process's with `overrides` ("NAME=value") replacing
+// or adding entries; its standard output and error go to logFile. Answers its
+// pid, or -1 when it cannot start.
+pid_t StartProgramGroup(const std::string& program, const std::vector<std::string>& overrides,
+                        const std::string& logFile);
+// Kills such a group and reaps its leader.
+void EndProgramGroup(pid_t pid);
+
 // The standard output of a shell command, which is bounded by timeout(1) to
 // timeoutSeconds; its standard error is dropped.
 std::string ShellOutput(const std::string& command, int timeoutSeconds = 10);

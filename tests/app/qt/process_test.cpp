@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,8 +25,6 @@
 #include "support/child_process.h"
 #include "support/loopback_server.h"
 #include "support/x11_display.h"
-
-extern char** environ;
 
 namespace parlex::app::qt {
 namespace {
@@ -72,42 +69,16 @@ class ProgramTest : public ::testing::Test {
       }
       std::fprintf(stderr, "--- windows:\n%s\n", test::Xdotool("search --onlyvisible --name .").c_str());
     }
-    for (pid_t pid : started_) {
-      kill(-pid, SIGKILL);  // the program and its web engine helpers
-      waitpid(pid, nullptr, 0);
-    }
+    for (pid_t pid : started_) test::EndProgramGroup(pid);
     std::error_code ec;
     fs::remove_all(runtimeDir_, ec);
   }
 
   // Starts the program in its own process group, in this test's session.
   pid_t Start() {
-    std::vector<std::string> env;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      if (std::strncmp(*entry, "XDG_RUNTIME_DIR=", 16) != 0) env.emplace_back(*entry);
-    }
-    env.push_back("XDG_RUNTIME_DIR=" + runtimeDir_);
-    std::vector<char*> envp;
-    for (auto& entry : env) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
     const std::string log = runtimeDir_ + "/program-" + std::to_string(spawned_++) + ".log";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attr, 0);
-    std::string program = PARLEX_PROGRAM_PATH;
-    char* argv[] = {program.data(), nullptr};
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0) return -1;
-    started_.push_back(pid);
+    const pid_t pid = test::StartProgramGroup(PARLEX_PROGRAM_PATH, {"XDG_RUNTIME_DIR=" + runtimeDir_}, log);
+    if (pid > 0) started_.push_back(pid);
     return pid;
   }
 

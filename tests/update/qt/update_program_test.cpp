@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,8 +30,6 @@
 #include "support/x11_display.h"
 #include "update/posix/http_get.h"
 #include "update/posix/update_platform_posix.h"
-
-extern char** environ;
 
 // Two calls of Xlib, declared here: its header's macros clash with the test framework.
 extern "C" {
@@ -98,10 +95,7 @@ class ProgramRun : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (pid_ > 0) {
-      kill(-pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    test::EndProgramGroup(pid_);
     if (HasFailure() && dir_.Ok()) {
       std::fprintf(stderr, "--- program output:\n%s\n", ReadAll(dir_.Path() / "log").c_str());
     }
@@ -109,35 +103,13 @@ class ProgramRun : public ::testing::Test {
   }
 
   void Start() {
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-      std::string entry = *e;
-      if (entry.rfind("HOME=", 0) == 0 || entry.rfind("TMPDIR=", 0) == 0 ||
-          entry.rfind("XDG_RUNTIME_DIR=", 0) == 0) {
-        continue;
-      }
-      env.push_back(entry);
-    }
-    env.push_back("HOME=" + dir_.Path().string());
-    env.push_back("TMPDIR=" + (dir_.Path() / "tmp").string());
     // A lock of its own: other copies of the program on this machine are not ours.
-    env.push_back("XDG_RUNTIME_DIR=" + (dir_.Path() / "run").string());
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string path = program_.string();
-    char* argv[] = {path.data(), nullptr};
-    std::string log = (dir_.Path() / "log").string();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-    ASSERT_EQ(posix_spawn(&pid_, path.c_str(), &actions, &attr, argv, envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    pid_ =
+        test::StartProgramGroup(program_.string(),
+                                {"HOME=" + dir_.Path().string(), "TMPDIR=" + (dir_.Path() / "tmp").string(),
+                                 "XDG_RUNTIME_DIR=" + (dir_.Path() / "run").string()},
+                                (dir_.Path() / "log").string());
+    ASSERT_GT(pid_, 0);
   }
 
   // Waits for a box with this title and presses a key in it.
