@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "capture/screen_dlg.h"
+#include "capture/screen_fakes.h"
 
 namespace parlex {
 namespace {
@@ -33,82 +34,15 @@ PixelBuffer Pattern(int w, int h) {
   return b;
 }
 
-// Only what painting needs; everything else does nothing.
-class BenchView : public IScreenView {
- public:
-  BenchView(int w, int h) : surface(w, h), width(w), height(h) {}
-
-  void Invalidate(const Region* region) override {
-    if (region)
-      invalid.Union(*region);
-    else
-      invalid = Region(Rect{0, 0, width, height});
-  }
-  void InvalidateRect(const Rect& rect) override { invalid.Union(Region(rect)); }
-  void UpdateNow() override {
-    for (const Rect& r : invalid.Rects()) {
-      dlg->ComposeBackground(r, surface.Data(), width);
-      PixelCanvas canvas(surface, 0xFF);
-      canvas.SetClipRect(&r);
-      dlg->PaintOverlay(canvas);
-    }
-    invalid = Region();
-  }
-
-  struct NoHost : ITrackHost {
-    Point CursorPos() override { return {}; }
-    void SetCursor(int) override {}
-    bool IsCaptureHeld() override { return false; }
-    bool HasCapture() override { return false; }
-    void TakeCapture() override {}
-    void ReleaseCapture() override {}
-    void DiscardMouseMoves() override {}
-    Canvas* AcquireCanvas() override { return nullptr; }
-    void ReleaseCanvas(Canvas*) override {}
-    bool SetFeedbackTimer(uintptr_t, uint32_t) override { return false; }
-    void KillFeedbackTimer(uintptr_t) override {}
-    bool IsKeyDown(uint32_t) override { return false; }
-    TrackEvent WaitEvent() override { return TrackEvent::Simple(TrackEvent::Kind::kFailed); }
-    void Dispatch(const TrackEvent&) override {}
-    void RepostQuit(int32_t) override {}
-  } host;
-  ITrackHost& TrackHost() override { return host; }
-  void ShowButton(int, bool) override {}
-  void MoveButton(int, const Rect&) override {}
-  bool IsButtonChecked(int) override { return false; }
-  void UncheckButton(int) override {}
-  void CaptureMouse() override {}
-  void ReleaseMouse() override {}
-  Canvas* AcquireDragCanvas() override { return nullptr; }
-  void ReleaseDragCanvas(Canvas*) override {}
-  bool CreateEditor(Point) override { return false; }
-  bool HasEditor() override { return false; }
-  EditorMetrics EditorTextMetrics() override { return {}; }
-  int32_t EditorTextWidth(std::u16string_view) override { return 0; }
-  Rect EditorRect() override { return {}; }
-  void MoveEditor(const Rect&) override {}
-  void FocusEditor() override {}
-  std::u16string EditorText(size_t) override { return {}; }
-  int32_t EditorLineCount() override { return 0; }
-  bool RenderEditor(PixelBuffer*) override { return false; }
-  void DestroyEditor() override {}
-  void FocusWindow() override {}
-  std::optional<std::u16string> AskSavePath() override { return std::nullopt; }
-  std::vector<ImageEncoderInfo> ImageEncoders() override { return {}; }
-  std::optional<std::string> EncodeImage(size_t, const PixelBuffer&) override { return std::nullopt; }
-  void EndDialog(int) override {}
-
-  CScreenDlg* dlg = nullptr;
-  PixelBuffer surface;
-  int width, height;
-  Region invalid;
-};
+// The capture dialog tests' window over memory: it paints as the platforms
+// do (invalid areas collected, background and overlay for each at
+// UpdateNow); its buttons, editor and drag loop are plain state.
+using BenchView = testing::FakeScreenView;
 
 // A dialog with a 200 x 200 selection in the middle of the screen, painted.
 struct Scene {
   Scene(int w, int h) : view(w, h) {
-    view.dlg = &dlg;
-    dlg.SetView(&view);
+    view.Attach(&dlg);
     dlg.OnInitDialog(Pattern(w, h));
     view.Invalidate(nullptr);
     view.UpdateNow();
@@ -197,8 +131,7 @@ void BM_InitAndFirstPaint(benchmark::State& state) {
     state.PauseTiming();
     PixelBuffer grabbed = shot;  // the platform's grab, not timed
     CScreenDlg dlg(1, 2);
-    view.dlg = &dlg;
-    dlg.SetView(&view);
+    view.Attach(&dlg);
     state.ResumeTiming();
     dlg.OnInitDialog(std::move(grabbed));
     view.Invalidate(nullptr);
