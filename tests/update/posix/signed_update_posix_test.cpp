@@ -11,6 +11,7 @@
 
 #include "common/text.h"
 #include "support/loopback_server.h"
+#include "update/answering_agent.h"
 #include "support/temp_dir.h"
 #include "update/posix/signature_verifier_openssl.h"
 #include "update/posix/update_platform_posix.h"
@@ -136,15 +137,6 @@ class SignedPlatform : public UpdatePlatformPosix {
   std::u16string OwnPath() override { return FromUtf8(exe.string()); }
 };
 
-struct YesAgent : IUpdateAgent {
-  int asked = 0;
-  bool AskToUpdate() override {
-    ++asked;
-    return true;
-  }
-  std::unique_ptr<IDownloadProgress> ShowProgress(int64_t) override { return nullptr; }
-};
-
 class SignedPosixUpdate : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -192,7 +184,7 @@ class SignedPosixUpdate : public ::testing::Test {
   Signer signer;
   LoopbackServer server;
   SignedPlatform platform;
-  YesAgent agent;
+  test::AnsweringAgent agent;
 };
 
 TEST_F(SignedPosixUpdate, SignedProgramIsInstalled) {

@@ -12,6 +12,7 @@
 
 #include "common/text.h"
 #include "support/loopback_server.h"
+#include "update/answering_agent.h"
 #include "support/test_ca.h"
 #include "update/executable_check.h"
 #include "update/posix/http_get.h"
@@ -106,24 +107,6 @@ class TestPlatform : public UpdatePlatformPosix {
   }
 };
 
-struct TestAgent : IUpdateAgent {
-  bool answer = true;
-  int asked = 0;
-  std::vector<int64_t> received;
-  bool AskToUpdate() override {
-    ++asked;
-    return answer;
-  }
-  struct Progress : IDownloadProgress {
-    TestAgent& agent;
-    explicit Progress(TestAgent& a) : agent(a) {}
-    void Update(int64_t r, int64_t) override { agent.received.push_back(r); }
-  };
-  std::unique_ptr<IDownloadProgress> ShowProgress(int64_t) override {
-    return std::make_unique<Progress>(*this);
-  }
-};
-
 class PosixUpdate : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -173,7 +156,7 @@ class PosixUpdate : public ::testing::Test {
   std::string oldTmp;
   LoopbackServer server;
   TestPlatform platform;
-  TestAgent agent;
+  test::AnsweringAgent agent;
 };
 
 TEST_F(PosixUpdate, InstallsNewerVersion) {

@@ -10,6 +10,7 @@
 
 #include "common/text.h"
 #include "support/loopback_server.h"
+#include "update/answering_agent.h"
 #include "support/temp_dir.h"
 #include "update/win32/signature_verifier_cng.h"
 #include "update/win32/update_platform_win32.h"
@@ -116,15 +117,6 @@ class SignedPlatform : public UpdatePlatformWin32 {
   }
 };
 
-struct YesAgent : IUpdateAgent {
-  int asked = 0;
-  bool AskToUpdate() override {
-    ++asked;
-    return true;
-  }
-  std::unique_ptr<IDownloadProgress> ShowProgress(int64_t) override { return nullptr; }
-};
-
 class SignedWin32Update : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -154,7 +146,7 @@ class SignedWin32Update : public ::testing::Test {
   std::u16string downloaded;
   LoopbackServer server;
   SignedPlatform platform;
-  YesAgent agent;
+  test::AnsweringAgent agent;
 };
 
 TEST_F(SignedWin32Update, SignedProgramIsInstalled) {
