@@ -232,29 +232,21 @@ void CScreenDlg::OnTracking(Rect* proposed, int32_t hit, const Rect* previous, b
   (void)hit, (void)xDir, (void)yDir, (void)extX, (void)extY, (void)lines;
   // Held on the screen with the previous size, also while one edge is
   // dragged: the opposite edge gives way rather than the size.
-  Rect r = *proposed;
-  const int32_t w = previous->right - previous->left;
-  const int32_t h = previous->bottom - previous->top;
-  if (r.left < 0) {
-    r.left = 0;
-    r.right = w;
-  }
-  if (r.right > m_cxScreen) {
-    r.right = m_cxScreen;
-    r.left = m_cxScreen - w;
-  }
-  if (r.top < 0) {
-    r.top = 0;
-    r.bottom = h;
-  }
-  if (r.bottom > m_cyScreen) {
-    r.bottom = m_cyScreen;
-    r.top = m_cyScreen - h;
-  }
-  *proposed = r;
+  auto hold = [](int32_t& low, int32_t& high, int32_t size, int32_t limit) {
+    if (low < 0) {
+      low = 0;
+      high = size;
+    }
+    if (high > limit) {
+      high = limit;
+      low = limit - size;
+    }
+  };
+  hold(proposed->left, proposed->right, previous->right - previous->left, m_cxScreen);
+  hold(proposed->top, proposed->bottom, previous->bottom - previous->top, m_cyScreen);
   // The drag loop keeps its edges as dragged (they may cross); the dialog's
   // selection is always in order.
-  ChangeSelection(Ordered(r), true);
+  ChangeSelection(Ordered(*proposed), true);
 }
 
 void CScreenDlg::GetRect(Rect* out) { *out = m_rcSelection; }

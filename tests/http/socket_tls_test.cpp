@@ -11,6 +11,7 @@
 #include "support/temp_dir.h"
 #include "support/test_ca.h"
 #include "support/test_files.h"
+#include "support/scoped_env.h"
 
 namespace parlex {
 namespace {
@@ -25,17 +26,9 @@ class Https : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir.Ok());
     ASSERT_TRUE(ca.Ok());
-    const char* old = std::getenv("SSL_CERT_FILE");
-    oldTrust = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
-    setenv("SSL_CERT_FILE", ca.CertFile().c_str(), 1);
+    trust.emplace("SSL_CERT_FILE", ca.CertFile().c_str());
   }
-  void TearDown() override {
-    if (oldTrust) {
-      setenv("SSL_CERT_FILE", oldTrust->c_str(), 1);
-    } else {
-      unsetenv("SSL_CERT_FILE");
-    }
-  }
+  void TearDown() override { trust.reset(); }
   // A TLS server with a certificate of ca (or of another CA) for san.
   bool StartTls(LoopbackServer& server, const std::string& name, const std::string& san, int days = 1,
                 bool byStranger = false) {
@@ -46,7 +39,7 @@ class Https : public ::testing::Test {
   test::TempDir dir{"https"};
   test::TestCa ca{dir.Path(), "ParlexTestCA"};
   test::TestCa stranger{dir.Path(), "StrangerCA"};
-  std::optional<std::string> oldTrust;
+  std::optional<test::ScopedEnv> trust;
 };
 
 TEST_F(Https, UploadAndGetWithTheCertificateChecked) {

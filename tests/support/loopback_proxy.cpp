@@ -58,24 +58,15 @@ bool IsProxyVariable(const std::string& name) {
 ProxyEnvironment::ProxyEnvironment(std::vector<std::pair<std::string, std::string>> variables) {
   UnsetProxyVariables();
   for (const auto& [name, value] : variables) {
-    if (!IsProxyVariable(name)) {
-      const char* old = std::getenv(name.c_str());
-      earlier_.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+    if (IsProxyVariable(name)) {
+      ::setenv(name.c_str(), value.c_str(), 1);
+    } else {
+      others_.push_back(std::make_unique<ScopedEnv>(name, value.c_str()));
     }
-    ::setenv(name.c_str(), value.c_str(), 1);
   }
 }
 
-ProxyEnvironment::~ProxyEnvironment() {
-  UnsetProxyVariables();
-  for (const auto& [name, value] : earlier_) {
-    if (value) {
-      ::setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      ::unsetenv(name.c_str());
-    }
-  }
-}
+ProxyEnvironment::~ProxyEnvironment() { UnsetProxyVariables(); }
 
 LoopbackProxy::~LoopbackProxy() { Stop(); }
 

@@ -18,11 +18,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "support/scoped_env.h"
 
 namespace parlex::test {
 
@@ -38,7 +41,7 @@ class ProxyEnvironment {
   ProxyEnvironment& operator=(const ProxyEnvironment&) = delete;
 
  private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> earlier_;
+  std::vector<std::unique_ptr<ScopedEnv>> others_;
 };
 
 class LoopbackProxy {

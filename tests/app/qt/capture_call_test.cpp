@@ -20,6 +20,7 @@
 #include "support/loopback_server.h"
 #include "support/temp_dir.h"
 #include "support/x11_display.h"
+#include "support/scoped_env.h"
 
 namespace parlex::app::qt {
 namespace {
@@ -66,7 +67,7 @@ class CaptureCallTest : public ::testing::Test {
   void SetUp() override {
     if (!parlex::qt::HaveXdotool()) GTEST_SKIP() << "xdotool is not installed";
     ASSERT_TRUE(tmp_.Ok());
-    setenv("TMPDIR", tmp_.Path().c_str(), 1);
+    tmpdir_.emplace("TMPDIR", tmp_.Path().c_str());
     // The chat service: its agent page and its image endpoint.
     test::ScriptedReply page;
     page.head = "HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n\r\n";
@@ -89,7 +90,7 @@ class CaptureCallTest : public ::testing::Test {
   }
   void TearDown() override {
     window_.reset();
-    unsetenv("TMPDIR");
+    tmpdir_.reset();
   }
 
   // Starts the page's capture call and runs the steps while it is up; answers
@@ -122,6 +123,7 @@ class CaptureCallTest : public ::testing::Test {
   }
 
   test::TempDir tmp_{"capture-call"};
+  std::optional<test::ScopedEnv> tmpdir_;
   std::unique_ptr<test::LoopbackServer> server_;
   std::unique_ptr<MainWindowQt> window_;
 };

@@ -1,4 +1,5 @@
 #include "app/qt/single_instance_lock.h"
+#include "support/scoped_env.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -35,29 +36,7 @@ class TempDir {
   std::string path_;
 };
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (had_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
+using test::ScopedEnv;
 
 TEST(InstanceLockPath, LivesInTheSessionRuntimeDirectory) {
   const std::string name = "Ostrel桌面登录程序";

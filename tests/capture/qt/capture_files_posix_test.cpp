@@ -8,6 +8,7 @@
 
 #include "capture/qt/capture_files_posix.h"
 #include "support/temp_dir.h"
+#include "support/scoped_env.h"
 
 namespace parlex::qt {
 namespace {
@@ -67,26 +68,19 @@ TEST(CaptureFilesPosix, FoldersFollowTheEnvironment) {
   test::TempDir dir("capture-files");
   ASSERT_TRUE(dir.Ok());
   CaptureFilesPosix files;
-  const char* savedTmp = std::getenv("TMPDIR");
-  const std::string tmp = savedTmp ? savedTmp : "";
-  setenv("TMPDIR", dir.Path().c_str(), 1);
-  EXPECT_EQ(files.TempDirectory(), dir.Path().u16string() + u"/");
-  setenv("TMPDIR", (dir.Path() / "missing").c_str(), 1);
-  EXPECT_EQ(files.TempDirectory(), u"/tmp/");
-  if (savedTmp)
-    setenv("TMPDIR", tmp.c_str(), 1);
-  else
-    unsetenv("TMPDIR");
-
-  const char* savedHome = std::getenv("HOME");
-  const std::string home = savedHome ? savedHome : "";
-  setenv("HOME", dir.Path().c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (dir.Path() / "config").c_str(), 1);
-  EXPECT_EQ(files.PicturesDirectory(), dir.Path().u16string() + u"/");  // no Pictures folder yet
-  fs::create_directory(dir.Path() / "Pictures");
-  EXPECT_EQ(files.PicturesDirectory(), (dir.Path() / "Pictures").u16string() + u"/");
-  unsetenv("XDG_CONFIG_HOME");
-  setenv("HOME", home.c_str(), 1);
+  {
+    test::ScopedEnv tmpdir("TMPDIR", dir.Path().c_str());
+    EXPECT_EQ(files.TempDirectory(), dir.Path().u16string() + u"/");
+    tmpdir.Set((dir.Path() / "missing").c_str());
+    EXPECT_EQ(files.TempDirectory(), u"/tmp/");
+  }
+  {
+    test::ScopedEnv home("HOME", dir.Path().c_str());
+    test::ScopedEnv config("XDG_CONFIG_HOME", (dir.Path() / "config").c_str());
+    EXPECT_EQ(files.PicturesDirectory(), dir.Path().u16string() + u"/");  // no Pictures folder yet
+    fs::create_directory(dir.Path() / "Pictures");
+    EXPECT_EQ(files.PicturesDirectory(), (dir.Path() / "Pictures").u16string() + u"/");
+  }
 
   const LocalTime now = files.Now();
   EXPECT_GE(now.year, 2024);

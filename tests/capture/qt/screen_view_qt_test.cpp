@@ -36,6 +36,7 @@
 #include "platform/qt/resource_images.h"
 #include "support/loopback_server.h"
 #include "support/temp_dir.h"
+#include "support/scoped_env.h"
 
 namespace parlex::qt {
 namespace {
@@ -105,9 +106,9 @@ class CaptureQtTest : public ::testing::Test {
     fs::create_directories(home_ / "Pictures");
     fs::create_directories(tmp_.Path() / "tmp");
     // The capture's temporary and pictures folders are this test's own.
-    setenv("TMPDIR", (tmp_.Path() / "tmp").c_str(), 1);
-    setenv("HOME", home_.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (tmp_.Path() / "config").c_str(), 1);
+    env_.emplace_back(std::make_unique<test::ScopedEnv>("TMPDIR", (tmp_.Path() / "tmp").c_str()));
+    env_.emplace_back(std::make_unique<test::ScopedEnv>("HOME", home_.c_str()));
+    env_.emplace_back(std::make_unique<test::ScopedEnv>("XDG_CONFIG_HOME", (tmp_.Path() / "config").c_str()));
     grid_ = std::make_unique<GridWindow>();
     grid_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(grid_.get()));
@@ -116,7 +117,7 @@ class CaptureQtTest : public ::testing::Test {
   }
   void TearDown() override {
     grid_.reset();
-    unsetenv("TMPDIR");
+    env_.clear();
   }
 
   // The X server's pixels are device pixels; xdotool works in them.
@@ -249,6 +250,7 @@ class CaptureQtTest : public ::testing::Test {
   }
 
   test::TempDir tmp_{"capture-qt"};
+  std::vector<std::unique_ptr<test::ScopedEnv>> env_;  // put back after each test
   fs::path home_;
   // The capture's files; its folders are the ones SetUp points the environment at.
   CaptureFilesPosix files_;

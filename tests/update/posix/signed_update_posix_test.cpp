@@ -13,6 +13,7 @@
 #include "support/loopback_server.h"
 #include "update/answering_agent.h"
 #include "support/temp_dir.h"
+#include "support/scoped_env.h"
 #include "update/posix/signature_verifier_openssl.h"
 #include "update/posix/update_platform_posix.h"
 
@@ -143,8 +144,7 @@ class SignedPosixUpdate : public ::testing::Test {
     ASSERT_TRUE(dir.Ok());
     ASSERT_TRUE(signer.Ok());
     fs::create_directory(dir.File("temp"));
-    oldTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
-    setenv("TMPDIR", dir.File("temp").c_str(), 1);
+    tmpdir.emplace("TMPDIR", dir.File("temp").c_str());
     platform.exe = dir.Write("parlex", "old program");
     ASSERT_TRUE(server.Start());
     server.Set("update/update.txt", Reply{200, "1.0.1.1"});
@@ -152,11 +152,7 @@ class SignedPosixUpdate : public ::testing::Test {
   }
   void TearDown() override {
     server.Stop();
-    if (oldTmp.empty()) {
-      unsetenv("TMPDIR");
-    } else {
-      setenv("TMPDIR", oldTmp.c_str(), 1);
-    }
+    tmpdir.reset();
   }
   UpdateResult RunSigned() {
     SignatureVerifierOpenSsl verifier(signer.Point());
@@ -180,7 +176,7 @@ class SignedPosixUpdate : public ::testing::Test {
                                   4) +
                               std::string(50000, 'n');
   TempDir dir{"signed-update"};
-  std::string oldTmp;
+  std::optional<test::ScopedEnv> tmpdir;
   Signer signer;
   LoopbackServer server;
   SignedPlatform platform;

@@ -14,6 +14,7 @@
 #include "support/loopback_server.h"
 #include "update/answering_agent.h"
 #include "support/test_ca.h"
+#include "support/scoped_env.h"
 #include "update/executable_check.h"
 #include "update/posix/http_get.h"
 #include "update/posix/update_platform_posix.h"
@@ -115,8 +116,7 @@ class PosixUpdate : public ::testing::Test {
     dir = pattern;
     temp = dir / "temp";
     fs::create_directory(temp);
-    oldTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
-    setenv("TMPDIR", temp.c_str(), 1);
+    tmpdir.emplace("TMPDIR", temp.c_str());
     platform.exe = dir / "parlex";
     WriteAll(platform.exe, "old program");
     chmod(platform.exe.c_str(), 0751);
@@ -126,11 +126,7 @@ class PosixUpdate : public ::testing::Test {
   }
   void TearDown() override {
     server.Stop();
-    if (oldTmp.empty()) {
-      unsetenv("TMPDIR");
-    } else {
-      setenv("TMPDIR", oldTmp.c_str(), 1);
-    }
+    tmpdir.reset();
     fs::remove_all(dir);
   }
   UpdateResult Run(UpdateBounds bounds = {}) {
@@ -153,7 +149,7 @@ class PosixUpdate : public ::testing::Test {
 
   fs::path dir;
   fs::path temp;
-  std::string oldTmp;
+  std::optional<test::ScopedEnv> tmpdir;
   LoopbackServer server;
   TestPlatform platform;
   test::AnsweringAgent agent;
@@ -190,7 +186,7 @@ TEST_F(PosixUpdate, TemporaryDirectoryOnAnotherFileSystem) {
   }
   char pattern[] = "/dev/shm/parlex-update-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
-  setenv("TMPDIR", pattern, 1);
+  tmpdir->Set(pattern);
   EXPECT_EQ(Run(), updInstalled);
   EXPECT_TRUE(ReadAll(platform.exe) == Elf(50000));
   EXPECT_EQ(ReadAll(dir / ".旧版本"), "old program");
@@ -334,9 +330,7 @@ TEST_F(PosixUpdate, OverHttpsOnlyWithATrustedCertificate) {
   auto good = ca.Issue("update", "IP:127.0.0.1", 1);
   auto untrusted = stranger.Issue("update-stranger", "IP:127.0.0.1", 1);
   ASSERT_TRUE(good && untrusted);
-  const char* old = std::getenv("SSL_CERT_FILE");
-  std::string oldTrust = old != nullptr ? old : "";
-  setenv("SSL_CERT_FILE", ca.CertFile().c_str(), 1);
+  test::ScopedEnv trust("SSL_CERT_FILE", ca.CertFile().c_str());
   auto runAgainst = [&](LoopbackServer& secure) {
     CAutoUpdater updater(platform, agent, UpdateBounds{});
     return updater.RunUpdateCheck(FromUtf8(secure.UrlText("update/")));
@@ -372,11 +366,6 @@ TEST_F(PosixUpdate, OverHttpsOnlyWithATrustedCertificate) {
     EXPECT_NE(requests[1].find("\r\nHost: 127.0.0.1:" + std::to_string(secure.Port()) + "\r\n"),
               std::string::npos);
   }
-  if (old != nullptr) {
-    setenv("SSL_CERT_FILE", oldTrust.c_str(), 1);
-  } else {
-    unsetenv("SSL_CERT_FILE");
-  }
 }
 
 TEST(UpdatePlatformPosix, OwnThings) {
@@ -389,8 +378,7 @@ TEST(UpdatePlatformPosix, OwnThings) {
   EXPECT_EQ(OwnVersionText(*v), u"1.0.1.0");
   EXPECT_EQ(platform.ServerExecutableName(), u"parlex");
   EXPECT_EQ(platform.PathSeparator(), u'/');
-  std::string oldTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
-  setenv("TMPDIR", "/var/tmp", 1);
+  test::ScopedEnv tmpdir("TMPDIR", "/var/tmp");
   std::string privateDir;
   {
     UpdatePlatformPosix other;
@@ -404,12 +392,11 @@ TEST(UpdatePlatformPosix, OwnThings) {
     EXPECT_EQ(st.st_mode & 0777, 0700u);
   }
   EXPECT_FALSE(fs::exists(privateDir));  // gone with its updater
-  unsetenv("TMPDIR");
+  tmpdir.Set(nullptr);
   {
     UpdatePlatformPosix other;
     EXPECT_EQ(ToUtf8(other.TempDirectory()).rfind("/tmp/parlex-update-", 0), 0u);
   }
-  if (!oldTmp.empty()) setenv("TMPDIR", oldTmp.c_str(), 1);
   // This machine's own answer: it must agree with what its interfaces say.
   EXPECT_EQ(platform.IsConnected(), MachineHasNetwork());
 }

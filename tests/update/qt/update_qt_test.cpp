@@ -19,6 +19,7 @@
 
 #include "common/text.h"
 #include "support/loopback_server.h"
+#include "support/scoped_env.h"
 #include "update/posix/update_platform_posix.h"
 #include "update/qt/update_agent_qt.h"
 
@@ -125,7 +126,7 @@ class QtUpdate : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir = pattern;
     fs::create_directory(dir / "temp");
-    setenv("TMPDIR", (dir / "temp").c_str(), 1);
+    tmpdir.emplace("TMPDIR", (dir / "temp").c_str());
     platform.exe = dir / "parlex";
     std::ofstream(platform.exe) << "old program";
     chmod(platform.exe.c_str(), 0755);
@@ -136,7 +137,7 @@ class QtUpdate : public ::testing::Test {
   }
   void TearDown() override {
     server.Stop();
-    unsetenv("TMPDIR");
+    tmpdir.reset();
     fs::remove_all(dir);
   }
   UpdateResult Run() {
@@ -145,6 +146,7 @@ class QtUpdate : public ::testing::Test {
   }
 
   fs::path dir;
+  std::optional<test::ScopedEnv> tmpdir;
   LoopbackServer server;
   TestPlatform platform;
   UpdateAgentQt agent;
