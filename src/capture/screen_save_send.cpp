@@ -22,15 +22,6 @@ constexpr std::u16string_view kUnsentPrefix = u"Ostrel截屏未发送 ";
 // Names tried for a kept capture: "<name>.jpg", "<name> (2).jpg", ...
 constexpr int kMaxKeptNameTries = 1000;
 
-char16_t LowerAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
-
-bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
-
 // The extension of a file name: from its last '.' on; empty without one.
 std::u16string_view ExtensionOf(std::u16string_view path) {
   const size_t slash = path.find_last_of(u"\\/");
@@ -55,7 +46,7 @@ std::optional<size_t> ChooseEncoder(std::u16string_view path, const std::vector<
     while (!patterns.empty()) {
       const size_t semi = patterns.find(u';');
       const std::u16string_view pattern = patterns.substr(0, semi);
-      if (EqualNoCase(ExtensionOf(pattern), ext)) return i;
+      if (EqualsIgnoringCase(ExtensionOf(pattern), ext)) return i;
       if (semi == std::u16string_view::npos) break;
       patterns.remove_prefix(semi + 1);
     }

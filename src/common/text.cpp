@@ -151,4 +151,36 @@ std::string_view CutUtf8AtBytes(std::string_view bytes, size_t maxBytes) {
   return bytes.substr(0, n);
 }
 
+namespace {
+
+template <typename Char>
+Char LowerLetter(Char c) {
+  return c >= Char('A') && c <= Char('Z') ? static_cast<Char>(c - Char('A') + Char('a')) : c;
+}
+
+template <typename View>
+bool SameIgnoringCase(View a, View b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (LowerLetter(a[i]) != LowerLetter(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string AsciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = LowerLetter(c);
+  return out;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) { return SameIgnoringCase(a, b); }
+
+bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) { return SameIgnoringCase(a, b); }
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && SameIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
 }  // namespace parlex

@@ -26,4 +26,14 @@ std::u16string_view CutAtUnits(std::u16string_view text, size_t maxUnits);
 // holds at most maxBytes bytes.
 std::string_view CutUtf8AtBytes(std::string_view bytes, size_t maxBytes);
 
+// ASCII letters in lower case; every other byte as it is (protocol names,
+// header names, file extensions).
+std::string AsciiLower(std::string_view text);
+// Whether a and b are equal when ASCII letters are compared without regard
+// to case.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b);
+// Whether text begins with prefix, ASCII letters compared without regard to case.
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
+
 }  // namespace parlex

@@ -3,18 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/text.h"
+
 namespace parlex {
 
 namespace {
-
-bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
-  if (text.size() < lowerPrefix.size()) return false;
-  for (size_t i = 0; i < lowerPrefix.size(); ++i) {
-    char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
-    if (c != lowerPrefix[i]) return false;
-  }
-  return true;
-}
 
 std::string_view TrimBlanks(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -87,7 +80,7 @@ bool ReplyReader::TakeStatusLine(std::string_view line) {
 
 bool ReplyReader::TakeHeaderLine(std::string_view line) {
   static constexpr std::string_view kName = "content-length:";
-  if (!StartsWithNoCase(line, kName)) return true;
+  if (!StartsWithIgnoringCase(line, kName)) return true;
   std::string_view value = TrimBlanks(line.substr(kName.size()));
   // A length that cannot be read, or one past what any download could be,
   // leaves the body's end unknown.

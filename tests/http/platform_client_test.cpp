@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/text.h"
 #include "http/generic_http_client.h"
 #include "support/loopback_server.h"
 #include "support/test_files.h"
@@ -59,7 +60,7 @@ struct Request {
   std::vector<std::string> Values(std::string_view name) const {
     std::vector<std::string> found;
     for (const auto& [n, v] : headers) {
-      if (Lower(n) == Lower(std::string(name))) found.push_back(v);
+      if (EqualsIgnoringCase(n, name)) found.push_back(v);
     }
     return found;
   }
@@ -67,10 +68,6 @@ struct Request {
     std::set<std::string> names;
     for (const auto& h : headers) names.insert(h.first);
     return names;
-  }
-  static std::string Lower(std::string text) {
-    for (char& c : text) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    return text;
   }
 };
 

@@ -14,18 +14,11 @@ namespace {
 // The Windows registry value this stands for has room for 511 units.
 constexpr size_t kMaxTypeUnits = 511;
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 }  // namespace
 
 std::u16string posix::LookupMimeTypeIn(const std::string& tablePath, std::u16string_view key) {
   if (key.size() < 2 || key[0] != u'.') return {};
-  std::string extension = Lower(ToUtf8(key.substr(1)));
+  std::string extension = AsciiLower(ToUtf8(key.substr(1)));
   std::ifstream table(tablePath);
   std::string line;
   while (std::getline(table, line)) {
@@ -35,7 +28,7 @@ std::u16string posix::LookupMimeTypeIn(const std::string& tablePath, std::u16str
     std::string type, word;
     if (!(words >> type)) continue;
     while (words >> word) {
-      if (Lower(word) == extension) {
+      if (AsciiLower(word) == extension) {
         std::u16string result = FromUtf8(type);
         return result.size() <= kMaxTypeUnits ? result : std::u16string();
       }

@@ -17,16 +17,6 @@ namespace posix {
 
 namespace {
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // Body bytes up to this size go out in one write together with the head.
 constexpr size_t kCoalesceBytes = 16384;
 
@@ -88,7 +78,7 @@ bool SocketTransport::AddHeaders(std::u16string_view lines, uint32_t mode) {
     while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
     auto found = headers_.end();
     for (auto it = headers_.begin(); it != headers_.end(); ++it) {
-      if (SameName(it->first, name)) {
+      if (EqualsIgnoringCase(it->first, name)) {
         found = it;
         break;
       }

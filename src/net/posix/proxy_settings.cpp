@@ -3,21 +3,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/text.h"
+
 namespace parlex {
 
 namespace {
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string LowerText(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = Lower(c);
-  return out;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && LowerText(s.substr(0, prefix.size())) == prefix;
-}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -28,8 +18,8 @@ std::string_view Trim(std::string_view s) {
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  c = Lower(c);
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
 
@@ -105,7 +95,7 @@ bool SplitHostPort(std::string_view s, std::string* host, uint16_t* port) {
 std::string CanonicalHost(std::string_view host) {
   if (!host.empty() && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
   while (!host.empty() && host.back() == '.') host.remove_suffix(1);
-  return LowerText(host);
+  return AsciiLower(host);
 }
 
 bool IsLoopbackV4(std::string_view host) {
@@ -133,7 +123,7 @@ bool ParseProxyValue(std::string_view value, ProxyServer* out, std::string* reas
   value = Trim(value);
   size_t scheme = value.find("://");
   if (scheme != std::string_view::npos) {
-    if (!StartsWithNoCase(value, "http://")) {
+    if (!StartsWithIgnoringCase(value, "http://")) {
       *reason = "proxy scheme not supported: " + std::string(value.substr(0, scheme));
       return false;
     }
@@ -180,7 +170,7 @@ bool IsLoopbackHost(std::string_view rawHost) {
   std::string host = CanonicalHost(rawHost);
   if (host == "localhost" || (host.size() > 10 && host.ends_with(".localhost"))) return true;
   if (host == "::1" || host == "0:0:0:0:0:0:0:1") return true;
-  if (StartsWithNoCase(host, "::ffff:")) return IsLoopbackV4(std::string_view(host).substr(7));
+  if (StartsWithIgnoringCase(host, "::ffff:")) return IsLoopbackV4(std::string_view(host).substr(7));
   return IsLoopbackV4(host);
 }
 

@@ -4,22 +4,13 @@
 #include <chrono>
 #include <cstring>
 
+#include "common/text.h"
 #include "net/posix/server_connection.h"
 #include "net/request_target.h"
 
 namespace parlex::update::posix {
 
 namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
-    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // Whole decimal number without sign; false on anything else or overflow.
 bool ParseCount(std::string_view s, int64_t* out) {
@@ -43,7 +34,7 @@ std::string HttpUrl::Text() const {
 
 bool SplitHttpUrl(std::string_view url, HttpUrl* out) {
   auto hasScheme = [&](std::string_view scheme) {
-    return url.size() >= scheme.size() && EqualsNoCase(url.substr(0, scheme.size()), scheme);
+    return url.size() >= scheme.size() && EqualsIgnoringCase(url.substr(0, scheme.size()), scheme);
   };
   HttpUrl u;
   if (hasScheme("https://")) {
