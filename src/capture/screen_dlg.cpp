@@ -49,9 +49,13 @@ void CopyRow(uint32_t* dst, const uint32_t* src, int32_t count) {
 CScreenDlg::CScreenDlg(int32_t companyId, int32_t visitorId)
     : m_tracker(nullptr, 6, 300, 'Q', 'W', 'E'), m_companyId(companyId), m_visitorId(visitorId) {}
 
-CScreenDlg::~CScreenDlg() {
-  // A drag cut short by the end of the dialog still gives its canvas back.
-  if (m_dragCanvas && m_view) m_view->ReleaseDragCanvas(m_dragCanvas);
+// The view may be gone already (it is often destroyed first): whatever a drag
+// held was given back when the dialog ended or the view let go of it.
+CScreenDlg::~CScreenDlg() = default;
+
+void CScreenDlg::Detach() {
+  AbandonDrag();
+  m_view = nullptr;
 }
 
 void CScreenDlg::OnInitDialog(PixelBuffer snapshot) {
@@ -117,7 +121,7 @@ void CScreenDlg::PaintOverlay(Canvas& dc) {
 
 bool CScreenDlg::OnSetCursor(uint32_t hitTestCode) {
   // Once annotated the selection is frozen: no sizing cursors either.
-  if (m_bAnnotated || !m_view) return false;
+  if (m_bAnnotated || m_bSending || !m_view) return false;
   return m_tracker.OnSetCursor(m_view->TrackHost(), hitTestCode);
 }
 
@@ -172,8 +176,19 @@ void CScreenDlg::EndDrag() {
   m_view->ReleaseMouse();
 }
 
+void CScreenDlg::AbandonDrag() {
+  if (!m_bSelecting && !m_bDrawing && !m_dragCanvas) return;
+  m_bSelecting = false;
+  m_bDrawing = false;
+  if (m_view) {
+    EndDrag();
+  } else {
+    m_dragCanvas = nullptr;
+  }
+}
+
 void CScreenDlg::OnLButtonDown(Point p) {
-  if (!m_view || m_nResult >= 0 || m_bDrawing || m_bSelecting) return;
+  if (!m_view || m_nResult >= 0 || m_bSending || m_bDrawing || m_bSelecting) return;
   if (!m_bPlaced) {
     m_ptStart = m_ptEnd = p;
     m_bSelecting = true;
@@ -187,7 +202,7 @@ void CScreenDlg::OnLButtonDown(Point p) {
     // a drag that ends without commit (the capture was taken away) or
     // cannot start shows it again beside the selection as it is now.
     if (m_bAnnotated || m_tracker.CursorFromHit(m_tracker.HitTest(p)) < 0) return;
-    for (int id : kToolbarOrder) m_view->ShowButton(id, false);
+    HideToolbar();
     if (!m_tracker.Track(m_view->TrackHost(), p, false, kGrowStep, kGrowStep, kShrinkStep, kShrinkStep,
                          false))
       PlaceToolbar(m_rcSelection);
@@ -266,8 +281,7 @@ void CScreenDlg::OnTrackEnd(const Rect* final) {
 
 void CScreenDlg::OnDrawTracking(Canvas* dc, const Rect* rect) { (void)dc, (void)rect; }
 
-void CScreenDlg::PlaceToolbar(const Rect& rect) {
-  if (!m_view) return;
+Rect CScreenDlg::ToolbarArea(const Rect& rect) const {
   int32_t y;
   if (rect.bottom + kCellHeight + kToolbarGap <= m_cyScreen)
     y = rect.bottom + kToolbarGap;  // below
@@ -277,11 +291,23 @@ void CScreenDlg::PlaceToolbar(const Rect& rect) {
     y = rect.bottom - kCellHeight - kToolbarGap;  // inside, along the bottom edge
   int32_t x = rect.right - kToolbarWidth;
   if (x < 0) x = 0;
+  return Rect{x, y, x + kToolbarWidth, y + kCellHeight};
+}
+
+void CScreenDlg::PlaceToolbar(const Rect& rect) {
+  if (!m_view) return;
+  const Rect area = ToolbarArea(rect);
+  int32_t x = area.left;
   for (int id : kToolbarOrder) {
-    m_view->MoveButton(id, Rect{x, y, x + kCellWidth, y + kCellHeight});
+    m_view->MoveButton(id, Rect{x, area.top, x + kCellWidth, area.bottom});
     m_view->ShowButton(id, true);
     x += kCellWidth;
   }
+}
+
+void CScreenDlg::HideToolbar() {
+  if (!m_view) return;
+  for (int id : kToolbarOrder) m_view->ShowButton(id, false);
 }
 
 Rect CScreenDlg::DragBounds() const {
@@ -300,10 +326,18 @@ CaptureTool CScreenDlg::ToolInForce() const {
 
 void CScreenDlg::End(int result) {
   m_nResult = result;
+  // Ending with the button still down (Esc, the window closed, the program
+  // leaving) ends the drag too, while the view is still there to take back
+  // its canvas and the mouse.
+  AbandonDrag();
   if (m_view) m_view->EndDialog(result);
 }
 
 void CScreenDlg::OnCancel() {
+  if (m_bSending) {
+    m_bSendCancelled = true;
+    return;
+  }
   if (m_nResult < 0) End(kCaptureCancelled);
 }
 

@@ -9,9 +9,10 @@
 // the primary screen into a PixelBuffer and hands it to OnInitDialog, then
 // turns its messages into the On... calls below and paints with
 // ComposeBackground + PaintOverlay. After the modal run the caller reads
-// m_bSent and m_szReply.
+// m_bSent, m_szReply and m_szKeptFile.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -57,6 +58,12 @@ std::u16string UnsentCaptureName(const LocalTime& time);
 // The chat service's image endpoint: PARLEX_CHAT_URL + "resource/staff/image".
 std::u16string DefaultUploadUrl();
 
+// What the capture window shows while an upload runs.
+inline constexpr char16_t kSendingText[] = u"正在发送…";
+// The balloon that tells the agent where a capture that was not sent went.
+inline constexpr char16_t kUnsentNoticeTitle[] = u"截屏未发送";
+std::u16string UnsentNoticeText(std::u16string_view keptPath);
+
 class CScreenDlg : public IAxTrackerEvents {
  public:
   // Capacity of m_szReply in UTF-16 units, terminator included.
@@ -76,6 +83,14 @@ class CScreenDlg : public IAxTrackerEvents {
   void SetFiles(ICaptureFiles* files) { m_files = files; }
   void SetHttpSeams(HttpSeams seams) { m_http = std::move(seams); }
   void SetUploadUrl(std::u16string url) { m_uploadUrl = std::move(url); }
+  // The bound of a whole upload (connect, send and reply), from the click
+  // on the send button; tests shorten it.
+  void SetUploadBound(std::chrono::milliseconds bound) { m_uploadBound = bound; }
+
+  // The dialog ends before its view: the view lets go of it here (a drag
+  // still held is given up first), and the dialog never reaches the view
+  // again.
+  void Detach();
 
   // --- Events from the platform.
   // The dialog's initialisation with the snapshot of the primary screen
@@ -104,10 +119,13 @@ class CScreenDlg : public IAxTrackerEvents {
   void GrowTextEditor();
   // EN_KILLFOCUS of the editor.
   void CommitText();
-  // Buttons 1012 and 1013, and IDCANCEL.
+  // Buttons 1012 and 1013, and IDCANCEL. While an upload runs, the cancel
+  // command cancels the upload (the capture is then kept, as for any upload
+  // that failed) and every other input waits.
   void OnSave();
   void OnSend();
   void OnCancel();
+  bool IsSending() const { return m_bSending; }
 
   // --- IAxTrackerEvents.
   void OnTracking(Rect* proposed, int32_t hit, const Rect* previous, bool xDir, bool yDir, int32_t extX,
@@ -152,7 +170,8 @@ class CScreenDlg : public IAxTrackerEvents {
   int32_t m_visitorId = 0;
   bool m_bSent = false;
   std::u16string m_szReply;  // at most kReplyUnits - 1 units
-  // Where the JPEG of a failed send was kept; empty otherwise.
+  // Where the picture of a send that failed or was cancelled was kept;
+  // empty otherwise.
   std::u16string m_szKeptFile;
   int m_nResult = -1;  // the modal result once ended
 
@@ -160,6 +179,9 @@ class CScreenDlg : public IAxTrackerEvents {
   // The press tail of both drags: the drag canvas and the mouse capture.
   void BeginDrag();
   void EndDrag();
+  // A selecting or shape drag cut short by the end of the dialog: what it
+  // holds is given back and nothing is committed.
+  void AbandonDrag();
   // Makes newSelection the selection and repaints what changed on the
   // screen: the tracker's area before and after, less the part of the
   // interior that shows the undimmed snapshot both times.
@@ -169,6 +191,9 @@ class CScreenDlg : public IAxTrackerEvents {
   Rect TrackerOuter(const Rect& selection) const;
   // The six buttons in their 50 x 30 cells beside the selection, shown.
   void PlaceToolbar(const Rect& rect);
+  void HideToolbar();
+  // Where PlaceToolbar puts the six cells for a selection.
+  Rect ToolbarArea(const Rect& rect) const;
   // Brings the dimmed copy up to date with the snapshot inside area.
   void RefreshDimmed(const Rect& area);
   void ShapeMove(Point p);
@@ -177,11 +202,23 @@ class CScreenDlg : public IAxTrackerEvents {
   // The screen part of the selection; empty when it has no width or height.
   Rect SelectedArea() const;
   void End(int result);
+  // Uploads the file at path while the window goes on serving the agent;
+  // true when the server answered with a reply (then in m_szReply).
+  bool Upload(const std::u16string& path);
+  // A capture that was not sent, kept where the agent finds it and where
+  // no later send removes it: the JPEG when there is one, else the picture
+  // in a format the platform can still write.
+  void KeepUnsent(const std::optional<std::string>& jpeg, const std::u16string& tempPath);
+  bool KeepIn(const std::u16string& folder, std::u16string_view stem, std::u16string_view extension,
+              const std::string& bytes, const std::u16string& tempPath);
 
   IScreenView* m_view = nullptr;
   ICaptureFiles* m_files = nullptr;
   HttpSeams m_http;
   std::u16string m_uploadUrl;
+  std::chrono::milliseconds m_uploadBound{60000};
+  bool m_bSending = false;
+  bool m_bSendCancelled = false;
 };
 
 }  // namespace parlex

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "capture/screen_dlg.h"
+#include "capture/upload_job.h"
 #include "common/text.h"
 #include "http/generic_http_client.h"
 #include "http/transport.h"
@@ -16,7 +17,6 @@ namespace {
 
 constexpr std::u16string_view kTempFileName = u"ostrelscreenshottmp.jpg";
 constexpr std::u16string_view kSendExtension = u".jpg";
-constexpr std::u16string_view kAgent = u"OstrelAgent";
 constexpr std::u16string_view kUploadPath = u"resource/staff/image";
 constexpr std::u16string_view kUnsentPrefix = u"Ostrel截屏未发送 ";
 // Names tried for a kept capture: "<name>.jpg", "<name> (2).jpg", ...
@@ -28,6 +28,12 @@ std::u16string_view ExtensionOf(std::u16string_view path) {
   const std::u16string_view name = slash == std::u16string_view::npos ? path : path.substr(slash + 1);
   const size_t dot = name.rfind(u'.');
   return dot == std::u16string_view::npos ? std::u16string_view() : name.substr(dot);
+}
+
+std::u16string LowerAscii(std::u16string text) {
+  for (char16_t& c : text)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  return text;
 }
 
 std::u16string TwoDigits(int v) {
@@ -96,7 +102,7 @@ void CScreenDlg::OnSave() {
 }
 
 void CScreenDlg::OnSend() {
-  if (!m_view || m_nResult >= 0 || IsRectEmpty(SelectedArea())) return;
+  if (!m_view || m_nResult >= 0 || m_bSending || IsRectEmpty(SelectedArea())) return;
   const std::optional<std::string> jpeg = EncodeSelection(kSendExtension);
   const std::u16string tempDir = m_files ? m_files->TempDirectory() : std::u16string();
   m_szReply.clear();
@@ -110,49 +116,112 @@ void CScreenDlg::OnSend() {
     if (!m_files->WritePrivateFile(path, *jpeg)) path.clear();
   }
 
-  bool delivered = false;
-  if (!path.empty()) {
-    std::unique_ptr<Transport> transport = m_http.makeTransport ? m_http.makeTransport() : nullptr;
-    if (transport) {
-      GenericHTTPClient client(std::move(transport), m_http.mimeTypeOf);
-      client.ClearFields();
-      client.AddField(u"companyId", m_companyId);
-      client.AddField(u"visitorId", m_visitorId);
-      client.AddField(u"upload", path, true);
-      const std::u16string url = m_uploadUrl.empty() ? DefaultUploadUrl() : m_uploadUrl;
-      if (client.Execute(url, reqMultipartPost, kAgent))
-        m_szReply = std::u16string(CutAtUnits(client.GetReplyText(), kReplyUnits - 1));
-      delivered = !m_szReply.empty();
-    }
-  }
-
-  if (delivered) {
+  if (!path.empty() && Upload(path)) {
     m_files->RemoveFile(path);
-  } else if (jpeg && m_files) {
-    // Not sent: the agent's work is kept under a dated name in the pictures
-    // folder; when that cannot be had the temporary file stays.
-    const std::u16string pictures = m_files->PicturesDirectory();
-    const LocalTime now = m_files->Now();
-    std::u16string stem = UnsentCaptureName(now);
-    stem.resize(stem.size() - kSendExtension.size());
-    for (int n = 1; !pictures.empty() && n <= kMaxKeptNameTries; ++n) {
-      const std::u16string target = pictures + stem +
-                                    (n == 1 ? std::u16string() : u" (" + FormatDecimal(n) + u")") +
-                                    std::u16string(kSendExtension);
-      if (m_files->FileExists(target)) continue;
-      bool kept = !path.empty() && m_files->MoveFile(path, target);
-      if (!kept && m_files->WriteFile(target, *jpeg)) {
-        // A pictures folder on another file system: written afresh instead.
-        kept = true;
-        if (!path.empty()) m_files->RemoveFile(path);
-      }
-      if (kept) m_szKeptFile = target;
-      break;
-    }
-    if (m_szKeptFile.empty() && !path.empty()) m_szKeptFile = path;
+  } else {
+    m_szReply.clear();
+    KeepUnsent(jpeg, path);
   }
   m_bSent = true;
   End(kCaptureDone);
+}
+
+bool CScreenDlg::Upload(const std::u16string& path) {
+  using Clock = std::chrono::steady_clock;
+  // Once given up, the upload gets this long to let go of its connection
+  // before the window stops waiting for it.
+  constexpr std::chrono::milliseconds kLetGo{2000};
+
+  UploadJob::Request request{m_uploadUrl.empty() ? DefaultUploadUrl() : m_uploadUrl, m_companyId, m_visitorId,
+                             path};
+  const std::shared_ptr<UploadJob> job = UploadJob::Start(m_http, std::move(request));
+  if (!job) return false;
+
+  m_bSending = true;
+  m_bSendCancelled = false;
+  HideToolbar();
+  const Rect note = ToolbarArea(m_rcSelection);
+  m_view->ShowStatus(note, kSendingText);
+  const Clock::time_point bound = Clock::now() + m_uploadBound;
+  std::optional<Clock::time_point> givenUp;
+  m_view->ServeWhile([&] {
+    if (job->Finished()) return false;
+    const Clock::time_point now = Clock::now();
+    if (!givenUp && (m_bSendCancelled || !m_view || now >= bound)) {
+      job->Abort();
+      givenUp = now;
+    }
+    return !givenUp || now < *givenUp + kLetGo;
+  });
+  m_bSending = false;
+  if (m_view) m_view->ShowStatus(note, u"");
+  if (!job->Finished()) {
+    // The job ends alone; it counts as failed.
+    job->Abort();
+    return false;
+  }
+  m_szReply = job->Reply();
+  return !m_szReply.empty();
+}
+
+void CScreenDlg::KeepUnsent(const std::optional<std::string>& jpeg, const std::u16string& tempPath) {
+  if (!m_files) return;
+  std::u16string stem = UnsentCaptureName(m_files->Now());
+  stem.resize(stem.size() - kSendExtension.size());
+
+  // The JPEG, else whatever the platform can still write: PNG first, then
+  // the other encoders in their order.
+  std::string bytes;
+  std::u16string extension(kSendExtension);
+  if (jpeg) {
+    bytes = *jpeg;
+  } else if (m_view) {
+    std::vector<std::u16string> tried{u".png"};
+    for (const ImageEncoderInfo& encoder : m_view->ImageEncoders()) {
+      const std::u16string_view first =
+          std::u16string_view(encoder.patterns).substr(0, encoder.patterns.find(u';'));
+      tried.emplace_back(ExtensionOf(first));
+    }
+    for (std::u16string& ext : tried) {
+      if (ext.empty() || EqualsIgnoringCase(ext, kSendExtension)) continue;
+      if (std::optional<std::string> other = EncodeSelection(ext)) {
+        bytes = std::move(*other);
+        extension = LowerAscii(ext);
+        break;
+      }
+    }
+  }
+  if (bytes.empty()) return;
+
+  // The pictures folder; without one the temporary folder, under the dated
+  // name, which the next send (it writes only its own fixed name) leaves
+  // alone.
+  for (const std::u16string& folder : {m_files->PicturesDirectory(), m_files->TempDirectory()}) {
+    if (!folder.empty() && KeepIn(folder, stem, extension, bytes, jpeg ? tempPath : std::u16string())) return;
+  }
+}
+
+bool CScreenDlg::KeepIn(const std::u16string& folder, std::u16string_view stem, std::u16string_view extension,
+                        const std::string& bytes, const std::u16string& tempPath) {
+  for (int n = 1; n <= kMaxKeptNameTries; ++n) {
+    const std::u16string target = folder + std::u16string(stem) +
+                                  (n == 1 ? std::u16string() : u" (" + FormatDecimal(n) + u")") +
+                                  std::u16string(extension);
+    if (m_files->FileExists(target)) continue;
+    bool kept = !tempPath.empty() && m_files->MoveFile(tempPath, target);
+    if (!kept && m_files->WriteFile(target, bytes)) {
+      // A folder on another file system: written afresh instead.
+      kept = true;
+      if (!tempPath.empty()) m_files->RemoveFile(tempPath);
+    }
+    if (kept) m_szKeptFile = target;
+    return kept;
+  }
+  return false;
+}
+
+std::u16string UnsentNoticeText(std::u16string_view keptPath) {
+  return u"已保存到 " + std::u16string(keptPath);
 }
 
 }  // namespace parlex

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -117,8 +118,19 @@ class IScreenView {
   // The image encoded by encoder `index` with its default settings; none
   // when it fails.
   virtual std::optional<std::string> EncodeImage(size_t index, const PixelBuffer& image) = 0;
-  // Ends the modal run with a result code.
+  // Ends the modal run with a result code. The window leaves the screen at
+  // once; a tracker drag still running ends without commit.
   virtual void EndDialog(int result) = 0;
+
+  // --- While an upload runs.
+  // A note with text over the frozen screen at `where`; empty text takes it
+  // away.
+  virtual void ShowStatus(const Rect& where, std::u16string_view text) = 0;
+  // Serves the window (paints, input, the cancel command) until busy()
+  // answers false, asking it at least every 50 ms. A quit request that
+  // arrives meanwhile cancels the capture (OnCancel) and is handed on once
+  // the wait is over.
+  virtual void ServeWhile(const std::function<bool()>& busy) = 0;
 };
 
 // A local date and time, for the names of kept files.

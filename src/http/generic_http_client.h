@@ -61,6 +61,10 @@ class GenericHTTPClient {
   // been replaced. False otherwise, and the reply text is unchanged.
   bool Execute(std::u16string_view url, int kind, std::u16string_view agent);
 
+  // From another thread while Execute runs: Execute fails as soon as the
+  // transport lets go (Transport::Abort).
+  void Abort() { transport_->Abort(); }
+
   // Valid until the next Execute or the object's end.
   std::u16string_view GetReplyText() const { return replyText_; }
   std::u16string_view GetReplyHeaders() const { return replyHeaders_; }

@@ -111,6 +111,13 @@ class Transport {
 
   // The platform's error code recorded at the last failed step.
   virtual uint32_t LastError() const = 0;
+
+  // From another thread, while a step runs or between steps: the request is
+  // given up. The step in progress ends as soon as the platform lets it
+  // (the socket transport at once; a WinINet call when its own bound
+  // passes) and every later step fails, for good. A transport that cannot
+  // interrupt anything leaves it to its bounds.
+  virtual void Abort() {}
 };
 
 }  // namespace parlex

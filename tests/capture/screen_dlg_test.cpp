@@ -3,6 +3,8 @@
 // follows the tracker.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "screen_fakes.h"
 
 namespace parlex::testing {
@@ -258,6 +260,43 @@ TEST(ScreenText, EditorOpensGrowsWithinTheSelectionAndCommitsWhiteAsTransparent)
 }
 
 int Blend(int d) { return (127 * 127 + d * (255 - 127)) / 255; }
+
+TEST(ScreenEnd, EndingWithTheButtonDownGivesTheDragBackBeforeTheViewGoes) {
+  // Esc (or the window closed, or the program leaving) while the button is
+  // still held, in the selecting phase and in a shape drag; the view is then
+  // destroyed before the dialog, as the capture calls destroy them.
+  for (const bool shape : {false, true}) {
+    SCOPED_TRACE(shape ? "shape drag" : "selecting");
+    auto view = std::make_unique<FakeScreenView>(200, 150);
+    auto dlg = std::make_unique<CScreenDlg>(1, 2);
+    view->Attach(dlg.get());
+    dlg->OnInitDialog(NoisyBuffer(200, 150));
+    if (shape) {
+      dlg->OnLButtonDown({20, 20});
+      dlg->OnMouseMove({120, 100});
+      dlg->OnLButtonUp({120, 100});
+      view->Check(kBtnEllipse);
+    }
+    dlg->OnLButtonDown({40, 30});
+    dlg->OnMouseMove({90, 80});
+    ASSERT_EQ(view->captures, 1);
+    ASSERT_TRUE(view->dragCanvas.has_value());
+    dlg->OnCancel();
+    EXPECT_EQ(view->results, (std::vector<int>{kCaptureCancelled}));
+    EXPECT_EQ(view->captures, 0);
+    EXPECT_FALSE(view->dragCanvas.has_value());
+    EXPECT_FALSE(dlg->m_bSelecting);
+    EXPECT_FALSE(dlg->m_bDrawing);
+    // The release that follows finds the dialog ended: nothing is drawn.
+    const PixelBuffer before = dlg->Snapshot();
+    dlg->OnLButtonUp({90, 80});
+    EXPECT_EQ(dlg->Snapshot(), before);
+    EXPECT_EQ(view->captures, 0);
+    view->dlg = nullptr;
+    view.reset();
+    dlg.reset();  // reaches nothing of the view
+  }
+}
 
 TEST(ScreenBackground, DimmedCopyIsTheBlendForEveryChannelValue) {
   PixelBuffer shot(256, 3);

@@ -6,9 +6,12 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -183,6 +186,18 @@ class FakeScreenView : public IScreenView {
     return EncodeBlob(index, image);
   }
   void EndDialog(int result) override { results.push_back(result); }
+  void ShowStatus(const Rect& where, std::u16string_view text) override {
+    statusTexts.emplace_back(text);
+    statusAt = where;
+  }
+  // The window's wait during an upload: busy() asked every 10 ms, and
+  // onServe (when set) run at each turn, as input arriving meanwhile.
+  void ServeWhile(const std::function<bool()>& busy) override {
+    for (int turn = 0; busy(); ++turn) {
+      if (onServe) onServe(turn);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
 
   CScreenDlg* dlg = nullptr;
   ScriptedHost host;
@@ -204,6 +219,9 @@ class FakeScreenView : public IScreenView {
   std::optional<std::u16string> savePath;
   int saveQuestions = 0;
   std::vector<int> results;
+  std::vector<std::u16string> statusTexts;  // ShowStatus calls; u"" hides
+  Rect statusAt{};
+  std::function<void(int turn)> onServe;
 };
 
 // A dialog on a noisy screen of w x h, initialised and painted once.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -173,6 +174,132 @@ TEST(ScreenSend, AFailedUploadKeepsTheCaptureInThePicturesFolder) {
     EXPECT_TRUE(f.dlg.m_bSent);
     EXPECT_TRUE(f.files.privateWrites.empty());
     EXPECT_EQ(f.files.Listing(u"pictures"), (std::vector<std::string>{kept}));
+  }
+}
+
+TEST(ScreenSend, ASlowServerNeverHoldsTheScreenBeyondTheBoundAndEscCancels) {
+  using Clock = std::chrono::steady_clock;
+  // A server that accepts the picture and then answers one byte every
+  // 300 ms: every byte would restart a per-read bound.
+  ScriptedReply drip = ScriptedReply::Text(std::string(200, 'x'));
+  drip.dripMs = 300;
+  const std::string kept = "Ostrel截屏未发送 2026-12-07 134501.jpg";
+  {
+    LoopbackServer server(drip);
+    ASSERT_TRUE(server.Start());
+    CaptureFixture f;
+    f.dlg.SetUploadUrl(server.Url(u"/resource/staff/image"));
+    f.dlg.SetUploadBound(std::chrono::milliseconds(1500));
+    int turns = 0;
+    f.view.onServe = [&](int turn) {
+      turns = turn;
+      // The window keeps serving the agent meanwhile, and refuses new work.
+      if (turn == 3) {
+        EXPECT_TRUE(f.dlg.IsSending());
+        f.dlg.OnSend();
+        f.dlg.OnLButtonDown({150, 150});
+        EXPECT_TRUE(f.view.results.empty());
+      }
+    };
+    const Clock::time_point start = Clock::now();
+    f.dlg.OnSend();
+    const auto took = Clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(1400));
+    EXPECT_LT(took, std::chrono::milliseconds(4500));
+    EXPECT_GT(turns, 20);
+    EXPECT_EQ(server.Connections(), 1u);
+    // A timed-out upload is a failed one: the page gets "", the picture is kept.
+    EXPECT_TRUE(f.dlg.m_bSent);
+    EXPECT_EQ(f.dlg.m_szReply, u"");
+    EXPECT_EQ(f.view.results, (std::vector<int>{kCaptureDone}));
+    EXPECT_EQ(f.files.Listing(u"pictures"), (std::vector<std::string>{kept}));
+    EXPECT_EQ(TempDir::Read(PathOf(f.dlg.m_szKeptFile)), f.ExpectedImage(1));
+    // The note stood where the toolbar was, and went again.
+    EXPECT_EQ(f.view.statusTexts, (std::vector<std::u16string>{kSendingText, u""}));
+    EXPECT_EQ(f.view.statusAt, (Rect{0, 245, 300, 275}));
+    for (int id : {kBtnRectangle, kBtnEllipse, kBtnArrow, kBtnText, kBtnSave, kBtnSend})
+      EXPECT_FALSE(f.view.buttons[id].shown) << id;
+  }
+  {
+    // Esc while the upload runs cancels it at once.
+    LoopbackServer server(drip);
+    ASSERT_TRUE(server.Start());
+    CaptureFixture f;
+    f.dlg.SetUploadUrl(server.Url(u"/resource/staff/image"));
+    f.view.onServe = [&](int turn) {
+      if (turn == 20) f.dlg.OnCancel();
+    };
+    const Clock::time_point start = Clock::now();
+    f.dlg.OnSend();
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2000));
+    EXPECT_TRUE(f.dlg.m_bSent);
+    EXPECT_EQ(f.dlg.m_szReply, u"");
+    EXPECT_EQ(f.view.results, (std::vector<int>{kCaptureDone}));
+    EXPECT_EQ(f.files.Listing(u"pictures"), (std::vector<std::string>{kept}));
+    EXPECT_EQ(UnsentNoticeText(f.dlg.m_szKeptFile),
+              u"已保存到 " + f.files.root + u"pictures/" + FromUtf8(kept));
+  }
+}
+
+// The fake window whose JPEG encoder fails.
+struct NoJpegView : FakeScreenView {
+  using FakeScreenView::FakeScreenView;
+  std::optional<std::string> EncodeImage(size_t index, const PixelBuffer& image) override {
+    if (index == 1) return std::nullopt;
+    return FakeScreenView::EncodeImage(index, image);
+  }
+};
+
+TEST(ScreenSend, APictureThatCannotBeSentIsKeptWhereTheNextSendLeavesIt) {
+  const uint16_t deadPort = test::ClosedLoopbackPort();
+  ASSERT_NE(deadPort, 0);
+  const std::u16string deadUrl = u"http://127.0.0.1:" + FormatDecimal(deadPort) + u"/resource/staff/image";
+  {
+    // No JPEG can be made: the picture is kept as PNG, and nothing is sent.
+    TempDir dir("capture-nojpeg");
+    DiskFiles files(dir);
+    CScreenDlg dlg(12, 34);
+    NoJpegView view(400, 300);
+    view.Attach(&dlg);
+    dlg.SetFiles(&files);
+    dlg.SetHttpSeams(PlatformHttpSeams());
+    dlg.OnInitDialog(NoisyBuffer(400, 300));
+    dlg.OnLButtonDown({10, 10});
+    dlg.OnMouseMove({60, 50});
+    dlg.OnLButtonUp({60, 50});
+    dlg.SetUploadUrl(deadUrl);
+    dlg.OnSend();
+    EXPECT_TRUE(dlg.m_bSent);
+    EXPECT_EQ(dlg.m_szReply, u"");
+    EXPECT_TRUE(files.privateWrites.empty());
+    ASSERT_EQ(files.Listing(u"pictures"),
+              (std::vector<std::string>{"Ostrel截屏未发送 2026-12-07 134501.png"}));
+    EXPECT_EQ(TempDir::Read(PathOf(dlg.m_szKeptFile)), EncodeBlob(2, dlg.SelectionPixels()));
+  }
+  {
+    // No pictures folder: kept in the temporary folder under the dated
+    // name, which a later send (to a server that answers) leaves alone.
+    CaptureFixture f;
+    struct NoPictures : DiskFiles {
+      using DiskFiles::DiskFiles;
+      std::u16string PicturesDirectory() override { return u""; }
+    } files(f.dir);
+    f.dlg.SetFiles(&files);
+    f.dlg.SetUploadUrl(deadUrl);
+    f.dlg.OnSend();
+    const std::u16string kept = files.root + u"tmp/Ostrel截屏未发送 2026-12-07 134501.jpg";
+    EXPECT_EQ(f.dlg.m_szKeptFile, kept);
+    EXPECT_EQ(TempDir::Read(PathOf(kept)), f.ExpectedImage(1));
+
+    LoopbackServer server(ScriptedReply::Text("{\"id\":1}"));
+    ASSERT_TRUE(server.Start());
+    CaptureFixture g;
+    g.dlg.SetFiles(&files);
+    g.dlg.SetUploadUrl(server.Url(u"/resource/staff/image"));
+    g.dlg.OnSend();
+    EXPECT_EQ(g.dlg.m_szReply, u"{\"id\":1}");
+    EXPECT_EQ(TempDir::Read(PathOf(kept)), f.ExpectedImage(1));
+    EXPECT_EQ(files.Listing(u"tmp"), (std::vector<std::string>{"Ostrel截屏未发送 2026-12-07 134501.jpg"}));
   }
 }
 

@@ -423,6 +423,13 @@ bool LoopbackServer::Handle(uintptr_t s, void* tls, size_t index) {
     case ScriptedReply::Mode::kAnswer: {
       if (!Sleep(reply.delayMs)) return false;
       SendAll(s, tls, reply.head);
+      if (reply.dripMs > 0) {
+        for (size_t i = 0; i < reply.body.size(); ++i) {
+          if (i > 0 && !Sleep(reply.dripMs)) return false;
+          SendAll(s, tls, std::string_view(reply.body).substr(i, 1));
+        }
+        return reply.holdOpen;
+      }
       size_t first = reply.pauseMs > 0 ? std::min(reply.pauseAfter, reply.body.size()) : reply.body.size();
       SendAll(s, tls, std::string_view(reply.body).substr(0, first));
       if (first < reply.body.size()) {

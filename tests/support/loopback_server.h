@@ -51,6 +51,9 @@ struct ScriptedReply {
   int delayMs = 0;
   // With kAnswer: keep the connection open after the reply, until Stop().
   bool holdOpen = false;
+  // With kAnswer and above 0: the body goes out one byte at a time, dripMs
+  // apart (a server that is slow on purpose), until it is all out or Stop().
+  int dripMs = 0;
 
   static ScriptedReply Text(std::string body);
   static ScriptedReply Never();

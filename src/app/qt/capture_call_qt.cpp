@@ -33,6 +33,7 @@ std::u16string UploadUrlFor(const QString& chatBaseUrl) {
 CaptureOutcome MainWindowQt::Capture(int32_t companyId, int32_t visitorId) {
   if (g_capturing) return {};
   g_capturing = true;
+  capturing_ = true;
 
   hide();
   QCoreApplication::processEvents();
@@ -48,13 +49,26 @@ CaptureOutcome MainWindowQt::Capture(int32_t companyId, int32_t visitorId) {
   dialog.SetHttpSeams(PlatformHttpSeams());
   parlex::qt::CaptureFilesPosix files;
   dialog.SetFiles(&files);
-  {
+  // A way out asked for while the screen settled: no capture at all.
+  if (!pendingExit_) {
     parlex::qt::ScreenViewQt view(dialog);
+    capture_ = &dialog;
     view.Run();
+    capture_ = nullptr;
   }
 
-  ShowAndFocus();
   g_capturing = false;
+  capturing_ = false;
+  if (pendingExit_) {
+    // The capture ended as Esc ends it; the program leaves without showing
+    // its window again.
+    const int code = *pendingExit_;
+    pendingExit_.reset();
+    Leave(code);
+    return CaptureOutcome{dialog.m_bSent, dialog.m_szReply};
+  }
+  ShowAndFocus();
+  if (!dialog.m_szKeptFile.empty()) Notify(kUnsentNoticeTitle, UnsentNoticeText(dialog.m_szKeptFile));
   return CaptureOutcome{dialog.m_bSent, dialog.m_szReply};
 }
 

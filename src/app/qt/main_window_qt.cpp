@@ -12,6 +12,7 @@
 #include "app/qt/dialog_units.h"
 #include "app/qt/tray_icon_qt.h"
 #include "app/shell_texts.h"
+#include "capture/screen_dlg.h"
 #include "parlex_config.h"
 #include "platform/qt/resource_images.h"
 
@@ -109,6 +110,12 @@ void MainWindowQt::Notify(const std::u16string& title, const std::u16string& tex
 void MainWindowQt::Quit() { Leave(kExitNormal); }
 
 void MainWindowQt::Leave(int exitCode) {
+  if (capturing_) {
+    // The first way out asked for is the one taken.
+    if (!pendingExit_) pendingExit_ = exitCode;
+    if (capture_ != nullptr) capture_->OnCancel();
+    return;
+  }
   if (tray_ != nullptr) tray_->Remove();
   // The window object itself belongs to the run procedure, which destroys it
   // once the event loop has ended; this call may come from inside the

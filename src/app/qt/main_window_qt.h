@@ -8,12 +8,17 @@
 #include <QUrl>
 #include <QWidget>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/qt/chat_page_qt.h"
 
 class QCloseEvent;
 class QWebEngineView;
+
+namespace parlex {
+class CScreenDlg;
+}
 
 namespace parlex::app::qt {
 
@@ -74,12 +79,16 @@ class MainWindowQt : public QWidget, public IChatPageHost {
  private:
   void CentreOnScreen();
   // Removes the tray icon, then the window goes and the event loop ends
-  // with `exitCode`.
+  // with `exitCode`. During a capture the capture ends first, as Esc ends
+  // it, and the program leaves once the page's capture call has returned.
   void Leave(int exitCode);
 
   QWebEngineView* view_ = nullptr;
   TrayIconQt* tray_ = nullptr;
   QString chatBaseUrl_;
+  bool capturing_ = false;
+  CScreenDlg* capture_ = nullptr;  // the running capture's dialog
+  std::optional<int> pendingExit_;
 };
 
 }  // namespace parlex::app::qt

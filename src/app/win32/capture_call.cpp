@@ -33,6 +33,7 @@ void CMainDlg::RunCaptureCall(int32_t companyId, int32_t visitorId) {
 
   bool sent = false;
   std::u16string reply;
+  std::u16string kept;
   {
     CScreenDlg dialog(companyId, visitorId);
     parlex::win32::CaptureFilesWin32 files;
@@ -40,15 +41,21 @@ void CMainDlg::RunCaptureCall(int32_t companyId, int32_t visitorId) {
     dialog.SetHttpSeams(PlatformHttpSeams());
     PrepareCapture(dialog);
     parlex::win32::ScreenViewWin32 view(dialog);
+    runningCapture_ = &dialog;
     // With the main window hidden there is usually no active window: the
     // capture then has no owner.
     view.RunModal(::GetActiveWindow());
+    runningCapture_ = nullptr;
     sent = dialog.m_bSent;
     reply = dialog.m_szReply;
+    kept = dialog.m_szKeptFile;
   }
 
+  // Leaving: the window stays hidden and the page hears nothing more.
+  if (pendingExit_ || !::IsWindow(hwnd)) return;
   ::ShowWindow(hwnd, SW_SHOW);
   ::UpdateWindow(hwnd);
+  if (!kept.empty()) notify(kUnsentNoticeTitle, UnsentNoticeText(kept));
   if (sent) CallPageOnFileSent(reply);
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/shell_texts.h"
+#include "capture/screen_dlg.h"
 #include "app/win32/tray_messages.h"
 #include "parlex_config.h"
 #include "platform/win32/app_module.h"
@@ -31,6 +32,10 @@ using parlex::win32::ScopedMenu;
 namespace {
 
 using Route = MessageRoute<CMainDlg>;
+
+// Posted to the window by a way out asked for during a capture: it is taken
+// once the page's call has returned. wParam: the exit code.
+constexpr UINT kLeaveAfterCaptureMessage = WM_APP + 17;
 
 // The browser control takes the whole client area as the window is sized.
 constexpr std::array<CDialogResize::Entry, 1> kLayout{{
@@ -69,6 +74,8 @@ bool CMainDlg::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, 
       {Route::kCommand, ID_TRAY_EXIT, &CMainDlg::OnExitCommand},
       {Route::kMessage, g_uIconNotifiedMessage, &CMainDlg::OnIconNotified},
       {Route::kMessage, g_uTaskbarCreatedMessage, &CMainDlg::OnTaskbarCreated},
+      {Route::kMessage, WM_ENDSESSION, &CMainDlg::OnEndSession},
+      {Route::kMessage, kLeaveAfterCaptureMessage, &CMainDlg::OnLeaveAfterCapture},
   };
   if (parlex::win32::RouteMessage<CMainDlg>(this, kRoutes, message, wParam, lParam, result)) return true;
   return resize_.ProcessMessage(message, wParam, lParam, result);
@@ -197,7 +204,25 @@ void CMainDlg::ShowTrayMenu() {
   ::TrackPopupMenu(popup, TPM_RIGHTALIGN | TPM_RIGHTBUTTON, point.x, point.y, 0, GetHwnd(), nullptr);
 }
 
+LRESULT CMainDlg::OnEndSession(UINT, WPARAM wParam, LPARAM, bool&) {
+  // The session ends: a capture in progress gives way, then the program
+  // goes as the page's quit takes it.
+  if (wParam) Exit(kExitNormal);
+  return 0;
+}
+
+LRESULT CMainDlg::OnLeaveAfterCapture(UINT, WPARAM wParam, LPARAM, bool&) {
+  Exit(static_cast<int>(wParam));
+  return 0;
+}
+
 void CMainDlg::Exit(int exitCode) {
+  if (captureRunning_) {
+    // The first way out asked for is the one taken.
+    if (!pendingExit_) pendingExit_ = exitCode;
+    if (runningCapture_) runningCapture_->OnCancel();
+    return;
+  }
   if (trayIcon_) {
     trayIcon_->Destroy();
     trayIcon_.reset();
@@ -219,6 +244,10 @@ void CMainDlg::capture(int32_t companyId, int32_t visitorId) {
   captureRunning_ = true;
   OnCaptureRequested(companyId, visitorId);
   captureRunning_ = false;
+  if (pendingExit_) {
+    ::PostMessageW(GetHwnd(), kLeaveAfterCaptureMessage, static_cast<WPARAM>(*pendingExit_), 0);
+    pendingExit_.reset();
+  }
 }
 
 void CMainDlg::OnCaptureRequested(int32_t companyId, int32_t visitorId) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -86,11 +87,15 @@ class CMainDlg : public parlex::win32::CDialogBase,
   LRESULT OnExitCommand(UINT, WPARAM, LPARAM, bool&);
   LRESULT OnIconNotified(UINT, WPARAM, LPARAM, bool&);
   LRESULT OnTaskbarCreated(UINT, WPARAM, LPARAM, bool&);
+  LRESULT OnEndSession(UINT, WPARAM, LPARAM, bool&);
+  LRESULT OnLeaveAfterCapture(UINT, WPARAM, LPARAM, bool&);
 
   void CreateTrayIcon();
   void ShowTrayMenu();
   // Removes the icon and frees the tray object, destroys the window and ends
-  // the message loop with this code.
+  // the message loop with this code. During a capture the capture ends
+  // first, as Esc ends it; the program leaves once the page's capture call
+  // has returned, never under it.
   void Exit(int exitCode);
   // Hides the window, lets the page settle, runs the capture dialog, shows
   // the window again and hands the page a sent upload's reply.
@@ -106,6 +111,8 @@ class CMainDlg : public parlex::win32::CDialogBase,
   parlex::win32::ScopedIcon smallIcon_;
   std::unique_ptr<CTrayIcon> trayIcon_;
   bool captureRunning_ = false;
+  CScreenDlg* runningCapture_ = nullptr;
+  std::optional<int> pendingExit_;
 };
 
 }  // namespace parlex::app::win32

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,6 +32,19 @@ std::u16string WithSeparator(const QString& dir) {
 bool IsDirectory(const QString& dir) {
   struct stat st {};
   return !dir.isEmpty() && ::stat(QFile::encodeName(dir).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A real folder (not a link) of this user that nobody else may enter.
+bool IsPrivateDirectory(const QString& dir) {
+  struct stat st {};
+  return !dir.isEmpty() && ::lstat(QFile::encodeName(dir).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+// dir made with mode 0700, or already there as a private folder of ours.
+bool MakePrivateDirectory(const QString& dir) {
+  if (::mkdir(QFile::encodeName(dir).constData(), 0700) != 0 && errno != EEXIST) return false;
+  return IsPrivateDirectory(dir);
 }
 
 // Writes bytes to a freshly opened file and closes it; on failure the
@@ -62,10 +76,22 @@ bool CopyThenUnlink(const QByteArray& from, const QByteArray& to) {
 }  // namespace
 
 std::u16string CaptureFilesPosix::TempDirectory() {
-  const QString env = qEnvironmentVariable("TMPDIR");
-  if (IsDirectory(env)) return WithSeparator(env);
-  if (IsDirectory(QStringLiteral("/tmp"))) return u"/tmp/";
-  return {};
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  if (IsPrivateDirectory(runtime)) {
+    const QString own = QDir::cleanPath(runtime) + QStringLiteral("/parlex");
+    if (MakePrivateDirectory(own)) return WithSeparator(own);
+  }
+  QString shared = qEnvironmentVariable("TMPDIR");
+  if (!IsDirectory(shared)) shared = QStringLiteral("/tmp");
+  if (!IsDirectory(shared)) return {};
+  const QString own = QDir::cleanPath(shared) + QStringLiteral("/parlex-") + QString::number(::geteuid());
+  if (MakePrivateDirectory(own)) return WithSeparator(own);
+  // Somebody else holds that name: a folder of our own for this run.
+  static const QString fallback = [&] {
+    QByteArray pattern = QFile::encodeName(QDir::cleanPath(shared) + QStringLiteral("/parlex-XXXXXX"));
+    return ::mkdtemp(pattern.data()) ? QFile::decodeName(pattern) : QString();
+  }();
+  return IsPrivateDirectory(fallback) ? WithSeparator(fallback) : std::u16string();
 }
 
 std::u16string CaptureFilesPosix::PicturesDirectory() {

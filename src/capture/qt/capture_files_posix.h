@@ -8,7 +8,12 @@ namespace parlex::qt {
 
 class CaptureFilesPosix : public ICaptureFiles {
  public:
-  // $TMPDIR when it names a folder, else /tmp.
+  // A folder private to the user, never the shared temporary folder itself
+  // (where another user's file of the upload's fixed name would stand in
+  // its way): "parlex" in the session's runtime folder ($XDG_RUNTIME_DIR),
+  // else "parlex-<uid>" in $TMPDIR or /tmp; each made with mode 0700 and
+  // used only when it is a real folder of this user that nobody else may
+  // enter. Failing both, a new private folder for the rest of the run.
   std::u16string TempDirectory() override;
   // The desktop's pictures folder when it exists, else the home folder.
   std::u16string PicturesDirectory() override;

@@ -4,7 +4,9 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QPushButton>
 #include <QScreen>
 #include <QWindow>
@@ -105,6 +107,9 @@ bool IsTool(int id) { return id == kBtnArrow || id == kBtnEllipse || id == kBtnR
 ScreenViewQt::ScreenViewQt(CScreenDlg& dialog) : dialog_(dialog) {}
 
 ScreenViewQt::~ScreenViewQt() {
+  // The dialog may live on after its view (the capture call keeps it for
+  // its results): it must not reach back into this one.
+  dialog_.Detach();
   dragCanvas_.reset();
   trackHost_.reset();
   delete window_.data();
@@ -115,6 +120,8 @@ QWidget* ScreenViewQt::Window() const { return window_.data(); }
 QPushButton* ScreenViewQt::Button(int id) const { return FindButton(id); }
 
 TextEditorQt* ScreenViewQt::Editor() const { return editor_.data(); }
+
+QLabel* ScreenViewQt::StatusNote() const { return status_.data(); }
 
 QPushButton* ScreenViewQt::FindButton(int id) const {
   for (size_t i = 0; i < kButtonIds.size(); ++i)
@@ -157,6 +164,7 @@ int ScreenViewQt::Run() {
   if (!ended_) loop_.exec();
 
   // The window goes before the caller shows its own again.
+  dialog_.Detach();
   if (editor_) editor_->onFocusLost = nullptr;
   dragCanvas_.reset();
   window->SetHost(nullptr);
@@ -363,9 +371,64 @@ void ScreenViewQt::EndDialog(int result) {
   if (ended_) return;
   ended_ = true;
   result_ = result;
+  // A tracker drag still running (the window closed or the program leaving
+  // under it) ends without commit before the window goes.
+  if (trackHost_) trackHost_->Abandon();
+  ReleaseMouse();
   // The screen is free again at once, also while the run unwinds.
   if (window_) window_->hide();
   loop_.exit(0);
+}
+
+void ScreenViewQt::ShowStatus(const Rect& where, std::u16string_view text) {
+  if (!window_) return;
+  if (text.empty()) {
+    if (status_) status_->hide();
+    return;
+  }
+  if (!status_) {
+    status_ = new QLabel(window_);
+    status_->setAlignment(Qt::AlignCenter);
+    status_->setAutoFillBackground(true);
+    QPalette palette = status_->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    palette.setColor(QPalette::WindowText, Qt::black);
+    status_->setPalette(palette);
+  }
+  status_->setText(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
+  status_->setGeometry(window_->ToWidget(where));
+  status_->show();
+  status_->raise();
+  status_->repaint();
+}
+
+void ScreenViewQt::ServeWhile(const std::function<bool()>& busy) {
+  std::optional<int> quitCode;
+  bool ours = false;
+  QEventLoop loop;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+    if (busy()) return;
+    ours = true;
+    loop.exit(0);
+  });
+  tick.start(50);
+  while (busy()) {
+    ours = false;
+    const int code = loop.exec();
+    // Ended, but not by us: QCoreApplication::exit ends every loop of the
+    // thread. The capture gives way, and the request is handed on once the
+    // wait is over.
+    if (!ours && !quitCode) {
+      quitCode = code;
+      dialog_.OnCancel();
+    }
+  }
+  if (quitCode) {
+    const int code = *quitCode;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [code] { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+  }
 }
 
 }  // namespace parlex::qt

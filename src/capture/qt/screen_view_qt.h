@@ -21,6 +21,7 @@
 #include "capture/screen_view.h"
 
 class QButtonGroup;
+class QLabel;
 class QPushButton;
 
 namespace parlex::qt {
@@ -78,6 +79,11 @@ class ScreenViewQt : public IScreenView {
   std::vector<ImageEncoderInfo> ImageEncoders() override;
   std::optional<std::string> EncodeImage(size_t index, const PixelBuffer& image) override;
   void EndDialog(int result) override;
+  void ShowStatus(const Rect& where, std::u16string_view text) override;
+  void ServeWhile(const std::function<bool()>& busy) override;
+
+  // While an upload runs: the note the window shows, for tests.
+  QLabel* StatusNote() const;
 
   // For the window: brings the invalid area of the image up to date (the
   // dialog's background and overlay, then the editor's frame).
@@ -97,6 +103,7 @@ class ScreenViewQt : public IScreenView {
   std::array<QPointer<QPushButton>, 6> buttons_{};
   QButtonGroup* tools_ = nullptr;
   QPointer<TextEditorQt> editor_;
+  QPointer<QLabel> status_;
   Rect editorRect_{};
   Region invalid_;
   std::unique_ptr<PixelCanvas> dragCanvas_;

@@ -177,6 +177,12 @@ void TrackHostQt::ReleaseCapture() {
   queue_.clear();
 }
 
+void TrackHostQt::Abandon() {
+  if (!filtering_ || captureLostQueued_) return;
+  captureLostQueued_ = true;
+  Enqueue(Pending{TrackEvent::Simple(TrackEvent::Kind::kCaptureLost), nullptr, nullptr});
+}
+
 void TrackHostQt::DiscardMouseMoves() {
   if (surface_) QCoreApplication::removePostedEvents(surface_, QEvent::MouseMove);
   std::erase_if(queue_, [](const Pending& p) { return p.event.kind == TrackEvent::Kind::kMouseMove; });

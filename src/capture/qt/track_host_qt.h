@@ -66,6 +66,10 @@ class TrackHostQt : public QObject, public ITrackHost {
     hint_ = pos;
     hasHint_ = true;
   }
+  // Ends a drag in progress without commit (its window is going away): the
+  // loop hears that the capture was lost. Nothing when no drag runs.
+  void Abandon();
+
   // The tracker cursor index last shown through SetCursor, -1 before any.
   int LastCursor() const { return lastCursor_; }
 

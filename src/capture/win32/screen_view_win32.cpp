@@ -47,6 +47,8 @@ ScreenViewWin32::ScreenViewWin32(CScreenDlg& dialog) : CDialogBase(IDD_SCREENDLG
 }
 
 ScreenViewWin32::~ScreenViewWin32() {
+  // The dialog may live on after its view: it must not reach back into it.
+  dialog_.Detach();
   ReleaseDragCanvas(dragCanvas_ ? &*dragCanvas_ : nullptr);
   DestroyWindow();
 }
@@ -225,8 +227,12 @@ LRESULT ScreenViewWin32::OnCommand(UINT, WPARAM wParam, LPARAM lParam, bool& han
 }
 
 LRESULT ScreenViewWin32::OnDestroy(UINT, WPARAM, LPARAM, bool& handled) {
+  // A window that goes while a drag holds its DC (a quit message ends the
+  // modal loop under it): the drag is given up before the DC goes.
+  dialog_.Detach();
   ReleaseDragCanvas(dragCanvas_ ? &*dragCanvas_ : nullptr);
   editor_ = nullptr;  // destroyed with its parent
+  status_ = nullptr;
   handled = false;
   return 0;
 }
@@ -392,6 +398,58 @@ std::optional<std::string> ScreenViewWin32::EncodeImage(size_t index, const Pixe
   return EncodeWithEncoder(index, image);
 }
 
-void ScreenViewWin32::EndDialog(int result) { CDialogBase::EndDialog(result); }
+void ScreenViewWin32::EndDialog(int result) {
+  // A tracker drag still running (the window closed or the program leaving
+  // under it) sees its capture gone and ends without commit.
+  if (::GetCapture() == GetHwnd()) ::ReleaseCapture();
+  CDialogBase::EndDialog(result);
+}
+
+void ScreenViewWin32::ShowStatus(const Rect& where, std::u16string_view text) {
+  HWND hwnd = GetHwnd();
+  if (!hwnd) return;
+  if (text.empty()) {
+    if (status_) ::ShowWindow(status_, SW_HIDE);
+    return;
+  }
+  const std::wstring wide = ToWide(text);
+  if (!status_) {
+    status_ = ::CreateWindowExW(0, L"STATIC", wide.c_str(), WS_CHILD | SS_CENTER | SS_CENTERIMAGE, 0, 0, 0, 0,
+                                hwnd, nullptr, g_module.GetModuleInstance(), nullptr);
+    if (!status_) return;
+    ::SendMessageW(status_, WM_SETFONT, ::SendMessageW(hwnd, WM_GETFONT, 0, 0), FALSE);
+  } else {
+    ::SetWindowTextW(status_, wide.c_str());
+  }
+  ::SetWindowPos(status_, HWND_TOP, where.left, where.top, where.right - where.left, where.bottom - where.top,
+                 SWP_SHOWWINDOW);
+  ::UpdateWindow(status_);
+}
+
+void ScreenViewWin32::ServeWhile(const std::function<bool()>& busy) {
+  // The window's own modal loop is below this one: messages are served here
+  // the way it serves them (Esc becomes IDCANCEL through the dialog's
+  // keyboard handling).
+  bool quit = false;
+  WPARAM quitCode = 0;
+  while (busy()) {
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, 50, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        if (!quit) dialog_.OnCancel();
+        quit = true;
+        quitCode = msg.wParam;
+        continue;
+      }
+      if (!GetHwnd() || !::IsDialogMessageW(GetHwnd(), &msg)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+      }
+      if (!busy()) break;
+    }
+  }
+  if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
+}
 
 }  // namespace parlex::win32

@@ -69,6 +69,11 @@ class ScreenViewWin32 final : public IScreenView, public CDialogBase {
   std::vector<ImageEncoderInfo> ImageEncoders() override;
   std::optional<std::string> EncodeImage(size_t index, const PixelBuffer& image) override;
   void EndDialog(int result) override;
+  void ShowStatus(const Rect& where, std::u16string_view text) override;
+  void ServeWhile(const std::function<bool()>& busy) override;
+
+  // While an upload runs: the note the window shows (tests read it).
+  HWND StatusWindow() const { return status_; }
 
  protected:
   bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
@@ -93,6 +98,7 @@ class ScreenViewWin32 final : public IScreenView, public CDialogBase {
   ScopedIcon icon_;
   ScopedGdiObject<HBRUSH> editBrush_;
   HWND editor_ = nullptr;
+  HWND status_ = nullptr;  // a child: destroyed with the window
   // The window DC held from a press to its release, and its canvas.
   HDC dragDc_ = nullptr;
   std::optional<GdiCanvas> dragCanvas_;

@@ -1,6 +1,10 @@
 #include "http/posix/socket_transport.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdint>
 #include <memory>
 
 #include "common/text.h"
@@ -22,6 +26,18 @@ constexpr size_t kCoalesceBytes = 16384;
 
 }  // namespace
 
+SocketTransport::SocketTransport() : abort_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  stream_.SetAbortFd(abort_.get());
+}
+
+void SocketTransport::Abort() {
+  aborted_ = true;
+  if (!abort_) return;
+  const uint64_t one = 1;
+  // The counter only needs to be non-zero; a full counter is as good.
+  [[maybe_unused]] const ssize_t written = ::write(abort_.get(), &one, sizeof one);
+}
+
 bool SocketTransport::Open(std::u16string_view agent, const TransportTimeouts& timeouts) {
   agent_ = ToUtf8(agent);
   timeouts_ = timeouts;
@@ -31,6 +47,7 @@ bool SocketTransport::Open(std::u16string_view agent, const TransportTimeouts& t
 
 bool SocketTransport::Connect(std::u16string_view host, uint16_t port, uint32_t flags) {
   if (!rootOpen_) return Fail(EBADF);
+  if (aborted_) return Fail(ECANCELED);
   int error = 0;
   if (!ConnectToServer(stream_, (flags & kFlagSecure) != 0, ToUtf8(host), port, timeouts_.connectMs, &route_,
                        &error))

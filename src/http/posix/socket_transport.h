@@ -16,11 +16,13 @@
 // tunnel with TLS to the server inside it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/unique_fd.h"
 #include "net/posix/server_connection.h"
 #include "net/reply_reader.h"
 #include "http/transport.h"
@@ -29,6 +31,7 @@ namespace parlex::posix {
 
 class SocketTransport : public Transport {
  public:
+  SocketTransport();
   bool Open(std::u16string_view agent, const TransportTimeouts& timeouts) override;
   bool Connect(std::u16string_view host, uint16_t port, uint32_t flags) override;
   bool AttemptConnect() override;
@@ -45,6 +48,9 @@ class SocketTransport : public Transport {
   void CloseConnection() override;
   void CloseRoot() override;
   uint32_t LastError() const override { return error_; }
+  // Wakes every wait of the stream through an eventfd: the step in progress
+  // fails with ECANCELED at once, and so does every later one.
+  void Abort() override;
   // The last connection failure in words (a TLS reason, or the system's).
   std::string LastErrorText() const { return stream_.LastErrorText(); }
 
@@ -59,6 +65,8 @@ class SocketTransport : public Transport {
   bool ReceiveHead();
   ReplyReader::Source Source();
 
+  UniqueFd abort_;
+  std::atomic<bool> aborted_{false};
   bool rootOpen_ = false;
   bool requestOpen_ = false;
   bool headSent_ = false;

@@ -116,6 +116,7 @@ bool WinInetTransport::Open(std::u16string_view agent, const TransportTimeouts& 
 
 bool WinInetTransport::Connect(std::u16string_view host, uint16_t port, uint32_t flags) {
   if (root_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (aborted_) return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
   CloseConnection();
   std::wstring name = Terminated(host);
   connection_ = InternetHandle::Adopt(
@@ -134,6 +135,7 @@ bool WinInetTransport::AttemptConnect() {
 bool WinInetTransport::OpenRequest(std::u16string_view verb, std::u16string_view path,
                                    const char16_t* const* acceptTypes, uint32_t flags) {
   if (connection_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (aborted_) return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
   CloseRequest();
   std::wstring verbText = Terminated(verb);
   std::wstring pathText = Terminated(path);
@@ -163,6 +165,7 @@ bool WinInetTransport::AddHeaders(std::u16string_view lines, uint32_t mode) {
 
 bool WinInetTransport::Send(std::u16string_view extraHeaders, const void* body, size_t bodyLength) {
   if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (aborted_) return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
   // The send may outlive this call: it owns copies of the texts it sends.
   return SendBounded(
       [headers = Terminated(extraHeaders),
@@ -175,6 +178,7 @@ bool WinInetTransport::Send(std::u16string_view extraHeaders, const void* body, 
 
 bool WinInetTransport::BeginSend() {
   if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (aborted_) return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
   return SendBounded([](HINTERNET request) {
     INTERNET_BUFFERSW buffers{};
     buffers.dwStructSize = sizeof buffers;
@@ -185,6 +189,7 @@ bool WinInetTransport::BeginSend() {
 bool WinInetTransport::Write(const void* data, size_t length, size_t* written) {
   *written = 0;
   if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (aborted_) return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
   DWORD done = 0;
   if (!::InternetWriteFile(request_->get(), data, static_cast<DWORD>(length), &done)) return Fail();
   *written = done;
@@ -193,6 +198,7 @@ bool WinInetTransport::Write(const void* data, size_t length, size_t* written) {
 
 bool WinInetTransport::EndSend() {
   if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (aborted_) return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
   if (!::HttpEndRequestW(request_->get(), nullptr, HSR_INITIATE, 0)) return Fail();
   return true;
 }
@@ -200,6 +206,7 @@ bool WinInetTransport::EndSend() {
 bool WinInetTransport::Read(void* buffer, size_t capacity, size_t* got) {
   *got = 0;
   if (request_ == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (aborted_) return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
   // A blocking read waits to fill the whole chunk, and when the server
   // falls silent first it fails and the bytes it had taken are lost. So
   // wait for data first (bounded by the receive timeout) and read only what

@@ -21,6 +21,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -55,6 +56,10 @@ class WinInetTransport : public Transport {
   void CloseConnection() override;
   void CloseRoot() override;
   uint32_t LastError() const override { return error_; }
+  // WinINet does not interrupt a blocked call for another thread: the call
+  // in progress ends within its own bound, and every later step fails at
+  // once.
+  void Abort() override { aborted_ = true; }
 
  private:
   bool Fail();
@@ -78,6 +83,7 @@ class WinInetTransport : public Transport {
   std::shared_ptr<net::win32::CallProgress> progress_;
   TransportTimeouts timeouts_;
   uint32_t error_ = 0;
+  std::atomic<bool> aborted_{false};
 };
 
 // The "Content Type" the registry gives a key such as u".jpg" under

@@ -135,6 +135,7 @@ TcpStream& TcpStream::operator=(TcpStream&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = std::move(other.fd_);
+    abortFd_ = other.abortFd_;
     error_ = other.error_;
     port_ = other.port_;
     errorText_ = std::move(other.errorText_);
@@ -168,10 +169,23 @@ void TcpStream::Close() {
   fd_.Close();
 }
 
+bool TcpStream::Aborted() {
+  if (abortFd_ < 0) return false;
+  pollfd p{abortFd_, POLLIN, 0};
+  if (::poll(&p, 1, 0) <= 0) return false;
+  error_ = ECANCELED;
+  return true;
+}
+
 bool TcpStream::WaitFor(short events, int timeoutMs) {
-  pollfd p{fd_.get(), events, 0};
+  pollfd p[2] = {{fd_.get(), events, 0}, {abortFd_, POLLIN, 0}};
+  const nfds_t count = abortFd_ >= 0 ? 2 : 1;
   for (;;) {
-    int n = ::poll(&p, 1, timeoutMs);
+    int n = ::poll(p, count, timeoutMs);
+    if (n > 0 && count == 2 && p[1].revents != 0) {
+      error_ = ECANCELED;
+      return false;
+    }
     if (n > 0) return true;
     if (n == 0) {
       error_ = ETIMEDOUT;
@@ -237,6 +251,7 @@ bool TcpStream::SendAll(const void* data, size_t length, int idleMs) {
     error_ = ENOTCONN;
     return false;
   }
+  if (Aborted()) return false;
   auto p = static_cast<const char*>(data);
   while (ssl_ != nullptr && length > 0) {
     size_t sent = 0;
@@ -272,6 +287,7 @@ ptrdiff_t TcpStream::Receive(void* buffer, size_t capacity, int idleMs) {
     error_ = ENOTCONN;
     return -1;
   }
+  if (Aborted()) return -1;
   while (ssl_ != nullptr) {
     size_t got = 0;
     ERR_clear_error();

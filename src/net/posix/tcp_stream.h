@@ -49,6 +49,12 @@ class TcpStream {
 
   void Close();
   bool IsOpen() const { return fd_.IsOpen(); }
+
+  // A descriptor that becomes readable when the connection is to be given
+  // up (another thread's abort); -1 for none. Every wait also watches it,
+  // and once it is readable every send, receive and wait fails with
+  // ECANCELED. Not owned: it must outlive the stream's use of it.
+  void SetAbortFd(int fd) { abortFd_ = fd; }
   // errno of the last failure (ETIMEDOUT for a wait that ran out).
   int LastError() const { return error_; }
   // The last failure in words: the TLS reason ("certificate has expired")
@@ -57,10 +63,13 @@ class TcpStream {
 
  private:
   bool WaitFor(short events, int timeoutMs);
+  // The abort descriptor is readable (then error_ is ECANCELED).
+  bool Aborted();
   bool WaitForTls(int sslError, int timeoutMs);
   bool FailTls(int error, std::string text, const std::string& serverName, uint16_t port);
 
   UniqueFd fd_;
+  int abortFd_ = -1;
   int error_ = 0;
   uint16_t port_ = 0;
   std::string errorText_;

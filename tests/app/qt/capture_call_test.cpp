@@ -9,8 +9,11 @@
 #include <QPushButton>
 #include <QTest>
 #include <QWebEngineView>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/qt/main_window_qt.h"
 #include "app/qt/program_qt.h"
@@ -62,23 +65,36 @@ QPushButton* CaptureButton(const QString& label) {
   return nullptr;
 }
 
+// The main window with the balloons it raises recorded.
+class RecordingWindow : public MainWindowQt {
+ public:
+  using MainWindowQt::MainWindowQt;
+  void Notify(const std::u16string& title, const std::u16string& text) override {
+    balloons.push_back({title, text});
+    MainWindowQt::Notify(title, text);
+  }
+  std::vector<std::pair<std::u16string, std::u16string>> balloons;
+};
+
 class CaptureCallTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!parlex::qt::HaveXdotool()) GTEST_SKIP() << "xdotool is not installed";
     ASSERT_TRUE(tmp_.Ok());
     tmpdir_.emplace("TMPDIR", tmp_.Path().c_str());
+    std::filesystem::create_directories(tmp_.Path() / "home" / "Pictures");
+    home_.emplace("HOME", (tmp_.Path() / "home").c_str());
     // The chat service: its agent page and its image endpoint.
     test::ScriptedReply page;
     page.head = "HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n\r\n";
     page.body = kPage;
     server_ = std::make_unique<test::LoopbackServer>();
     server_->Route("/embeded", page);
-    server_->Route("/resource/staff/image", test::ScriptedReply::Text("ok:图1"));
+    server_->Route("/resource/staff/image", imageReply_);
     ASSERT_TRUE(server_->Start());
     const QString base = QString::fromStdU16String(server_->Url(u"/"));
     window_ =
-        std::make_unique<MainWindowQt>(QUrl(QString::fromStdU16String(server_->Url(u"/embeded"))), base);
+        std::make_unique<RecordingWindow>(QUrl(QString::fromStdU16String(server_->Url(u"/embeded"))), base);
     window_->ShowAndFocus();
     ASSERT_TRUE(WaitUntil(
         [&] {
@@ -91,6 +107,7 @@ class CaptureCallTest : public ::testing::Test {
   void TearDown() override {
     window_.reset();
     tmpdir_.reset();
+    home_.reset();
   }
 
   // Starts the page's capture call and runs the steps while it is up; answers
@@ -124,8 +141,10 @@ class CaptureCallTest : public ::testing::Test {
 
   test::TempDir tmp_{"capture-call"};
   std::optional<test::ScopedEnv> tmpdir_;
+  std::optional<test::ScopedEnv> home_;
+  test::ScriptedReply imageReply_ = test::ScriptedReply::Text("ok:图1");
   std::unique_ptr<test::LoopbackServer> server_;
-  std::unique_ptr<MainWindowQt> window_;
+  std::unique_ptr<RecordingWindow> window_;
 };
 
 TEST_F(CaptureCallTest, SendHandsTheReplyToThePageBeforeCaptureReturns) {
@@ -133,12 +152,35 @@ TEST_F(CaptureCallTest, SendHandsTheReplyToThePageBeforeCaptureReturns) {
       {Drag(300, 200, 700, 500), {ClickWhenShown([] { return CaptureButton(QStringLiteral("发送")); })}}));
   EXPECT_EQ(log, QStringLiteral("capture|onFileSent:ok:图1|returned:undefined"));
   EXPECT_TRUE(window_->isVisible()) << "the main window was not shown again";
+  EXPECT_TRUE(window_->balloons.empty());
   const std::string upload = Upload();
   ASSERT_FALSE(upload.empty()) << "nothing was uploaded";
   EXPECT_EQ(upload.rfind("POST /resource/staff/image HTTP/1.0\r\n", 0), 0u);
   EXPECT_NE(upload.find("name=\"companyId\"\r\n\r\n12\r\n"), std::string::npos);
   EXPECT_NE(upload.find("name=\"visitorId\"\r\n\r\n34\r\n"), std::string::npos);
   EXPECT_NE(upload.find("\xFF\xD8\xFF"), std::string::npos) << "no JPEG in the upload";
+}
+
+// An image endpoint that takes the picture and closes without a reply.
+class FailedSendTest : public CaptureCallTest {
+ protected:
+  void SetUp() override {
+    imageReply_.mode = test::ScriptedReply::Mode::kCloseWithoutReply;
+    CaptureCallTest::SetUp();
+  }
+};
+
+TEST_F(FailedSendTest, TheAgentIsToldWhereTheUnsentCaptureWasKept) {
+  const QString log = RunCapture(Join(
+      {Drag(300, 200, 700, 500), {ClickWhenShown([] { return CaptureButton(QStringLiteral("发送")); })}}));
+  EXPECT_EQ(log, QStringLiteral("capture|onFileSent:|returned:undefined"));
+  std::vector<std::filesystem::path> kept;
+  for (const auto& entry : std::filesystem::directory_iterator(tmp_.Path() / "home" / "Pictures"))
+    kept.push_back(entry.path());
+  ASSERT_EQ(kept.size(), 1u);
+  ASSERT_EQ(window_->balloons.size(), 1u);
+  EXPECT_EQ(window_->balloons[0].first, u"截屏未发送");
+  EXPECT_EQ(window_->balloons[0].second, u"已保存到 " + kept[0].u16string());
 }
 
 TEST_F(CaptureCallTest, EscShowsTheWindowAgainAndCallsNothingInThePage) {

@@ -301,6 +301,44 @@ TEST_F(PageCallsTest, PageOfAnotherOriginCannotEndTheProgram) {
   EXPECT_NE(window->trayIcon()->icon(), nullptr);
 }
 
+TEST_F(PageCallsTest, ExitDuringACaptureEndsTheCaptureFirstThenLeavesWithItsCode) {
+  auto window = OpenHidden(QStringLiteral("/embeded"), "");
+  window->ShowAndFocus();
+  ASSERT_TRUE(WaitUntil([&] { return loads_ >= 1; }, kLoadTimeoutMs));
+  QObject scope;
+  QTimer::singleShot(100, &scope, [&] {
+    window->view()->page()->runJavaScript(QStringLiteral("window.external.capture(12, 34);"));
+  });
+  // Once the capture covers the screen, the tray's "退出"; from then on the
+  // main window must never show again.
+  bool exitAsked = false;
+  bool shownAgain = false;
+  bool captureUp = false;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, &scope, [&] {
+    QWidget* capture = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w != window.get() && w->isVisible() && w->isFullScreen()) capture = w;
+    if (exitAsked && window->isVisible()) shownAgain = true;
+    if (capture && !exitAsked) {
+      captureUp = true;
+      exitAsked = true;
+      emit window->trayIcon()->exitRequested();
+    }
+  });
+  watch.start(20);
+  QTimer safety;
+  Bound(safety, 30000, [] { QCoreApplication::exit(-1); });
+  EXPECT_EQ(QApplication::exec(), kExitFromTrayMenu);
+  watch.stop();
+  EXPECT_TRUE(captureUp);
+  EXPECT_FALSE(shownAgain) << "the window came back just before the program left";
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(window->trayIcon()->icon(), nullptr) << "tray icon still there";
+  for (QWidget* w : QApplication::topLevelWidgets())
+    EXPECT_FALSE(w->isVisible() && w->isFullScreen()) << "the capture window outlived the capture";
+}
+
 TEST_F(MainWindowTest, RunProcedureAnswersTheLoopsExitCode) {
   PrepareApplication();
   bool sawWindow = false;

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QImage>
+#include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
@@ -107,6 +108,11 @@ class CaptureQtTest : public ::testing::Test {
     fs::create_directories(tmp_.Path() / "tmp");
     // The capture's temporary and pictures folders are this test's own.
     env_.emplace_back(std::make_unique<test::ScopedEnv>("TMPDIR", (tmp_.Path() / "tmp").c_str()));
+    // The session's runtime folder, private as a desktop session makes it:
+    // the upload's temporary file goes there.
+    fs::create_directories(tmp_.Path() / "run");
+    fs::permissions(tmp_.Path() / "run", fs::perms::owner_all, fs::perm_options::replace);
+    env_.emplace_back(std::make_unique<test::ScopedEnv>("XDG_RUNTIME_DIR", (tmp_.Path() / "run").c_str()));
     env_.emplace_back(std::make_unique<test::ScopedEnv>("HOME", home_.c_str()));
     env_.emplace_back(std::make_unique<test::ScopedEnv>("XDG_CONFIG_HOME", (tmp_.Path() / "config").c_str()));
     grid_ = std::make_unique<GridWindow>();
@@ -350,11 +356,13 @@ TEST_F(CaptureQtTest, SendUploadsTheSelectionAndKeepsNoTemporaryFile) {
   reply.delayMs = 300;  // the temporary file lives while the server waits
   test::LoopbackServer server(reply);
   ASSERT_TRUE(server.Start());
-  // Someone planted a link at the temporary file's name, pointing at a file
-  // of the agent's: the send must neither write through it nor delete it.
-  const fs::path temp = tmp_.Path() / "tmp" / "ostrelscreenshottmp.jpg";
+  // Files planted at the upload's fixed name in the shared temporary folder
+  // (another user's file, a link to a file of the agent's) change nothing:
+  // the upload's file lives in the agent's private runtime folder.
+  const fs::path shared = tmp_.Path() / "tmp" / "ostrelscreenshottmp.jpg";
   const fs::path victim = tmp_.Write("victim.txt", "keep");
-  fs::create_symlink(victim, temp);
+  fs::create_symlink(victim, shared);
+  const fs::path temp = tmp_.Path() / "run" / "parlex" / "ostrelscreenshottmp.jpg";
   TempFileWatch watch;
   watch.Start(temp);
 
@@ -387,6 +395,8 @@ TEST_F(CaptureQtTest, SendUploadsTheSelectionAndKeepsNoTemporaryFile) {
   EXPECT_TRUE(watch.sawRegular) << "the temporary file was never seen";
   EXPECT_EQ(watch.mode.load(), 0600u);
   EXPECT_EQ(test::TempDir::Read(victim), "keep");
+  EXPECT_TRUE(fs::is_symlink(shared));
+  EXPECT_EQ(fs::status(temp.parent_path()).permissions(), fs::perms::owner_all);
   EXPECT_FALSE(fs::exists(fs::symlink_status(temp))) << "the temporary file was left behind";
   EXPECT_TRUE(fs::is_empty(home_ / "Pictures"));
 }
@@ -418,7 +428,172 @@ TEST_F(CaptureQtTest, UnreachableServerGivesEmptyReplyAndKeepsTheImage) {
   EXPECT_EQ(kept[0].filename().string().rfind("Ostrel截屏未发送 ", 0), 0u) << kept[0];
   const QImage image(QString::fromStdString(kept[0].string()));
   EXPECT_EQ(image.size(), QSize(400, 300));
-  EXPECT_FALSE(fs::exists(tmp_.Path() / "tmp" / "ostrelscreenshottmp.jpg"));
+  EXPECT_FALSE(fs::exists(tmp_.Path() / "run" / "parlex" / "ostrelscreenshottmp.jpg"));
+}
+
+TEST_F(CaptureQtTest, AnotherUsersFileInTheTemporaryFolderChangesNothing) {
+  // No runtime folder: the program's own folder under $TMPDIR. Another
+  // user's file at the upload's old fixed name, and another user's folder
+  // at the program's folder name, are left as they are.
+  env_.emplace_back(std::make_unique<test::ScopedEnv>("XDG_RUNTIME_DIR", nullptr));
+  const fs::path shared = tmp_.Write("tmp/ostrelscreenshottmp.jpg", "not mine");
+  const fs::path squatted = tmp_.Path() / "tmp" / ("parlex-" + std::to_string(::geteuid()));
+  fs::create_directories(squatted);
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(shared.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chown(squatted.c_str(), 65534, 65534), 0);
+  } else {
+    fs::permissions(squatted, fs::perms::all, fs::perm_options::replace);  // open to all: not private
+  }
+  const std::u16string dir = files_.TempDirectory();
+  ASSERT_FALSE(dir.empty());
+  const fs::path folder(dir);
+  EXPECT_NE(folder.lexically_normal(), (squatted / "").lexically_normal());
+  EXPECT_EQ(folder.parent_path().parent_path(), tmp_.Path() / "tmp");
+  struct stat st {};
+  ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_uid, ::geteuid());
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  test::LoopbackServer server(test::ScriptedReply::Text("{\"id\":5}"));
+  ASSERT_TRUE(server.Start());
+  CScreenDlg dialog(12, 34);
+  dialog.SetUploadUrl(server.Url(u"/resource/staff/image"));
+  dialog.SetHttpSeams(PlatformHttpSeams());
+  dialog.SetFiles(&files_);
+  ScreenViewQt view(dialog);
+  Driver driver(CancelOnTimeout(dialog),
+                Join({{WindowShown(view)}, Drag(300, 200, 500, 300), {ClickButton(view, kBtnSend)}}));
+  EXPECT_EQ(view.Run(), kCaptureDone);
+  EXPECT_TRUE(driver.Finished());
+  EXPECT_EQ(dialog.m_szReply, u"{\"id\":5}");
+  const std::string jpeg = PartBody(server.Received(0), "upload");
+  EXPECT_EQ(QImage::fromData(QByteArray(jpeg.data(), static_cast<qsizetype>(jpeg.size())), "JPEG").size(),
+            QSize(200, 100));
+  EXPECT_EQ(test::TempDir::Read(shared), "not mine");
+  EXPECT_TRUE(fs::is_empty(squatted));
+}
+
+TEST_F(CaptureQtTest, ASlowServerLeavesTheScreenWithinTheBoundAndEscCancelsTheUpload) {
+  // The server takes the picture, then answers one byte every 400 ms.
+  test::ScriptedReply drip = test::ScriptedReply::Text(std::string(100, 'x'));
+  drip.dripMs = 400;
+  for (const bool esc : {false, true}) {
+    SCOPED_TRACE(esc ? "Esc" : "bound");
+    fs::remove_all(home_ / "Pictures");
+    fs::create_directories(home_ / "Pictures");
+    test::LoopbackServer server(drip);
+    ASSERT_TRUE(server.Start());
+    CScreenDlg dialog(12, 34);
+    dialog.SetUploadUrl(server.Url(u"/resource/staff/image"));
+    dialog.SetHttpSeams(PlatformHttpSeams());
+    dialog.SetFiles(&files_);
+    dialog.SetUploadBound(std::chrono::milliseconds(esc ? 60000 : 2500));
+    ScreenViewQt view(dialog);
+    QString note;
+    bool shownWhileSending = false;
+    std::chrono::steady_clock::time_point clicked;
+    Driver driver(CancelOnTimeout(dialog),
+                  Join({{WindowShown(view)},
+                        Drag(300, 200, 700, 500),
+                        {ClickButton(view, kBtnSend),
+                         {[&] {
+                            return server.Connections() > 0 && view.StatusNote() &&
+                                   view.StatusNote()->isVisible();
+                          },
+                          [&] {
+                            clicked = std::chrono::steady_clock::now();
+                            QTest::qWait(600);
+                            note = view.StatusNote()->text();
+                            shownWhileSending = dialog.IsSending() && view.Window()->isVisible();
+                            Shoot(esc ? "capture_sending_esc.png" : "capture_sending.png");
+                            if (esc) Xdo("key Escape");
+                          }}}}));
+    EXPECT_EQ(view.Run(), kCaptureDone);
+    const auto took = std::chrono::steady_clock::now() - clicked;
+    EXPECT_TRUE(driver.Finished()) << "ran " << driver.StepsRun() << " steps";
+    EXPECT_EQ(note, QStringLiteral("正在发送…"));
+    EXPECT_TRUE(shownWhileSending);
+    EXPECT_LT(took, std::chrono::milliseconds(esc ? 2500 : 5000));
+    if (!esc) {
+      EXPECT_GE(took, std::chrono::milliseconds(1800));
+    }
+    // A cancelled or timed-out upload is a failed one: the page gets "",
+    // the picture is kept and the agent can be told where.
+    EXPECT_TRUE(dialog.m_bSent);
+    EXPECT_TRUE(dialog.m_szReply.empty());
+    ASSERT_FALSE(dialog.m_szKeptFile.empty());
+    const fs::path kept(dialog.m_szKeptFile);
+    EXPECT_EQ(kept.parent_path(), home_ / "Pictures");
+    EXPECT_EQ(QImage(QString::fromStdString(kept.string())).size(), QSize(400, 300));
+  }
+}
+
+// Ends the capture while the left button is still held in each kind of drag:
+// Esc, or the window closed. Nothing outlives what it points to (the
+// instrumented build checks), the mouse is free again and nothing is sent.
+TEST_F(CaptureQtTest, EndingTheCaptureInTheMiddleOfADragLetsEverythingGo) {
+  struct Case {
+    const char* name;
+    int tool;       // 0: none
+    bool selected;  // a selection is placed first
+    int fromX, fromY, toX, toY;
+    bool close;  // the window closed instead of Esc
+  };
+  const Case cases[] = {
+      {"selecting", 0, false, 300, 200, 500, 350, false},
+      {"move", 0, true, 400, 300, 450, 330, true},
+      {"resize", 0, true, 600, 400, 650, 450, true},
+      {"move with Esc", 0, true, 400, 300, 450, 330, false},
+      {"shape", kBtnRectangle, true, 350, 250, 450, 330, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::LoopbackServer server(test::ScriptedReply::Text("never"));
+    ASSERT_TRUE(server.Start());
+    auto dialog = std::make_unique<CScreenDlg>(12, 34);
+    dialog->SetUploadUrl(server.Url(u"/resource/staff/image"));
+    dialog->SetHttpSeams(PlatformHttpSeams());
+    dialog->SetFiles(&files_);
+    auto view = std::make_unique<ScreenViewQt>(*dialog);
+    std::vector<Step> steps{WindowShown(*view)};
+    if (c.selected) {
+      const std::vector<Step> select = Drag(300, 200, 600, 400);
+      steps.insert(steps.end(), select.begin(), select.end());
+      if (c.tool) steps.push_back(ClickButton(*view, c.tool));
+    }
+    ScreenViewQt* v = view.get();
+    if (c.selected)
+      steps.push_back({[v] { return v->Button(kBtnSend) && v->Button(kBtnSend)->isVisible(); }, [] {}});
+    steps.push_back(MoveTo(c.fromX, c.fromY));
+    steps.push_back({Always, [] { Xdo("mousedown 1"); }});
+    steps.push_back(MoveTo((c.fromX + c.toX) / 2, (c.fromY + c.toY) / 2));
+    steps.push_back(MoveTo(c.toX, c.toY));
+    steps.push_back({Always, [v, c] {
+                       QTest::qWait(150);
+                       if (c.close) {
+                         v->Window()->close();
+                       } else {
+                         Xdo("key Escape");
+                         // A tracker drag takes the first Esc as its own end;
+                         // the window's second Esc ends the capture.
+                         QTimer::singleShot(300, v->Window(), [] { Xdo("key Escape"); });
+                       }
+                     }});
+    Driver driver(CancelOnTimeout(*dialog), std::move(steps));
+    const int result = view->Run();
+    Xdo("mouseup 1");
+    EXPECT_EQ(result, kCaptureCancelled);
+    EXPECT_TRUE(driver.Finished()) << "ran " << driver.StepsRun() << " steps";
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+    EXPECT_FALSE(dialog->m_bSent);
+    EXPECT_EQ(server.Connections(), 0u);
+    // As the capture calls do: the view goes first, then the dialog.
+    view.reset();
+    QTest::qWait(50);
+    dialog.reset();
+  }
 }
 
 TEST_F(CaptureQtTest, EscCancelsAndSendsNothing) {
