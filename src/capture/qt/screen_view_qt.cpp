@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -375,6 +376,9 @@ void ScreenViewQt::EndDialog(int result) {
   // under it) ends without commit before the window goes.
   if (trackHost_) trackHost_->Abandon();
   ReleaseMouse();
+  // So does a save question still open (the program leaving under it).
+  if (window_)
+    for (QDialog* question : window_->findChildren<QDialog*>()) question->reject();
   // The screen is free again at once, also while the run unwinds.
   if (window_) window_->hide();
   loop_.exit(0);

@@ -25,6 +25,13 @@ Point MousePoint(LPARAM lParam) {
   return Point{static_cast<int16_t>(LOWORD(lParam)), static_cast<int16_t>(HIWORD(lParam))};
 }
 
+// A dialog the capture window owns (the save question) is answered "cancel".
+BOOL CALLBACK CancelOwnedQuestion(HWND window, LPARAM owner) {
+  if (::GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(owner) && ::IsWindowVisible(window))
+    ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+  return TRUE;
+}
+
 RECT ToRect(const Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 
 // The rectangles of a region, in the window's client pixels.
@@ -402,6 +409,8 @@ void ScreenViewWin32::EndDialog(int result) {
   // A tracker drag still running (the window closed or the program leaving
   // under it) sees its capture gone and ends without commit.
   if (::GetCapture() == GetHwnd()) ::ReleaseCapture();
+  // So does a save question still open (the program leaving under it).
+  ::EnumThreadWindows(::GetCurrentThreadId(), CancelOwnedQuestion, reinterpret_cast<LPARAM>(GetHwnd()));
   CDialogBase::EndDialog(result);
 }
 

@@ -16,6 +16,7 @@
 #include "capture_harness_win32.h"
 #include "common/text.h"
 #include "main_dlg_fixture.h"
+#include "resource.h"
 #include "support/loopback_server.h"
 #include "support/temp_dir.h"
 
@@ -42,6 +43,12 @@ class CaptureMainDlg : public CMainDlg {
   bool shownAtCallback = false;
 
   IDispatch* External() { return static_cast<Dispatcher*>(this); }
+  // The balloons raised, as "title|text".
+  std::vector<std::u16string> balloons;
+  void notify(const std::u16string& title, const std::u16string& text) override {
+    balloons.push_back(title + u"|" + text);
+    CMainDlg::notify(title, text);
+  }
 
  protected:
   std::u16string CurrentPageAddress() override { return PARLEX_CHAT_URL u"embeded"; }
@@ -177,6 +184,46 @@ TEST_F(CaptureCallTest, AnUnreachableServerGivesThePageTheEmptyText) {
   for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) kept.push_back(entry.path());
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(kept[0].extension(), ".jpg");
+  // The agent is told where it went.
+  EXPECT_EQ(dialog.balloons, (std::vector<std::u16string>{u"截屏未发送|已保存到 " + kept[0].u16string()}));
+}
+
+// A way out asked for while the capture is up (the page's quit from one of
+// its timers, the tray's exit): the capture ends as Esc ends it, the page's
+// call returns, and only then does the program leave with the code asked
+// for, its window never shown again.
+TEST_F(CaptureCallTest, AWayOutDuringACaptureEndsTheCaptureFirstThenLeaves) {
+  parlex::test::LoopbackServer server(parlex::test::ScriptedReply::Text("never"));
+  ASSERT_TRUE(server.Start());
+  dialog.uploadUrl = server.Url(u"/resource/staff/image");
+  HWND main = dialog.GetHwnd();
+  bool wayOutTaken = false;
+  std::vector<InputScript::Step> steps = Select(Rect{100, 100, 300, 200});
+  steps.push_back(InputScript::Do([&] {
+    // The page's quit, as its script engine calls it.
+    wchar_t name[] = L"quit";
+    LPOLESTR names[] = {name};
+    DISPID id = DISPID_UNKNOWN;
+    ASSERT_EQ(dialog.External()->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    EXPECT_EQ(dialog.External()->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr,
+                                        nullptr, nullptr),
+              S_OK);
+    // The tray's exit after it changes nothing: the first way out holds.
+    ::SendMessageW(main, WM_COMMAND, MAKEWPARAM(ID_TRAY_EXIT, 0), 0);
+    wayOutTaken = true;
+  }));
+  CallCapture(std::move(steps));
+  EXPECT_TRUE(wayOutTaken);
+  EXPECT_EQ(dialog.events, (std::vector<std::string>{"returned"}));
+  EXPECT_EQ(parlex::test::FindCaptureWindow(), nullptr);
+  // The call has returned with the window still there and hidden; the
+  // program goes from the message loop.
+  EXPECT_TRUE(::IsWindow(main));
+  EXPECT_FALSE(::IsWindowVisible(main));
+  EXPECT_EQ(loop.Run(), 0);
+  EXPECT_FALSE(::IsWindow(main));
+  EXPECT_EQ(server.Connections(), 0u);
 }
 
 // The program's own callback, where Wine has no HTML engine: no document,
@@ -184,6 +231,12 @@ TEST_F(CaptureCallTest, AnUnreachableServerGivesThePageTheEmptyText) {
 class PlainMainDlg : public CMainDlg {
  public:
   IDispatch* External() { return static_cast<Dispatcher*>(this); }
+  // The balloons raised, as "title|text".
+  std::vector<std::u16string> balloons;
+  void notify(const std::u16string& title, const std::u16string& text) override {
+    balloons.push_back(title + u"|" + text);
+    CMainDlg::notify(title, text);
+  }
   std::u16string uploadUrl;
   TestFiles* files = nullptr;
 

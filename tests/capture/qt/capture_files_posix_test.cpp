@@ -1,6 +1,7 @@
 // The capture's files on Linux, on a private folder: the private temporary
 // file, moves that never replace, and the folders the capture writes to.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -69,10 +70,22 @@ TEST(CaptureFilesPosix, FoldersFollowTheEnvironment) {
   ASSERT_TRUE(dir.Ok());
   CaptureFilesPosix files;
   {
+    // The upload's folder: private to the user, in the session's runtime
+    // folder when that is private itself, else in $TMPDIR (or /tmp).
+    const std::string own = "parlex-" + std::to_string(::geteuid());
+    test::ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
     test::ScopedEnv tmpdir("TMPDIR", dir.Path().c_str());
-    EXPECT_EQ(files.TempDirectory(), dir.Path().u16string() + u"/");
+    EXPECT_EQ(files.TempDirectory(), (dir.Path() / own).u16string() + u"/");
+    EXPECT_EQ(fs::status(dir.Path() / own).permissions(), fs::perms::owner_all);
     tmpdir.Set((dir.Path() / "missing").c_str());
-    EXPECT_EQ(files.TempDirectory(), u"/tmp/");
+    EXPECT_EQ(files.TempDirectory(), u"/tmp/" + fs::path(own).u16string() + u"/");
+    fs::create_directories(dir.Path() / "run");
+    fs::permissions(dir.Path() / "run", fs::perms::owner_all, fs::perm_options::replace);
+    runtime.Set((dir.Path() / "run").c_str());
+    EXPECT_EQ(files.TempDirectory(), (dir.Path() / "run" / "parlex").u16string() + u"/");
+    // A runtime folder others may enter is no private place.
+    fs::permissions(dir.Path() / "run", fs::perms::all, fs::perm_options::replace);
+    EXPECT_EQ(files.TempDirectory(), u"/tmp/" + fs::path(own).u16string() + u"/");
   }
   {
     test::ScopedEnv home("HOME", dir.Path().c_str());

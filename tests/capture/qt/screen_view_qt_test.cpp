@@ -315,6 +315,25 @@ TEST_F(CaptureQtTest, SaveWritesTheMarkedSelectionAsJpeg) {
     fs::copy_file(written, fs::path(dir) / "capture_saved.jpg", fs::copy_options::overwrite_existing);
 }
 
+TEST_F(CaptureQtTest, TheCaptureEndedUnderAnOpenSaveQuestionTakesTheQuestionAlong) {
+  // The program leaving while the save question is open ends the capture
+  // as Esc does: the question goes too and nothing is written.
+  CScreenDlg dialog(12, 34);
+  dialog.SetFiles(&files_);
+  ScreenViewQt view(dialog);
+  Driver driver(
+      CancelOnTimeout(dialog),
+      Join({{WindowShown(view)},
+            Drag(300, 200, 500, 300),
+            {ClickButton(view, kBtnSave),
+             {[] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()) != nullptr; },
+              [&] { dialog.OnCancel(); }}}}));
+  EXPECT_EQ(view.Run(), kCaptureCancelled);
+  EXPECT_TRUE(driver.Finished()) << "ran " << driver.StepsRun() << " steps";
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_TRUE(fs::is_empty(home_ / "Pictures"));
+}
+
 // The body part of a multipart upload named `name`.
 std::string PartBody(const std::string& request, const std::string& name) {
   const std::string marker = "name=\"" + name + "\"";

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "capture_harness_win32.h"
 #include "common/text.h"
 #include "platform/win32/app_module.h"
+#include "platform/win32/wide_text.h"
 #include "support/loopback_server.h"
 #include "support/temp_dir.h"
 
@@ -316,6 +318,150 @@ TEST_F(ScreenViewWin32Test, EscapeEndsTheCaptureWithoutAnything) {
   EXPECT_TRUE(dialog_.m_szReply.empty());
   EXPECT_EQ(server.Connections(), 0u);
   EXPECT_TRUE(FilesIn(dir_.Path()).empty());
+}
+
+// A server that takes the picture and then answers one byte every 400 ms:
+// every byte would restart a bound of each read. The whole upload is
+// bounded from the click, and Esc cancels it; either way the capture is
+// kept and the page will get "".
+TEST_F(ScreenViewWin32Test, ASlowServerLeavesTheScreenWithinTheBoundAndEscCancels) {
+  for (const bool esc : {false, true}) {
+    SCOPED_TRACE(esc ? "Esc" : "bound");
+    test::TempDir dir("capture-slow");
+    ASSERT_TRUE(dir.Ok());
+    TestFiles files;
+    files.temp = files.pictures = dir.Text();
+    CScreenDlg dialog(12, 34);
+    dialog.SetFiles(&files);
+    ScreenViewWin32 view(dialog);
+    test::ScriptedReply drip = test::ScriptedReply::Text(std::string(100, 'x'));
+    drip.dripMs = 400;
+    test::LoopbackServer server(drip);
+    ASSERT_TRUE(server.Start());
+    dialog.SetUploadUrl(server.Url(u"/resource/staff/image"));
+    dialog.SetHttpSeams(PlatformHttpSeams());
+    dialog.SetUploadBound(std::chrono::milliseconds(esc ? 60000 : 2500));
+    std::u16string note;
+    DWORD clicked = 0;
+    HWND window = nullptr;
+    std::vector<InputScript::Step> steps{
+        InputScript::WaitFor([&] { return (window = view.GetHwnd()) && ::IsWindowVisible(window); }),
+        InputScript::Pause(3),
+        InputScript::Do([&] {
+          test::PostPress(window, 100, 100);
+          test::PostMove(window, 300, 250);
+          test::PostRelease(window, 300, 250);
+        }),
+        InputScript::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(window, kBtnSend)) != FALSE; }),
+        InputScript::Do([&] {
+          clicked = ::GetTickCount();
+          test::PostClick(window, kBtnSend);
+        }),
+        InputScript::WaitFor([&] { return view.StatusWindow() && ::IsWindowVisible(view.StatusWindow()); }),
+        InputScript::Pause(10),
+        InputScript::Do([&] {
+          wchar_t text[64] = {};
+          ::GetWindowTextW(view.StatusWindow(), text, 64);
+          note = FromWide(text);
+          EXPECT_TRUE(dialog.IsSending());
+          EXPECT_TRUE(::IsWindowVisible(window));
+          if (esc) ::PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 1);
+        }),
+    };
+    InputScript script(
+        std::move(steps), [&] { dialog.OnCancel(); }, 30000);
+    EXPECT_EQ(view.RunModal(nullptr), kCaptureDone);
+    const DWORD took = ::GetTickCount() - clicked;
+    EXPECT_TRUE(script.Done()) << "ended at step " << script.StepReached();
+    EXPECT_EQ(note, u"正在发送…");
+    EXPECT_LT(took, esc ? 3000u : 5500u);
+    if (!esc) {
+      EXPECT_GE(took, 2300u);
+    }
+    EXPECT_TRUE(dialog.m_bSent);
+    EXPECT_TRUE(dialog.m_szReply.empty());
+    const std::vector<std::filesystem::path> kept = FilesIn(dir.Path());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(dialog.m_szKeptFile, kept[0].u16string());
+    const std::optional<PixelBuffer> image = test::DecodeImage(test::TempDir::Read(kept[0]));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->Width(), 200);
+    EXPECT_EQ(image->Height(), 150);
+  }
+}
+
+// The capture ended while the left button is still held, in each kind of
+// drag: Esc, or the window closed. Everything the drag held is given back
+// before the view goes, and nothing is sent.
+TEST_F(ScreenViewWin32Test, EndingTheCaptureInTheMiddleOfADragLetsEverythingGo) {
+  struct Case {
+    const char* name;
+    int tool;       // 0: none
+    bool selected;  // a selection is placed first
+    Point from, to;
+    bool close;  // WM_CLOSE instead of Esc
+  };
+  const Case cases[] = {
+      {"selecting", 0, false, {100, 100}, {250, 200}, false},
+      {"move", 0, true, {200, 150}, {240, 190}, true},
+      {"resize", 0, true, {300, 250}, {340, 280}, true},
+      {"shape", kBtnRectangle, true, {150, 120}, {250, 220}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::LoopbackServer server(test::ScriptedReply::Text("never"));
+    ASSERT_TRUE(server.Start());
+    TestFiles files;
+    files.temp = files.pictures = dir_.Text();
+    auto dialog = std::make_unique<CScreenDlg>(12, 34);
+    dialog->SetFiles(&files);
+    dialog->SetUploadUrl(server.Url(u"/resource/staff/image"));
+    dialog->SetHttpSeams(PlatformHttpSeams());
+    auto view = std::make_unique<ScreenViewWin32>(*dialog);
+    HWND window = nullptr;
+    std::vector<InputScript::Step> steps{
+        InputScript::WaitFor([&] { return (window = view->GetHwnd()) && ::IsWindowVisible(window); }),
+        InputScript::Pause(3),
+    };
+    if (c.selected) {
+      steps.push_back(InputScript::Do([&] {
+        test::PostPress(window, 100, 100);
+        test::PostMove(window, 300, 250);
+        test::PostRelease(window, 300, 250);
+      }));
+      steps.push_back(
+          InputScript::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(window, kBtnSend)) != FALSE; }));
+      if (c.tool) {
+        steps.push_back(InputScript::Do([&] { test::PostClick(window, c.tool); }));
+        steps.push_back(InputScript::WaitFor([&] { return view->IsButtonChecked(c.tool); }));
+      }
+    }
+    steps.push_back(InputScript::Do([&] {
+      test::PostPress(window, c.from.x, c.from.y);
+      test::PostMove(window, (c.from.x + c.to.x) / 2, (c.from.y + c.to.y) / 2);
+      test::PostMove(window, c.to.x, c.to.y);
+    }));
+    steps.push_back(InputScript::Pause(3));
+    steps.push_back(InputScript::Do([&] {
+      EXPECT_EQ(::GetCapture(), window) << "the drag does not hold the mouse";
+      if (c.close) {
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+      } else {
+        ::PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 1);
+      }
+    }));
+    InputScript script(std::move(steps), [&] { ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0); });
+    EXPECT_EQ(view->RunModal(nullptr), kCaptureCancelled);
+    EXPECT_TRUE(script.Done()) << "ended at step " << script.StepReached();
+    EXPECT_EQ(::GetCapture(), nullptr);
+    EXPECT_FALSE(dialog->m_bSent);
+    EXPECT_FALSE(dialog->m_bSelecting);
+    EXPECT_FALSE(dialog->m_bDrawing);
+    // As the capture call does: the view goes first, then the dialog.
+    view.reset();
+    dialog.reset();
+    EXPECT_EQ(server.Connections(), 0u);
+  }
 }
 
 Color Dimmed(Color c) { return Rgb(DimChannel(RedOf(c)), DimChannel(GreenOf(c)), DimChannel(BlueOf(c))); }
