@@ -76,6 +76,23 @@ CAutoUpdater::CAutoUpdater(IUpdatePlatform& platform, IUpdateAgent& agent, Updat
     : platform_(platform), agent_(agent), bounds_(bounds), verifier_(verifier) {}
 
 UpdateResult CAutoUpdater::RunUpdateCheck(std::u16string_view baseUrl) {
+  failing_ = updOpenFailed;
+  downloading_.clear();
+  try {
+    return RunCheckSteps(baseUrl);
+  } catch (...) {
+    // Whatever went wrong (memory, a thread that could not start), the
+    // program must start: the update has failed. A download under way is
+    // removed.
+    try {
+      if (!downloading_.empty()) platform_.RemoveFile(downloading_);
+    } catch (...) {
+    }
+    return failing_;
+  }
+}
+
+UpdateResult CAutoUpdater::RunCheckSteps(std::u16string_view baseUrl) {
   if (!platform_.IsConnected()) return updOffline;
 
   std::u16string serverText;
@@ -131,6 +148,8 @@ UpdateResult CAutoUpdater::RunUpdateCheck(std::u16string_view baseUrl) {
 
   if (!agent_.AskToUpdate()) return updNotInstalled;
 
+  failing_ = updDownloadFailed;
+  downloading_ = downloaded;
   // The window stays up until the replacement is over, whatever its outcome.
   std::unique_ptr<IDownloadProgress> progress = agent_.ShowProgress(executable->AnnouncedLength());
   bool complete = DownloadToFile(*executable, downloaded, progress.get());
@@ -142,6 +161,7 @@ UpdateResult CAutoUpdater::RunUpdateCheck(std::u16string_view baseUrl) {
     platform_.RemoveFile(downloaded);
     return updDownloadFailed;
   }
+  failing_ = updNotInstalled;
   return ReplaceExecutable(ownPath, downloaded, false) ? updInstalled : updNotInstalled;
 }
 
@@ -153,8 +173,6 @@ bool CAutoUpdater::DownloadToFile(IRemoteFile& remote, const std::u16string& pat
   const int64_t announced = remote.AnnouncedLength();
   const std::string_view magic = platform_.ExecutableMagic();
   std::string head;  // the first bytes, to tell an executable from an error page
-  // Without an announced length the whole file is kept to check its structure.
-  std::string whole;
   int64_t received = 0;
   bool ok = announced <= bounds_.maxDownloadBytes;
   std::array<char, kChunk> buffer{};
@@ -177,14 +195,17 @@ bool CAutoUpdater::DownloadToFile(IRemoteFile& remote, const std::u16string& pat
       ok = false;
       break;
     }
-    if (announced < 0) whole.append(buffer.data(), static_cast<size_t>(got));
     if (progress != nullptr) progress->Update(received, announced);
   }
   bool closed = out->Close();
   ok = ok && closed;
   if (ok && announced >= 0 && received != announced) ok = false;
   if (ok && head != magic) ok = false;
-  if (ok && announced < 0 && !IsWholeExecutable(whole)) ok = false;
+  if (ok && announced < 0) {
+    // Closed before the file goes, where an open file cannot be removed.
+    std::unique_ptr<IByteSource> written = platform_.OpenFileForRead(path);
+    ok = written != nullptr && IsWholeExecutable(*written);
+  }
   // A partial or foreign file must never be taken for the program later.
   if (!ok) platform_.RemoveFile(path);
   return ok;

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "update/executable_check.h"
 #include "update/update_signature.h"
 #include "update/version_text.h"
 
@@ -78,6 +79,9 @@ class IUpdatePlatform {
   virtual char16_t PathSeparator() = 0;
   // Creates path for writing, replacing any file of that name.
   virtual std::unique_ptr<ILocalFile> CreateFileForWrite(const std::u16string& path) = 0;
+  // Opens an existing file for reading at any offset; null when it cannot
+  // be opened (no such file).
+  virtual std::unique_ptr<IByteSource> OpenFileForRead(const std::u16string& path) = 0;
   virtual bool RemoveFile(const std::u16string& path) = 0;
   // Moves from to to (replacing nothing: callers delete first), copying when
   // they lie on different volumes; with atRestart the move is only
@@ -105,14 +109,18 @@ class IUpdateAgent {
   virtual std::unique_ptr<IDownloadProgress> ShowProgress(int64_t announced) = 0;
 };
 
+// The largest program accepted, in both builds. A server that sends more
+// (an endless body, or a length over this) fails the update instead of
+// filling the disk; the program is many times smaller.
+inline constexpr int64_t kMaxDownloadBytes = int64_t{64} << 20;
+
 // How long the updater waits. The check must not hold up the program's
 // start for long when the server is silent; a download may take its time
 // but not sit silent forever.
 struct UpdateBounds {
   int checkWaitMs = 5000;      // each wait while checking the version and opening the executable
   int downloadIdleMs = 30000;  // silence that fails a download
-  // The largest program accepted: an endless body fails instead of filling the disk.
-  int64_t maxDownloadBytes = int64_t{512} << 20;
+  int64_t maxDownloadBytes = kMaxDownloadBytes;
 };
 
 // Directory, name and stem of an executable path, split at the last
@@ -146,7 +154,9 @@ class CAutoUpdater {
   CAutoUpdater(const CAutoUpdater&) = delete;
   CAutoUpdater& operator=(const CAutoUpdater&) = delete;
 
-  // baseUrl ends in "/"; the check appends its own file names.
+  // baseUrl ends in "/"; the check appends its own file names. Nothing is
+  // thrown: a failure anywhere (an exception of a platform seam included)
+  // is a failed update.
   UpdateResult RunUpdateCheck(std::u16string_view baseUrl);
 
   // Copies the remote file into a new file at path. Fails, removing what was
@@ -154,8 +164,8 @@ class CAutoUpdater {
   // or more bytes arrive than announced, more than maxDownloadBytes arrive,
   // or the bytes are not an executable of this build's kind. Without an
   // announced length the end of the connection says nothing about
-  // completeness: the bytes must then form a whole executable. progress may
-  // be null.
+  // completeness: the file written must then form a whole executable (it is
+  // checked where it lies, never held in memory). progress may be null.
   bool DownloadToFile(IRemoteFile& remote, const std::u16string& path, IDownloadProgress* progress);
 
   // Moves current aside under its backup name and downloaded into its place.
@@ -164,10 +174,16 @@ class CAutoUpdater {
   bool ReplaceExecutable(const std::u16string& current, const std::u16string& downloaded, bool atRestart);
 
  private:
+  // The check's steps. They keep failing_ at what an exception at that point
+  // makes of the check, and downloading_ at the file the download writes.
+  UpdateResult RunCheckSteps(std::u16string_view baseUrl);
+
   IUpdatePlatform& platform_;
   IUpdateAgent& agent_;
   UpdateBounds bounds_;
   ISignatureVerifier* verifier_;
+  UpdateResult failing_ = updOpenFailed;
+  std::u16string downloading_;
 };
 
 }  // namespace parlex::update

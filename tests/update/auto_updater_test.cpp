@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <new>
 #include <set>
+#include <string_view>
 
 #include "update/executable_images.h"
 
@@ -71,9 +73,21 @@ struct Platform : IUpdatePlatform {
   int moves = 0;
   bool failCopyPermissions = false;
   size_t failWriteAt = SIZE_MAX;  // a write that would pass this many bytes comes up short
+  // The calls-th call of this seam throws std::bad_alloc instead of answering.
+  std::string throwIn;
+  int throwAt = 1;
+  int throwCalls = 0;
 
-  bool IsConnected() override { return connected; }
+  void Seam(std::string_view name) {
+    if (name == throwIn && ++throwCalls == throwAt) throw std::bad_alloc();
+  }
+
+  bool IsConnected() override {
+    Seam("IsConnected");
+    return connected;
+  }
   std::unique_ptr<IRemoteFile> OpenRemoteFile(std::u16string& url, int waitMs) override {
+    Seam("OpenRemoteFile");
     opened.push_back(url);
     openWaits.push_back(waitMs);
     auto it = remote.find(url);
@@ -83,23 +97,45 @@ struct Platform : IUpdatePlatform {
   }
   std::u16string ServerExecutableName() override { return u"Parlex.exe"; }
   std::string_view ExecutableMagic() override { return "MZ"; }
-  std::u16string OwnPath() override { return ownPath; }
+  std::u16string OwnPath() override {
+    Seam("OwnPath");
+    return ownPath;
+  }
   std::optional<FileVersion> ReadFileVersion(const std::u16string& path) override {
     return path == ownPath ? ownVersion : std::nullopt;
   }
   std::u16string TempDirectory() override { return kTemp; }
   char16_t PathSeparator() override { return u'\\'; }
   std::unique_ptr<ILocalFile> CreateFileForWrite(const std::u16string& path) override {
+    Seam("CreateFileForWrite");
     if (readOnly.count(path)) return nullptr;
     files[path].clear();
     modes[path] = 0600;
     return std::make_unique<FakeLocal>(*this, path);
+  }
+  std::unique_ptr<IByteSource> OpenFileForRead(const std::u16string& path) override {
+    Seam("OpenFileForRead");
+    struct Bytes : IByteSource {
+      std::string bytes;
+      uint64_t Size() override { return bytes.size(); }
+      bool ReadAt(uint64_t offset, void* buffer, size_t length) override {
+        if (offset > bytes.size() || length > bytes.size() - offset) return false;
+        std::memcpy(buffer, bytes.data() + offset, length);
+        return true;
+      }
+    };
+    auto it = files.find(path);
+    if (it == files.end()) return nullptr;
+    auto file = std::make_unique<Bytes>();
+    file->bytes = it->second;
+    return file;
   }
   bool RemoveFile(const std::u16string& path) override {
     modes.erase(path);
     return files.erase(path) == 1;
   }
   bool RenameFile(const std::u16string& from, const std::u16string& to, bool) override {
+    Seam("RenameFile");
     ++moves;
     if (moves == failMoveNumber || readOnly.count(to) || !files.count(from) || files.count(to)) return false;
     files[to] = files[from];
@@ -117,6 +153,7 @@ struct Platform : IUpdatePlatform {
 FakeRemote::~FakeRemote() { --platform_.openHandles; }
 
 ptrdiff_t FakeRemote::Read(void* buffer, size_t capacity, int idleMs) {
+  platform_.Seam("Read");
   platform_.readWaits.push_back(idleMs);
   if (content_.failAfter >= 0 && pos_ >= static_cast<size_t>(content_.failAfter)) return -1;
   size_t n = std::min({capacity, content_.chunk, content_.body.size() - pos_});
@@ -126,6 +163,7 @@ ptrdiff_t FakeRemote::Read(void* buffer, size_t capacity, int idleMs) {
 }
 
 bool FakeLocal::Write(const void* data, size_t length) {
+  platform_.Seam("Write");
   std::string& f = platform_.files[path_];
   if (f.size() + length > platform_.failWriteAt) {
     f.append(static_cast<const char*>(data), platform_.failWriteAt - f.size());
@@ -517,6 +555,44 @@ TEST(ReplaceExecutable, AtRestartOnlySchedules) {
   // A scheduled move cannot be undone now: the answer is just the failure.
   EXPECT_FALSE(updater.ReplaceExecutable(kExe, kDownloaded, true));
   EXPECT_EQ(platform.moves, 2);
+}
+
+TEST_F(UpdateFlow, AnExceptionInAnySeamIsAFailedUpdateAndTheProgramStands) {
+  const std::string old = testing::MinimalPe(3000);
+  struct Case {
+    const char* seam;
+    int call;
+    bool lengthless;  // the program comes without a length (its structure is read back)
+    UpdateResult expected;
+  };
+  const Case cases[] = {
+      {"IsConnected", 1, false, updOpenFailed},    {"OpenRemoteFile", 1, false, updOpenFailed},
+      {"Read", 1, false, updOpenFailed},           {"OwnPath", 1, false, updOpenFailed},
+      {"OpenRemoteFile", 2, false, updOpenFailed}, {"Read", 3, false, updDownloadFailed},
+      {"Write", 2, false, updDownloadFailed},      {"OpenFileForRead", 1, true, updDownloadFailed},
+      {"RenameFile", 1, false, updNotInstalled},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.seam) + " #" + std::to_string(c.call));
+    platform.files = {{kExe, old}};
+    platform.modes = {{kExe, 0755}};
+    platform.moves = 0;
+    platform.throwIn = c.seam;
+    platform.throwAt = c.call;
+    platform.throwCalls = 0;
+    ExeReply().announced = c.lengthless ? -1 : -2;
+    agent.closed = false;
+    EXPECT_EQ(Run(), c.expected);
+    EXPECT_GE(platform.throwCalls, c.call);  // the seam was reached and threw
+    // Whatever the point, the old program stands under its name and
+    // nothing of the attempt is left: no download, no backup.
+    EXPECT_EQ(platform.files[kExe], old);
+    EXPECT_EQ(platform.files.size(), 1u);
+    EXPECT_EQ(platform.openHandles, 0);
+    if (c.expected != updOpenFailed) {
+      EXPECT_TRUE(agent.closed);
+    }
+  }
 }
 
 // A signed build: the verifier stands for the update key; it accepts a

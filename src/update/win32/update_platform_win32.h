@@ -42,6 +42,7 @@ class UpdatePlatformWin32 : public IUpdatePlatform {
   std::u16string TempDirectory() override;
   char16_t PathSeparator() override { return u'\\'; }
   std::unique_ptr<ILocalFile> CreateFileForWrite(const std::u16string& path) override;
+  std::unique_ptr<IByteSource> OpenFileForRead(const std::u16string& path) override;
   bool RemoveFile(const std::u16string& path) override;
   // MoveFileExW with MOVEFILE_COPY_ALLOWED, or MOVEFILE_DELAY_UNTIL_REBOOT
   // when atRestart.

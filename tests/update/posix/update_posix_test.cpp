@@ -309,6 +309,20 @@ TEST_F(PosixUpdate, SecondMoveFailsAndIsUndone) {
   EXPECT_EQ(st.st_uid, geteuid());
 }
 
+TEST_F(PosixUpdate, EndlessProgramWithoutLengthStopsAtTheCap) {
+  // A hostile server: the program comes without a length and never ends.
+  const uint64_t cap = uint64_t{64} << 20;  // no program is larger
+  server.Set("update/parlex", Reply{200, Elf(64), -1, false, 0, 0, cap + (uint64_t{32} << 20)});
+  EXPECT_EQ(Run(), updDownloadFailed);
+  ExpectUntouched();
+  // The updater hung up once the cap was passed, long before the server's
+  // own end (what the sockets buffered aside).
+  EXPECT_LT(server.FillerSent(), cap + (uint64_t{24} << 20));
+  ASSERT_FALSE(agent.received.empty());
+  EXPECT_LE(agent.received.back(), static_cast<int64_t>(cap));
+  EXPECT_GT(agent.received.back(), static_cast<int64_t>(cap) - 65536);
+}
+
 TEST_F(PosixUpdate, NamesPlantedInTheSharedTemporaryFolderAreNotUsed) {
   // Another user's file (or a link to the agent's own files) under the name
   // the download would have had blocks nothing and is never written through.
