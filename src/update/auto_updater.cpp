@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "common/text.h"
 #include "update/executable_check.h"
@@ -33,6 +34,44 @@ ExecutablePathParts SplitExecutablePath(std::u16string_view path, char16_t separ
 std::u16string BackupPath(std::u16string_view executablePath, char16_t separator) {
   ExecutablePathParts parts = SplitExecutablePath(executablePath, separator);
   return parts.directory + separator + parts.stem + kBackupSuffix;
+}
+
+std::u16string StagingPath(std::u16string_view executablePath, char16_t separator) {
+  ExecutablePathParts parts = SplitExecutablePath(executablePath, separator);
+  return parts.directory + separator + parts.stem + kStagingSuffix;
+}
+
+namespace {
+
+bool IsWholeFile(IUpdatePlatform& platform, const std::u16string& path) {
+  std::unique_ptr<IByteSource> file = platform.OpenFileForRead(path);
+  return file != nullptr && IsWholeExecutable(*file);
+}
+
+}  // namespace
+
+StartRecovery RecoverInterruptedUpdate(IUpdatePlatform& platform) noexcept {
+  try {
+    const std::u16string program = platform.OwnPath();
+    if (program.empty()) return StartRecovery::kNothing;
+    const char16_t separator = platform.PathSeparator();
+    const std::u16string backup = BackupPath(program, separator);
+    // A new program that never took the program's name may be cut short:
+    // it is never used, whatever else is found.
+    bool cleared = platform.RemoveFile(StagingPath(program, separator));
+    if (IsWholeFile(platform, program)) {
+      cleared = platform.RemoveFile(backup) || cleared;
+      return cleared ? StartRecovery::kCleared : StartRecovery::kNothing;
+    }
+    // Only a whole backup is worth more than what stands there now.
+    if (!IsWholeFile(platform, backup)) return StartRecovery::kNoWholeProgram;
+    platform.RemoveFile(program);
+    return platform.RenameFile(backup, program, false) ? StartRecovery::kRestored
+                                                       : StartRecovery::kNoWholeProgram;
+  } catch (...) {
+    // Out of memory this early: the files stay as they are for the next start.
+    return StartRecovery::kNothing;
+  }
 }
 
 std::u16string DownloadProgressText(int64_t received, int64_t announced) {
@@ -83,9 +122,11 @@ UpdateResult CAutoUpdater::RunUpdateCheck(std::u16string_view baseUrl) {
   } catch (...) {
     // Whatever went wrong (memory, a thread that could not start), the
     // program must start: the update has failed. A download under way is
-    // removed.
+    // removed, and should the program's name have been left empty halfway
+    // through the swap, the backup goes back.
     try {
       if (!downloading_.empty()) platform_.RemoveFile(downloading_);
+      if (failing_ == updNotInstalled) RecoverInterruptedUpdate(platform_);
     } catch (...) {
     }
     return failing_;
@@ -213,32 +254,78 @@ bool CAutoUpdater::DownloadToFile(IRemoteFile& remote, const std::u16string& pat
 
 bool CAutoUpdater::ReplaceExecutable(const std::u16string& current, const std::u16string& downloaded,
                                      bool atRestart) {
-  const std::u16string backup = BackupPath(current, platform_.PathSeparator());
+  const char16_t separator = platform_.PathSeparator();
+  const std::u16string backup = BackupPath(current, separator);
   // A backup left by an earlier update must not block the move.
   platform_.RemoveFile(backup);
-  if (!platform_.RenameFile(current, backup, atRestart)) return false;
   if (atRestart) {
     // Nothing has moved yet, so there is nothing to restore or adjust.
+    if (!platform_.RenameFile(current, backup, true)) return false;
     return platform_.RenameFile(downloaded, current, true);
   }
-  if (!platform_.RenameFile(downloaded, current, false)) {
-    platform_.RenameFile(backup, current, false);
+
+  // Beside the program first, with its access rights: from here on every
+  // move stays in one folder, and a new program that could not be started
+  // never takes the program's name.
+  const std::u16string staged = StagingPath(current, separator);
+  platform_.RemoveFile(staged);
+  if (!platform_.RenameFile(downloaded, staged, false) || !platform_.CopyPermissions(current, staged)) {
+    platform_.RemoveFile(staged);
     return false;
   }
-  if (!platform_.CopyPermissions(backup, current)) {
-    // A new executable that cannot be started is worse than the old one:
-    // move it aside (not away) and the old one back. Should the old one not
-    // come back, the new one returns, so a program always stands there.
-    if (platform_.RenameFile(current, downloaded, false)) {
-      if (platform_.RenameFile(backup, current, false)) {
-        platform_.RemoveFile(downloaded);
-      } else {
-        platform_.RenameFile(downloaded, current, false);
-      }
+
+  if (platform_.ReplacesByRename()) {
+    // The program's name always holds a whole program: the old one is
+    // copied aside while it still stands, then the new one replaces it in
+    // one step.
+    if (!CopyAside(current, backup) || !platform_.CopyPermissions(current, backup)) {
+      platform_.RemoveFile(backup);
+      platform_.RemoveFile(staged);
+      return false;
+    }
+    if (!platform_.RenameFile(staged, current, false)) {
+      platform_.RemoveFile(staged);
+      platform_.RemoveFile(backup);
+      return false;
+    }
+    return true;
+  }
+
+  // The running program can only be moved aside: its name stands empty for
+  // as long as two moves within one folder take.
+  if (!platform_.RenameFile(current, backup, false)) {
+    platform_.RemoveFile(staged);
+    return false;
+  }
+  if (!platform_.RenameFile(staged, current, false)) {
+    // Should the old one not come back either, the new one is tried once
+    // more: any whole program under the name beats none.
+    if (platform_.RenameFile(backup, current, false)) {
+      platform_.RemoveFile(staged);
+    } else {
+      platform_.RenameFile(staged, current, false);
     }
     return false;
   }
   return true;
+}
+
+bool CAutoUpdater::CopyAside(const std::u16string& from, const std::u16string& to) {
+  std::unique_ptr<IByteSource> in = platform_.OpenFileForRead(from);
+  if (!in) return false;
+  std::unique_ptr<ILocalFile> out = platform_.CreateFileForWrite(to);
+  if (!out) return false;
+  const uint64_t size = in->Size();
+  std::vector<char> buffer(65536);
+  bool ok = true;
+  for (uint64_t done = 0; ok && done < size;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - done));
+    ok = in->ReadAt(done, buffer.data(), n) && out->Write(buffer.data(), n);
+    done += n;
+  }
+  ok = out->Close() && ok;
+  if (!ok) platform_.RemoveFile(to);
+  return ok;
 }
 
 }  // namespace parlex::update

@@ -53,6 +53,8 @@ class UpdatePlatformPosix : public IUpdatePlatform {
   // rename(2); across file systems the file is copied with its permission
   // bits and the source removed. There is no move at the next start here.
   bool RenameFile(const std::u16string& from, const std::u16string& to, bool atRestart) override;
+  // rename(2) replaces its target in one step, a running program included.
+  bool ReplacesByRename() override { return true; }
   bool CopyPermissions(const std::u16string& from, const std::u16string& to) override;
 
  private:

@@ -47,6 +47,8 @@ class UpdatePlatformWin32 : public IUpdatePlatform {
   // MoveFileExW with MOVEFILE_COPY_ALLOWED, or MOVEFILE_DELAY_UNTIL_REBOOT
   // when atRestart.
   bool RenameFile(const std::u16string& from, const std::u16string& to, bool atRestart) override;
+  // The running program's file cannot be replaced, only moved aside.
+  bool ReplacesByRename() override { return false; }
   // Files here take their access from the directory they land in.
   bool CopyPermissions(const std::u16string&, const std::u16string&) override { return true; }
 

@@ -110,7 +110,7 @@ TEST_F(ExeUpdate, EndlessProgramWithoutLengthFailsAndTheProgramGoesOn) {
   // It hung up once the cap was passed (what the sockets buffered aside).
   EXPECT_LT(server_.FillerSent(), cap + (uint64_t{24} << 20));
   EXPECT_TRUE(ReadAll(exe_) == original_);
-  for (const wchar_t* left : {L"\\Parlex.旧版本", L"\\tmp\\Parlex.exe"}) {
+  for (const wchar_t* left : {L"\\Parlex.旧版本", L"\\Parlex.新版本", L"\\tmp\\Parlex.exe"}) {
     EXPECT_EQ(GetFileAttributesW((dir_ + left).c_str()), INVALID_FILE_ATTRIBUTES) << left;
   }
 }
