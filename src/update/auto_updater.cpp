@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "common/text.h"
 #include "update/executable_check.h"
@@ -33,6 +34,44 @@ ExecutablePathParts SplitExecutablePath(std::u16string_view path, char16_t separ
 std::u16string BackupPath(std::u16string_view executablePath, char16_t separator) {
   ExecutablePathParts parts = SplitExecutablePath(executablePath, separator);
   return parts.directory + separator + parts.stem + kBackupSuffix;
+}
+
+std::u16string StagingPath(std::u16string_view executablePath, char16_t separator) {
+  ExecutablePathParts parts = SplitExecutablePath(executablePath, separator);
+  return parts.directory + separator + parts.stem + kStagingSuffix;
+}
+
+namespace {
+
+bool IsWholeFile(IUpdatePlatform& platform, const std::u16string& path) {
+  std::unique_ptr<IByteSource> file = platform.OpenFileForRead(path);
+  return file != nullptr && IsWholeExecutable(*file);
+}
+
+}  // namespace
+
+StartRecovery RecoverInterruptedUpdate(IUpdatePlatform& platform) noexcept {
+  try {
+    const std::u16string program = platform.OwnPath();
+    if (program.empty()) return StartRecovery::kNothing;
+    const char16_t separator = platform.PathSeparator();
+    const std::u16string backup = BackupPath(program, separator);
+    // A new program that never took the program's name may be cut short:
+    // it is never used, whatever else is found.
+    bool cleared = platform.RemoveFile(StagingPath(program, separator));
+    if (IsWholeFile(platform, program)) {
+      cleared = platform.RemoveFile(backup) || cleared;
+      return cleared ? StartRecovery::kCleared : StartRecovery::kNothing;
+    }
+    // Only a whole backup is worth more than what stands there now.
+    if (!IsWholeFile(platform, backup)) return StartRecovery::kNoWholeProgram;
+    platform.RemoveFile(program);
+    return platform.RenameFile(backup, program, false) ? StartRecovery::kRestored
+                                                       : StartRecovery::kNoWholeProgram;
+  } catch (...) {
+    // Out of memory this early: the files stay as they are for the next start.
+    return StartRecovery::kNothing;
+  }
 }
 
 std::u16string DownloadProgressText(int64_t received, int64_t announced) {
@@ -76,6 +115,25 @@ CAutoUpdater::CAutoUpdater(IUpdatePlatform& platform, IUpdateAgent& agent, Updat
     : platform_(platform), agent_(agent), bounds_(bounds), verifier_(verifier) {}
 
 UpdateResult CAutoUpdater::RunUpdateCheck(std::u16string_view baseUrl) {
+  failing_ = updOpenFailed;
+  downloading_.clear();
+  try {
+    return RunCheckSteps(baseUrl);
+  } catch (...) {
+    // Whatever went wrong (memory, a thread that could not start), the
+    // program must start: the update has failed. A download under way is
+    // removed, and should the program's name have been left empty halfway
+    // through the swap, the backup goes back.
+    try {
+      if (!downloading_.empty()) platform_.RemoveFile(downloading_);
+      if (failing_ == updNotInstalled) RecoverInterruptedUpdate(platform_);
+    } catch (...) {
+    }
+    return failing_;
+  }
+}
+
+UpdateResult CAutoUpdater::RunCheckSteps(std::u16string_view baseUrl) {
   if (!platform_.IsConnected()) return updOffline;
 
   std::u16string serverText;
@@ -131,6 +189,8 @@ UpdateResult CAutoUpdater::RunUpdateCheck(std::u16string_view baseUrl) {
 
   if (!agent_.AskToUpdate()) return updNotInstalled;
 
+  failing_ = updDownloadFailed;
+  downloading_ = downloaded;
   // The window stays up until the replacement is over, whatever its outcome.
   std::unique_ptr<IDownloadProgress> progress = agent_.ShowProgress(executable->AnnouncedLength());
   bool complete = DownloadToFile(*executable, downloaded, progress.get());
@@ -142,6 +202,7 @@ UpdateResult CAutoUpdater::RunUpdateCheck(std::u16string_view baseUrl) {
     platform_.RemoveFile(downloaded);
     return updDownloadFailed;
   }
+  failing_ = updNotInstalled;
   return ReplaceExecutable(ownPath, downloaded, false) ? updInstalled : updNotInstalled;
 }
 
@@ -153,8 +214,6 @@ bool CAutoUpdater::DownloadToFile(IRemoteFile& remote, const std::u16string& pat
   const int64_t announced = remote.AnnouncedLength();
   const std::string_view magic = platform_.ExecutableMagic();
   std::string head;  // the first bytes, to tell an executable from an error page
-  // Without an announced length the whole file is kept to check its structure.
-  std::string whole;
   int64_t received = 0;
   bool ok = announced <= bounds_.maxDownloadBytes;
   std::array<char, kChunk> buffer{};
@@ -177,14 +236,17 @@ bool CAutoUpdater::DownloadToFile(IRemoteFile& remote, const std::u16string& pat
       ok = false;
       break;
     }
-    if (announced < 0) whole.append(buffer.data(), static_cast<size_t>(got));
     if (progress != nullptr) progress->Update(received, announced);
   }
   bool closed = out->Close();
   ok = ok && closed;
   if (ok && announced >= 0 && received != announced) ok = false;
   if (ok && head != magic) ok = false;
-  if (ok && announced < 0 && !IsWholeExecutable(whole)) ok = false;
+  if (ok && announced < 0) {
+    // Closed before the file goes, where an open file cannot be removed.
+    std::unique_ptr<IByteSource> written = platform_.OpenFileForRead(path);
+    ok = written != nullptr && IsWholeExecutable(*written);
+  }
   // A partial or foreign file must never be taken for the program later.
   if (!ok) platform_.RemoveFile(path);
   return ok;
@@ -192,32 +254,78 @@ bool CAutoUpdater::DownloadToFile(IRemoteFile& remote, const std::u16string& pat
 
 bool CAutoUpdater::ReplaceExecutable(const std::u16string& current, const std::u16string& downloaded,
                                      bool atRestart) {
-  const std::u16string backup = BackupPath(current, platform_.PathSeparator());
+  const char16_t separator = platform_.PathSeparator();
+  const std::u16string backup = BackupPath(current, separator);
   // A backup left by an earlier update must not block the move.
   platform_.RemoveFile(backup);
-  if (!platform_.RenameFile(current, backup, atRestart)) return false;
   if (atRestart) {
     // Nothing has moved yet, so there is nothing to restore or adjust.
+    if (!platform_.RenameFile(current, backup, true)) return false;
     return platform_.RenameFile(downloaded, current, true);
   }
-  if (!platform_.RenameFile(downloaded, current, false)) {
-    platform_.RenameFile(backup, current, false);
+
+  // Beside the program first, with its access rights: from here on every
+  // move stays in one folder, and a new program that could not be started
+  // never takes the program's name.
+  const std::u16string staged = StagingPath(current, separator);
+  platform_.RemoveFile(staged);
+  if (!platform_.RenameFile(downloaded, staged, false) || !platform_.CopyPermissions(current, staged)) {
+    platform_.RemoveFile(staged);
     return false;
   }
-  if (!platform_.CopyPermissions(backup, current)) {
-    // A new executable that cannot be started is worse than the old one:
-    // move it aside (not away) and the old one back. Should the old one not
-    // come back, the new one returns, so a program always stands there.
-    if (platform_.RenameFile(current, downloaded, false)) {
-      if (platform_.RenameFile(backup, current, false)) {
-        platform_.RemoveFile(downloaded);
-      } else {
-        platform_.RenameFile(downloaded, current, false);
-      }
+
+  if (platform_.ReplacesByRename()) {
+    // The program's name always holds a whole program: the old one is
+    // copied aside while it still stands, then the new one replaces it in
+    // one step.
+    if (!CopyAside(current, backup) || !platform_.CopyPermissions(current, backup)) {
+      platform_.RemoveFile(backup);
+      platform_.RemoveFile(staged);
+      return false;
+    }
+    if (!platform_.RenameFile(staged, current, false)) {
+      platform_.RemoveFile(staged);
+      platform_.RemoveFile(backup);
+      return false;
+    }
+    return true;
+  }
+
+  // The running program can only be moved aside: its name stands empty for
+  // as long as two moves within one folder take.
+  if (!platform_.RenameFile(current, backup, false)) {
+    platform_.RemoveFile(staged);
+    return false;
+  }
+  if (!platform_.RenameFile(staged, current, false)) {
+    // Should the old one not come back either, the new one is tried once
+    // more: any whole program under the name beats none.
+    if (platform_.RenameFile(backup, current, false)) {
+      platform_.RemoveFile(staged);
+    } else {
+      platform_.RenameFile(staged, current, false);
     }
     return false;
   }
   return true;
+}
+
+bool CAutoUpdater::CopyAside(const std::u16string& from, const std::u16string& to) {
+  std::unique_ptr<IByteSource> in = platform_.OpenFileForRead(from);
+  if (!in) return false;
+  std::unique_ptr<ILocalFile> out = platform_.CreateFileForWrite(to);
+  if (!out) return false;
+  const uint64_t size = in->Size();
+  std::vector<char> buffer(65536);
+  bool ok = true;
+  for (uint64_t done = 0; ok && done < size;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - done));
+    ok = in->ReadAt(done, buffer.data(), n) && out->Write(buffer.data(), n);
+    done += n;
+  }
+  ok = out->Close() && ok;
+  if (!ok) platform_.RemoveFile(to);
+  return ok;
 }
 
 }  // namespace parlex::update

@@ -2,31 +2,31 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace parlex::update {
 
 namespace {
 
-// Reads little- or big-endian integers at an offset; out of range reads
-// make the whole check fail.
+// Reads little- or big-endian integers at an offset; out of range or failed
+// reads make the whole check fail. The headers and tables are read through a
+// window of a few KiB, so a check costs a handful of reads of the file.
 class Reader {
  public:
-  Reader(std::string_view bytes, bool bigEndian) : bytes_(bytes), big_(bigEndian) {}
+  Reader(IByteSource& bytes, bool bigEndian) : bytes_(bytes), size_(bytes.Size()), big_(bigEndian) {}
 
   bool Ok() const { return ok_; }
-  uint64_t Size() const { return bytes_.size(); }
+  uint64_t Size() const { return size_; }
 
   uint64_t U(uint64_t offset, int width) {
-    if (!ok_ || offset > bytes_.size() || static_cast<uint64_t>(width) > bytes_.size() - offset) {
+    const auto w = static_cast<uint64_t>(width);
+    if (!ok_ || offset > size_ || w > size_ - offset || !Load(offset, w)) {
       ok_ = false;
       return 0;
     }
+    const unsigned char* at = window_ + (offset - windowStart_);
     uint64_t value = 0;
-    for (int i = 0; i < width; ++i) {
-      uint64_t byte =
-          static_cast<unsigned char>(bytes_[offset + static_cast<uint64_t>(big_ ? i : width - 1 - i)]);
-      value = (value << 8) | byte;
-    }
+    for (int i = 0; i < width; ++i) value = (value << 8) | at[big_ ? i : width - 1 - i];
     return value;
   }
 
@@ -34,20 +34,53 @@ class Reader {
   bool Within(uint64_t offset, uint64_t count, uint64_t size) const {
     if (size != 0 && count > UINT64_MAX / size) return false;
     uint64_t length = count * size;
-    return offset <= bytes_.size() && length <= bytes_.size() - offset;
+    return offset <= size_ && length <= size_ - offset;
+  }
+
+ private:
+  // Brings [offset, offset + width) into the window; width is at most 8.
+  bool Load(uint64_t offset, uint64_t width) {
+    if (windowLength_ > 0 && offset >= windowStart_ && offset + width <= windowStart_ + windowLength_) {
+      return true;
+    }
+    windowLength_ = 0;
+    const uint64_t length = size_ - offset < sizeof window_ ? size_ - offset : sizeof window_;
+    if (!bytes_.ReadAt(offset, window_, static_cast<size_t>(length))) return false;
+    windowStart_ = offset;
+    windowLength_ = length;
+    return true;
+  }
+
+  IByteSource& bytes_;
+  uint64_t size_;
+  bool big_;
+  bool ok_ = true;
+  unsigned char window_[4096];
+  uint64_t windowStart_ = 0;
+  uint64_t windowLength_ = 0;
+};
+
+class MemoryBytes final : public IByteSource {
+ public:
+  explicit MemoryBytes(std::string_view bytes) : bytes_(bytes) {}
+  uint64_t Size() override { return bytes_.size(); }
+  bool ReadAt(uint64_t offset, void* buffer, size_t length) override {
+    if (offset > bytes_.size() || length > bytes_.size() - offset) return false;
+    std::memcpy(buffer, bytes_.data() + offset, length);
+    return true;
   }
 
  private:
   std::string_view bytes_;
-  bool big_;
-  bool ok_ = true;
 };
 
-bool IsWholeElf(std::string_view bytes) {
-  if (bytes.size() < 16) return false;
-  const int elfClass = static_cast<unsigned char>(bytes[4]);  // 1: 32-bit, 2: 64-bit
-  const int data = static_cast<unsigned char>(bytes[5]);      // 1: little-endian, 2: big-endian
-  if ((elfClass != 1 && elfClass != 2) || (data != 1 && data != 2)) return false;
+bool IsWholeElf(IByteSource& bytes) {
+  Reader ident(bytes, false);
+  const uint64_t elfClass = ident.U(4, 1);  // 1: 32-bit, 2: 64-bit
+  const uint64_t data = ident.U(5, 1);      // 1: little-endian, 2: big-endian
+  if (!ident.Ok() || ident.Size() < 16 || (elfClass != 1 && elfClass != 2) || (data != 1 && data != 2)) {
+    return false;
+  }
   const bool wide = elfClass == 2;
   const int word = wide ? 8 : 4;
   Reader r(bytes, data == 2);
@@ -89,12 +122,10 @@ bool IsWholeElf(std::string_view bytes) {
   return true;
 }
 
-bool IsWholePe(std::string_view bytes) {
+bool IsWholePe(IByteSource& bytes) {
   Reader r(bytes, false);
   const uint64_t peOffset = r.U(0x3C, 4);
-  if (!r.Ok() || !r.Within(peOffset, 1, 24) || bytes.substr(peOffset, 4) != std::string_view("PE\0\0", 4)) {
-    return false;
-  }
+  if (!r.Ok() || !r.Within(peOffset, 1, 24) || r.U(peOffset, 4) != 0x00004550) return false;  // "PE\0\0"
   const uint64_t coff = peOffset + 4;
   const uint64_t sections = r.U(coff + 2, 2);
   const uint64_t symbolTable = r.U(coff + 8, 4);
@@ -125,14 +156,16 @@ bool IsWholePe(std::string_view bytes) {
 
 }  // namespace
 
-bool IsWholeExecutable(std::string_view bytes) {
-  if (bytes.substr(0, 4) == std::string_view("\x7f"
-                                             "ELF",
-                                             4)) {
-    return IsWholeElf(bytes);
-  }
-  if (bytes.substr(0, 2) == "MZ") return IsWholePe(bytes);
+bool IsWholeExecutable(IByteSource& bytes) {
+  Reader r(bytes, true);
+  if (r.Size() >= 4 && r.U(0, 4) == 0x7F454C46) return IsWholeElf(bytes);  // "\x7fELF"
+  if (r.Size() >= 2 && r.U(0, 2) == 0x4D5A) return IsWholePe(bytes);       // "MZ"
   return false;
+}
+
+bool IsWholeExecutable(std::string_view bytes) {
+  MemoryBytes memory(bytes);
+  return IsWholeExecutable(memory);
 }
 
 }  // namespace parlex::update

@@ -15,6 +15,10 @@ inline constexpr char16_t kProgressCaption[] = u"正在更新";
 // The previous executable is kept in its directory under its stem and this.
 inline constexpr char16_t kBackupSuffix[] = u".旧版本";
 
+// A new program waits beside the running one under its stem and this until
+// it takes the program's name.
+inline constexpr char16_t kStagingSuffix[] = u".新版本";
+
 // The signature of a signed build's program, served beside it.
 inline constexpr char16_t kSignatureSuffix[] = u".sig";
 

@@ -184,6 +184,7 @@ ScriptedReply Reply::Scripted() const {
   r.body = body;
   r.pauseAfter = pauseAfter;
   r.pauseMs = pauseMs;
+  r.fillerUpTo = fillerUpTo;
   return r;
 }
 
@@ -330,6 +331,11 @@ size_t LoopbackServer::Connections() {
   return conns_.size();
 }
 
+uint64_t LoopbackServer::FillerSent() {
+  std::lock_guard lock(mutex_);
+  return fillerSent_;
+}
+
 bool LoopbackServer::Sleep(int ms) {
   auto until = Clock::now() + std::chrono::milliseconds(ms);
   while (!stop_ && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -436,6 +442,7 @@ bool LoopbackServer::Handle(uintptr_t s, void* tls, size_t index) {
         if (!Sleep(reply.pauseMs)) return false;
         SendAll(s, tls, std::string_view(reply.body).substr(first));
       }
+      if (reply.fillerUpTo > 0) SendFiller(s, tls, reply.fillerUpTo);
       return reply.holdOpen;
     }
     case ScriptedReply::Mode::kNeverAnswer:
@@ -446,6 +453,26 @@ bool LoopbackServer::Handle(uintptr_t s, void* tls, size_t index) {
       return false;
   }
   return false;
+}
+
+void LoopbackServer::SendFiller(uintptr_t s, void* tls, uint64_t upTo) {
+  const std::string chunk(1 << 16, 'x');
+  uint64_t sent = 0;
+  while (!stop_ && sent < upTo && Ready(s, true, kReadIdleMs)) {
+    const int length = static_cast<int>(std::min<uint64_t>(chunk.size(), upTo - sent));
+#ifndef _WIN32
+    const int n = tls != nullptr
+                      ? SSL_write(AsSsl(tls), chunk.data(), length)
+                      : static_cast<int>(::send(static_cast<Sock>(s), chunk.data(), length, MSG_NOSIGNAL));
+#else
+    (void)tls;
+    const int n = ::send(static_cast<Sock>(s), chunk.data(), length, 0);
+#endif
+    if (n <= 0) return;  // the client hung up
+    sent += static_cast<uint64_t>(n);
+    std::lock_guard lock(mutex_);
+    fillerSent_ += static_cast<uint64_t>(n);
+  }
 }
 
 uint16_t ClosedLoopbackPort() {

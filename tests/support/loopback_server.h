@@ -54,6 +54,10 @@ struct ScriptedReply {
   // With kAnswer and above 0: the body goes out one byte at a time, dripMs
   // apart (a server that is slow on purpose), until it is all out or Stop().
   int dripMs = 0;
+  // With kAnswer: after the body, filler bytes without end, as a hostile
+  // server sends them; bounded all the same: they stop once this many went
+  // out, the client hangs up or stalls for kReadIdleMs, or Stop().
+  uint64_t fillerUpTo = 0;
 
   static ScriptedReply Text(std::string body);
   static ScriptedReply Never();
@@ -66,7 +70,8 @@ uint16_t ClosedLoopbackPort();
 
 // A file as an update server serves it: a status, a body, an announced
 // length (-2: the body's size, -1: none, the end is the close), or silence
-// after the request, or a pause in the middle of the body.
+// after the request, or a pause in the middle of the body, or a body that
+// goes on with filler (see ScriptedReply::fillerUpTo).
 struct Reply {
   int status = 200;
   std::string body;
@@ -74,6 +79,7 @@ struct Reply {
   bool silent = false;
   size_t pauseAfter = 0;
   int pauseMs = 0;
+  uint64_t fillerUpTo = 0;
 
   ScriptedReply Scripted() const;
 };
@@ -117,6 +123,8 @@ class LoopbackServer {
   std::string Received(size_t n, int waitMs = 5000);
   // Connections accepted so far.
   size_t Connections();
+  // Filler bytes sent so far, over all connections.
+  uint64_t FillerSent();
   // With TLS: the server name (SNI) connection n's client sent, empty for none.
   std::string ServerName(size_t n);
 
@@ -134,6 +142,7 @@ class LoopbackServer {
   // to be held open.
   bool Handle(uintptr_t sock, void* tls, size_t index);
   bool Sleep(int ms);  // false once stopping
+  void SendFiller(uintptr_t sock, void* tls, uint64_t upTo);
 
   std::vector<ScriptedReply> replies_;
   std::map<std::string, ScriptedReply> routes_;  // by request target; guarded by mutex_
@@ -144,6 +153,7 @@ class LoopbackServer {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Conn> conns_;
+  uint64_t fillerSent_ = 0;                        // guarded by mutex_
   std::vector<std::pair<uintptr_t, void*>> held_;  // silent connections and their TLS, closed by Stop()
   void* tlsContext_ = nullptr;                     // the server's TLS setup, when serving https
   bool winsockStarted_ = false;

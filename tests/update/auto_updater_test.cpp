@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <new>
 #include <set>
+#include <string_view>
 
 #include "update/executable_images.h"
 
@@ -19,6 +21,7 @@ constexpr char16_t kExe[] = u"D:\\Apps\\Parlex.exe";
 constexpr char16_t kBackup[] = u"D:\\Apps\\Parlex.旧版本";
 constexpr char16_t kTemp[] = u"C:\\Temp\\";
 constexpr char16_t kDownloaded[] = u"C:\\Temp\\Parlex.exe";
+constexpr char16_t kStaged[] = u"D:\\Apps\\Parlex.新版本";
 
 struct RemoteContent {
   std::string body;
@@ -48,12 +51,16 @@ class FakeLocal : public ILocalFile {
  public:
   FakeLocal(Platform& p, std::u16string path) : platform_(p), path_(std::move(path)) {}
   bool Write(const void* data, size_t length) override;
-  bool Close() override { return true; }
+  bool Close() override;
 
  private:
   Platform& platform_;
   std::u16string path_;
 };
+
+// The process ending at once, as a kill leaves the files: thrown by the
+// platform right after the file operation it was told to stop after.
+struct Killed {};
 
 struct Platform : IUpdatePlatform {
   bool connected = true;
@@ -67,13 +74,33 @@ struct Platform : IUpdatePlatform {
   std::map<std::u16string, std::string> files;
   std::map<std::u16string, int> modes;
   std::set<std::u16string> readOnly;  // paths that cannot be created or moved onto
-  int failMoveNumber = 0;             // the n-th move fails (1-based); 0: none
+  std::set<int> failMoves;            // these moves fail (1-based)
   int moves = 0;
   bool failCopyPermissions = false;
   size_t failWriteAt = SIZE_MAX;  // a write that would pass this many bytes comes up short
+  bool replaces = false;          // a move onto an existing file replaces it, as rename(2) does
+  // The calls-th call of this seam throws std::bad_alloc instead of answering.
+  std::string throwIn;
+  int throwAt = 1;
+  int throwCalls = 0;
+  // Every call that changes a file counts; after the killAfter-th the
+  // process is gone (0: never).
+  int fileOps = 0;
+  int killAfter = 0;
 
-  bool IsConnected() override { return connected; }
+  void Seam(std::string_view name) {
+    if (name == throwIn && ++throwCalls == throwAt) throw std::bad_alloc();
+  }
+  void FileOpDone() {
+    if (++fileOps == killAfter) throw Killed{};
+  }
+
+  bool IsConnected() override {
+    Seam("IsConnected");
+    return connected;
+  }
   std::unique_ptr<IRemoteFile> OpenRemoteFile(std::u16string& url, int waitMs) override {
+    Seam("OpenRemoteFile");
     opened.push_back(url);
     openWaits.push_back(waitMs);
     auto it = remote.find(url);
@@ -83,33 +110,67 @@ struct Platform : IUpdatePlatform {
   }
   std::u16string ServerExecutableName() override { return u"Parlex.exe"; }
   std::string_view ExecutableMagic() override { return "MZ"; }
-  std::u16string OwnPath() override { return ownPath; }
+  std::u16string OwnPath() override {
+    Seam("OwnPath");
+    return ownPath;
+  }
   std::optional<FileVersion> ReadFileVersion(const std::u16string& path) override {
     return path == ownPath ? ownVersion : std::nullopt;
   }
   std::u16string TempDirectory() override { return kTemp; }
   char16_t PathSeparator() override { return u'\\'; }
   std::unique_ptr<ILocalFile> CreateFileForWrite(const std::u16string& path) override {
+    Seam("CreateFileForWrite");
     if (readOnly.count(path)) return nullptr;
     files[path].clear();
     modes[path] = 0600;
+    FileOpDone();
     return std::make_unique<FakeLocal>(*this, path);
   }
+  std::unique_ptr<IByteSource> OpenFileForRead(const std::u16string& path) override {
+    Seam("OpenFileForRead");
+    struct Bytes : IByteSource {
+      std::string bytes;
+      uint64_t Size() override { return bytes.size(); }
+      bool ReadAt(uint64_t offset, void* buffer, size_t length) override {
+        if (offset > bytes.size() || length > bytes.size() - offset) return false;
+        std::memcpy(buffer, bytes.data() + offset, length);
+        return true;
+      }
+    };
+    auto it = files.find(path);
+    if (it == files.end()) return nullptr;
+    auto file = std::make_unique<Bytes>();
+    file->bytes = it->second;
+    return file;
+  }
   bool RemoveFile(const std::u16string& path) override {
+    Seam("RemoveFile");
     modes.erase(path);
-    return files.erase(path) == 1;
+    const bool removed = files.erase(path) == 1;
+    FileOpDone();
+    return removed;
   }
   bool RenameFile(const std::u16string& from, const std::u16string& to, bool) override {
+    Seam("RenameFile");
     ++moves;
-    if (moves == failMoveNumber || readOnly.count(to) || !files.count(from) || files.count(to)) return false;
+    if (failMoves.count(moves) || readOnly.count(to) || !files.count(from) ||
+        (files.count(to) && !replaces)) {
+      return false;
+    }
     files[to] = files[from];
     modes[to] = modes[from];
-    RemoveFile(from);
+    modes.erase(from);
+    files.erase(from);
+    FileOpDone();
     return true;
   }
+  bool ReplacesByRename() override { return replaces; }
   bool CopyPermissions(const std::u16string& from, const std::u16string& to) override {
+    Seam("CopyPermissions");
     if (failCopyPermissions || !modes.count(from) || !modes.count(to)) return false;
     modes[to] = modes[from];
+    FileOpDone();
     return true;
   }
 };
@@ -117,6 +178,7 @@ struct Platform : IUpdatePlatform {
 FakeRemote::~FakeRemote() { --platform_.openHandles; }
 
 ptrdiff_t FakeRemote::Read(void* buffer, size_t capacity, int idleMs) {
+  platform_.Seam("Read");
   platform_.readWaits.push_back(idleMs);
   if (content_.failAfter >= 0 && pos_ >= static_cast<size_t>(content_.failAfter)) return -1;
   size_t n = std::min({capacity, content_.chunk, content_.body.size() - pos_});
@@ -126,12 +188,19 @@ ptrdiff_t FakeRemote::Read(void* buffer, size_t capacity, int idleMs) {
 }
 
 bool FakeLocal::Write(const void* data, size_t length) {
+  platform_.Seam("Write");
   std::string& f = platform_.files[path_];
   if (f.size() + length > platform_.failWriteAt) {
     f.append(static_cast<const char*>(data), platform_.failWriteAt - f.size());
     return false;
   }
   f.append(static_cast<const char*>(data), length);
+  platform_.FileOpDone();
+  return true;
+}
+
+bool FakeLocal::Close() {
+  platform_.Seam("Close");
   return true;
 }
 
@@ -464,45 +533,52 @@ TEST_F(UpdateFlow, ExecutableWithoutExtension) {
 }
 
 TEST_F(UpdateFlow, FirstMoveFails) {
-  platform.failMoveNumber = 1;
-  EXPECT_EQ(Run(), updNotInstalled);
-  ExpectUntouched();
-  EXPECT_TRUE(agent.closed);
+  for (bool replaces : {false, true}) {
+    SCOPED_TRACE(replaces);
+    platform.replaces = replaces;
+    platform.moves = 0;
+    platform.failMoves = {1};
+    EXPECT_EQ(Run(), updNotInstalled);
+    ExpectUntouched();
+    EXPECT_EQ(platform.files.count(kStaged), 0u);
+    EXPECT_TRUE(agent.closed);
+  }
 }
 
-TEST_F(UpdateFlow, SecondMoveFailsAndIsUndone) {
-  platform.failMoveNumber = 2;
-  EXPECT_EQ(Run(), updNotInstalled);
-  // The program still stands under its own name.
-  ExpectUntouched();
-  EXPECT_EQ(platform.modes[kExe], 0755);
-  EXPECT_EQ(agent.exeWhenClosed, "old program");
+TEST_F(UpdateFlow, MoveIntoPlaceFailsAndIsUndone) {
+  // Moves: the download beside the program, (the old one aside,) the new one in.
+  for (bool replaces : {false, true}) {
+    SCOPED_TRACE(replaces);
+    platform.replaces = replaces;
+    platform.moves = 0;
+    platform.failMoves = {replaces ? 2 : 3};
+    EXPECT_EQ(Run(), updNotInstalled);
+    // The program still stands under its own name, and nothing else is left.
+    ExpectUntouched();
+    EXPECT_EQ(platform.files.count(kStaged), 0u);
+    EXPECT_EQ(platform.modes[kExe], 0755);
+    EXPECT_EQ(agent.exeWhenClosed, "old program");
+  }
 }
 
-TEST_F(UpdateFlow, PermissionsThatCannotBeKeptAreUndone) {
+TEST_F(UpdateFlow, PermissionsThatCannotBeKeptLeaveTheProgramAlone) {
   platform.failCopyPermissions = true;
   EXPECT_EQ(Run(), updNotInstalled);
   ExpectUntouched();
   EXPECT_EQ(platform.modes[kExe], 0755);
   EXPECT_EQ(platform.files.count(kDownloaded), 0u);
+  EXPECT_EQ(platform.files.count(kStaged), 0u);
+  EXPECT_EQ(platform.moves, 1);  // the old program never moved
 }
 
 TEST_F(UpdateFlow, AFailedRestoreNeverLeavesNoProgram) {
-  // Moves: old aside, new in, then the undoing ones; one of those fails.
-  // The old one could not come back: the new one stands in its place
-  // rather than nothing at all.
-  for (int failing : {3, 4}) {
-    SCOPED_TRACE(failing);
-    platform.files.clear();
-    platform.files[kExe] = "old program";
-    platform.modes[kExe] = 0755;
-    platform.moves = 0;
-    platform.failCopyPermissions = true;
-    platform.failMoveNumber = failing;
-    EXPECT_EQ(Run(), updNotInstalled);
-    EXPECT_EQ(platform.files[kExe], NewExecutable(10000));
-    EXPECT_EQ(platform.files[kBackup], "old program");
-  }
+  // The new program does not go in and the old one does not come back:
+  // the new one is tried once more rather than leave nothing at all.
+  platform.failMoves = {3, 4};
+  EXPECT_EQ(Run(), updNotInstalled);
+  EXPECT_EQ(platform.files[kExe], NewExecutable(10000));
+  EXPECT_EQ(platform.files[kBackup], "old program");
+  EXPECT_EQ(platform.files.count(kStaged), 0u);
 }
 
 TEST(ReplaceExecutable, AtRestartOnlySchedules) {
@@ -513,10 +589,136 @@ TEST(ReplaceExecutable, AtRestartOnlySchedules) {
   platform.modes[kExe] = 0755;
   platform.modes[kDownloaded] = 0600;
   CAutoUpdater updater(platform, agent);
-  platform.failMoveNumber = 2;
+  platform.failMoves = {2};
   // A scheduled move cannot be undone now: the answer is just the failure.
   EXPECT_FALSE(updater.ReplaceExecutable(kExe, kDownloaded, true));
   EXPECT_EQ(platform.moves, 2);
+}
+
+TEST_F(UpdateFlow, AnExceptionInAnySeamIsAFailedUpdateAndTheProgramStands) {
+  const std::string old = testing::MinimalPe(3000);
+  struct Case {
+    const char* seam;
+    int call;
+    bool lengthless;  // the program comes without a length (its structure is read back)
+    UpdateResult expected;
+  };
+  // Moves where the old program is moved aside: the download beside the
+  // program, the old one aside, the new one in.
+  const Case cases[] = {
+      {"IsConnected", 1, false, updOpenFailed},    {"OpenRemoteFile", 1, false, updOpenFailed},
+      {"Read", 1, false, updOpenFailed},           {"OwnPath", 1, false, updOpenFailed},
+      {"OpenRemoteFile", 2, false, updOpenFailed}, {"Read", 3, false, updDownloadFailed},
+      {"Write", 2, false, updDownloadFailed},      {"OpenFileForRead", 1, true, updDownloadFailed},
+      {"RenameFile", 1, false, updNotInstalled},   {"CopyPermissions", 1, false, updNotInstalled},
+      {"RenameFile", 2, false, updNotInstalled},   {"RenameFile", 3, false, updNotInstalled},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.seam) + " #" + std::to_string(c.call));
+    platform.files = {{kExe, old}};
+    platform.modes = {{kExe, 0755}};
+    platform.moves = 0;
+    platform.throwIn = c.seam;
+    platform.throwAt = c.call;
+    platform.throwCalls = 0;
+    ExeReply().announced = c.lengthless ? -1 : -2;
+    agent.closed = false;
+    EXPECT_EQ(Run(), c.expected);
+    EXPECT_GE(platform.throwCalls, c.call);  // the seam was reached and threw
+    // Whatever the point, the old program stands whole under its name and
+    // nothing of the attempt is left: no download, no staged or backup file.
+    EXPECT_EQ(platform.files[kExe], old);
+    EXPECT_EQ(platform.files.size(), 1u);
+    EXPECT_EQ(platform.openHandles, 0);
+    if (c.expected != updOpenFailed) {
+      EXPECT_TRUE(agent.closed);
+    }
+  }
+}
+
+// Recovery at start over the files an interrupted update can leave.
+TEST(StartRecovery, AWholeProgramStandsAndNothingIsLeft) {
+  const std::string old = testing::MinimalPe(3000);
+  const std::string fresh = testing::MinimalPe(5000);
+  struct Case {
+    const char* what;
+    std::map<std::u16string, std::string> before;
+    StartRecovery expected;
+    std::map<std::u16string, std::string> after;
+  };
+  const Case cases[] = {
+      {"nothing to do", {{kExe, old}}, StartRecovery::kNothing, {{kExe, old}}},
+      {"a backup and a staged program beside a whole program",
+       {{kExe, fresh}, {kBackup, old}, {kStaged, fresh.substr(0, 100)}},
+       StartRecovery::kCleared,
+       {{kExe, fresh}}},
+      {"the name empty, both programs beside it",
+       {{kBackup, old}, {kStaged, fresh}},
+       StartRecovery::kRestored,
+       {{kExe, old}}},
+      {"a cut-short program",
+       {{kExe, fresh.substr(0, 4096)}, {kBackup, old}},
+       StartRecovery::kRestored,
+       {{kExe, old}}},
+      {"a cut-short backup is no better",
+       {{kBackup, old.substr(0, 600)}},
+       StartRecovery::kNoWholeProgram,
+       {{kBackup, old.substr(0, 600)}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Platform platform;
+    platform.files = c.before;
+    for (const auto& [path, bytes] : c.before) platform.modes[path] = 0755;
+    EXPECT_EQ(RecoverInterruptedUpdate(platform), c.expected);
+    EXPECT_EQ(platform.files, c.after);
+  }
+}
+
+// The swap killed after each of its file operations in turn, then the
+// next start's recovery: a whole program, old or new, always stands under
+// the program's name and no backup or staged file is left.
+TEST(StartRecovery, ASwapKilledAfterAnyStepIsPutRight) {
+  const std::string old = testing::MinimalPe(3000);
+  const std::string fresh = testing::MinimalPe(5000);
+  for (bool replaces : {false, true}) {
+    SCOPED_TRACE(replaces);
+    int emptyAfter = 0;
+    int killedAt = 1;
+    for (;; ++killedAt) {
+      SCOPED_TRACE(killedAt);
+      Platform platform;
+      Agent agent;
+      platform.replaces = replaces;
+      platform.files = {{kExe, old}, {kDownloaded, fresh}};
+      platform.modes = {{kExe, 0755}, {kDownloaded, 0600}};
+      platform.killAfter = killedAt;
+      CAutoUpdater updater(platform, agent);
+      bool finished = false;
+      try {
+        EXPECT_TRUE(updater.ReplaceExecutable(kExe, kDownloaded, false));
+        finished = true;
+      } catch (const Killed&) {
+      }
+      emptyAfter += platform.files.count(kExe) == 0 ? 1 : 0;
+      platform.killAfter = 0;
+      RecoverInterruptedUpdate(platform);
+      ASSERT_TRUE(platform.files.count(kExe));
+      EXPECT_TRUE(platform.files[kExe] == old || platform.files[kExe] == fresh);
+      if (finished) {
+        EXPECT_EQ(platform.files[kExe], fresh);
+      }
+      EXPECT_EQ(platform.modes[kExe], 0755);
+      EXPECT_EQ(platform.files.count(kBackup), 0u);
+      EXPECT_EQ(platform.files.count(kStaged), 0u);
+      if (finished) break;
+    }
+    // Remove, stage, permissions and two moves at the least.
+    EXPECT_GE(killedAt, 5);
+    // Only moving the running program aside leaves its name empty, for
+    // the one step between the two moves.
+    EXPECT_EQ(emptyAfter, replaces ? 0 : 1);
+  }
 }
 
 // A signed build: the verifier stands for the update key; it accepts a

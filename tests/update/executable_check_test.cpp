@@ -53,5 +53,46 @@ TEST(WholeExecutable, ForeignAndDamagedHeadersFail) {
   EXPECT_FALSE(IsWholeExecutable(elf));
 }
 
+// A large file on disk as the check sees it: the headers of a real image,
+// then as many bytes of section data as it claims, made up on request.
+class LargeImage : public IByteSource {
+ public:
+  explicit LargeImage(std::string headers, uint64_t size) : headers_(std::move(headers)), size_(size) {}
+  uint64_t Size() override { return size_; }
+  bool ReadAt(uint64_t offset, void* buffer, size_t length) override {
+    if (failing_ || offset > size_ || length > size_ - offset) return false;
+    bytesRead_ += length;
+    auto* out = static_cast<char*>(buffer);
+    for (size_t i = 0; i < length; ++i) {
+      out[i] = offset + i < headers_.size() ? headers_[static_cast<size_t>(offset + i)] : 'x';
+    }
+    return true;
+  }
+  void Fail() { failing_ = true; }
+  uint64_t bytesRead_ = 0;
+
+ private:
+  std::string headers_;
+  uint64_t size_;
+  bool failing_ = false;
+};
+
+TEST(WholeExecutable, LargeFilesAreCheckedByTheirHeadersAlone) {
+  // 60 MiB of section data: only the headers and tables are read.
+  const uint64_t sectionSize = uint64_t{60} << 20;
+  std::string pe = MinimalPe(0);
+  testing::PutLe(pe, 0x58 + 224 + 8, sectionSize, 4);
+  testing::PutLe(pe, 0x58 + 224 + 16, sectionSize, 4);
+  LargeImage whole(pe, 0x200 + sectionSize);
+  EXPECT_TRUE(IsWholeExecutable(whole));
+  EXPECT_LT(whole.bytesRead_, 64u * 1024);
+  LargeImage cut(pe, 0x200 + sectionSize - 1);
+  EXPECT_FALSE(IsWholeExecutable(cut));
+  // A file that cannot be read is not whole, whatever its size says.
+  LargeImage unreadable(pe, 0x200 + sectionSize);
+  unreadable.Fail();
+  EXPECT_FALSE(IsWholeExecutable(unreadable));
+}
+
 }  // namespace
 }  // namespace parlex::update

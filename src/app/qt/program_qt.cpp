@@ -59,6 +59,10 @@ int ProcessMain(int argc, char** argv) {
   // The update check, before any window exists.
   {
     update::posix::UpdatePlatformPosix updatePlatform;
+    // Only one copy runs from here on (the lock above): an update cut short
+    // by a killed process or a power cut is put right before anything else
+    // touches the program's files.
+    update::RecoverInterruptedUpdate(updatePlatform);
     update::qt::UpdateAgentQt updateAgent;
     // A build with an update key installs only programs signed with it.
     constexpr std::string_view updateKey(PARLEX_UPDATE_PUBLIC_KEY_POINT,

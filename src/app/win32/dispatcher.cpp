@@ -1,15 +1,21 @@
 #include "app/win32/dispatcher.h"
 
+#include <mshtml.h>
+#include <servprov.h>
+
 #include <cmath>
 #include <optional>
 
 #include "app/bridge.h"
 #include "parlex_config.h"
+#include "platform/win32/com_ptr.h"
 #include "platform/win32/wide_text.h"
 
 namespace parlex::app::win32 {
 
 using parlex::win32::AsU16;
+using parlex::win32::AsWide;
+using parlex::win32::ComPtr;
 
 namespace {
 
@@ -66,13 +72,34 @@ class VariantArgs final : public IBridgeArgs {
   const DISPPARAMS* params_;
 };
 
+// The address of the window whose script makes the call, as the caller's
+// service provider hands that window out (the service SID_SHTMLWindow is
+// IHTMLWindow2's own id); none when it hands out no window. A window whose
+// address cannot be read answers the empty text, which no rule lets in.
+std::optional<std::u16string> CallerAddress(IServiceProvider* caller) {
+  if (caller == nullptr) return std::nullopt;
+  ComPtr<IHTMLWindow2> window;
+  if (FAILED(caller->QueryService(__uuidof(IHTMLWindow2), __uuidof(IHTMLWindow2), window.PutVoid())) ||
+      !window) {
+    return std::nullopt;
+  }
+  ComPtr<IHTMLLocation> location;
+  BSTR href = nullptr;
+  if (FAILED(window->get_location(location.Put())) || !location || FAILED(location->get_href(&href))) {
+    href = nullptr;
+  }
+  std::u16string address = href ? std::u16string(AsU16(href), ::SysStringLen(href)) : std::u16string();
+  ::SysFreeString(href);
+  return address;
+}
+
 }  // namespace
 
 STDMETHODIMP Dispatcher::QueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  if (iid != IID_IUnknown && iid != IID_IDispatch) return E_NOINTERFACE;
-  *out = static_cast<IDispatch*>(this);
+  if (iid != IID_IUnknown && iid != IID_IDispatch && iid != __uuidof(IDispatchEx)) return E_NOINTERFACE;
+  *out = static_cast<IDispatchEx*>(this);
   AddRef();
   return S_OK;
 }
@@ -99,12 +126,69 @@ STDMETHODIMP Dispatcher::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID
 
 STDMETHODIMP Dispatcher::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
                                 EXCEPINFO*, UINT*) {
+  return Call(id, params, result, CurrentPageAddress());
+}
+
+STDMETHODIMP Dispatcher::GetDispID(BSTR name, DWORD, DISPID* id) {
+  if (!id) return E_INVALIDARG;
+  std::optional<int32_t> dispid = name ? BridgeDispIdOf(AsU16(name)) : std::nullopt;
+  *id = dispid ? *dispid : DISPID_UNKNOWN;
+  return dispid ? S_OK : DISP_E_UNKNOWNNAME;
+}
+
+STDMETHODIMP Dispatcher::InvokeEx(DISPID id, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                                  IServiceProvider* caller) {
+  // A frame of the chat page may come from anywhere: its own address
+  // decides, not the page's around it.
+  std::optional<std::u16string> frame = CallerAddress(caller);
+  return Call(id, params, result, frame ? *frame : CurrentPageAddress());
+}
+
+STDMETHODIMP Dispatcher::DeleteMemberByName(BSTR, DWORD) { return S_FALSE; }
+
+STDMETHODIMP Dispatcher::DeleteMemberByDispID(DISPID) { return S_FALSE; }
+
+STDMETHODIMP Dispatcher::GetMemberProperties(DISPID, DWORD, DWORD*) { return E_NOTIMPL; }
+
+STDMETHODIMP Dispatcher::GetMemberName(DISPID id, BSTR* name) {
+  if (!name) return E_INVALIDARG;
+  *name = nullptr;
+  for (const BridgeName& entry : kBridgeNames) {
+    if (entry.dispid != id) continue;
+    *name = ::SysAllocStringLen(AsWide(entry.name.data()), static_cast<UINT>(entry.name.size()));
+    return *name ? S_OK : E_OUTOFMEMORY;
+  }
+  return DISP_E_UNKNOWNNAME;
+}
+
+STDMETHODIMP Dispatcher::GetNextDispID(DWORD, DISPID id, DISPID* next) {
+  if (!next) return E_INVALIDARG;
+  *next = DISPID_UNKNOWN;
+  // In table order, from DISPID_STARTENUM.
+  bool found = id == DISPID_STARTENUM;
+  for (const BridgeName& entry : kBridgeNames) {
+    if (found) {
+      *next = entry.dispid;
+      return S_OK;
+    }
+    found = entry.dispid == id;
+  }
+  return S_FALSE;
+}
+
+STDMETHODIMP Dispatcher::GetNameSpaceParent(IUnknown** parent) {
+  if (parent) *parent = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT Dispatcher::Call(DISPID id, DISPPARAMS* params, VARIANT* result,
+                         const std::u16string& callerAddress) {
   VariantArgs args(params);
   BridgeCall call = DecideBridgeCall(id, args);
   if (call.op == BridgeOp::kNone) return S_OK;
   // Checked at every call: the page may have left the chat service since
   // the last one.
-  const bool allowed = IsChatOrigin(CurrentPageAddress(), PARLEX_CHAT_URL);
+  const bool allowed = IsChatOrigin(callerAddress, PARLEX_CHAT_URL);
   if (call.op == BridgeOp::kEmbeded) {
     if (result) {
       ::VariantInit(result);

@@ -1,9 +1,14 @@
-// The page's external object: a hand-written IDispatch with the fixed table
-// of five names. The main window derives from it and supplies the four
+// The page's external object: a hand-written IDispatchEx with the fixed
+// table of five names. The main window derives from it and supplies the four
 // operations behind the names and the address of the page it shows.
+//
+// The script engine calls through IDispatchEx::InvokeEx and names the
+// calling frame there: only that frame's own address can tell a frame of
+// another site, embedded in the chat page, from the chat page itself.
 #pragma once
 
 #include <windows.h>
+#include <dispex.h>
 #include <oaidl.h>
 
 #include <cstdint>
@@ -11,13 +16,13 @@
 
 namespace parlex::app::win32 {
 
-class Dispatcher : public IDispatch {
+class Dispatcher : public IDispatchEx {
  public:
   Dispatcher() = default;
   Dispatcher(const Dispatcher&) = delete;
   Dispatcher& operator=(const Dispatcher&) = delete;
 
-  // IUnknown: the object answers for IUnknown and IDispatch only.
+  // IUnknown: the object answers for IUnknown, IDispatch and IDispatchEx only.
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
   STDMETHODIMP_(ULONG) AddRef() override;
   STDMETHODIMP_(ULONG) Release() override;
@@ -27,8 +32,24 @@ class Dispatcher : public IDispatch {
   STDMETHODIMP GetTypeInfoCount(UINT* count) override;
   STDMETHODIMP GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
   STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override;
+  // A call that names no caller: the page shown decides.
   STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
                       EXCEPINFO* exception, UINT* argError) override;
+
+  // IDispatchEx: the same five names, exact and case-sensitive whatever the
+  // flags ask (no name is ever added or deleted). InvokeEx decides by the
+  // address of the calling frame's window, which the caller's service
+  // provider hands out; a caller without a window is treated as Invoke is.
+  // Like Invoke it answers S_OK, whatever the call asked for.
+  STDMETHODIMP GetDispID(BSTR name, DWORD flags, DISPID* id) override;
+  STDMETHODIMP InvokeEx(DISPID id, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO* exception, IServiceProvider* caller) override;
+  STDMETHODIMP DeleteMemberByName(BSTR name, DWORD flags) override;
+  STDMETHODIMP DeleteMemberByDispID(DISPID id) override;
+  STDMETHODIMP GetMemberProperties(DISPID id, DWORD fetch, DWORD* properties) override;
+  STDMETHODIMP GetMemberName(DISPID id, BSTR* name) override;
+  STDMETHODIMP GetNextDispID(DWORD flags, DISPID id, DISPID* next) override;
+  STDMETHODIMP GetNameSpaceParent(IUnknown** parent) override;
 
   // The operations behind the names.
   virtual void maximize() = 0;
@@ -41,12 +62,15 @@ class Dispatcher : public IDispatch {
   // with its owner, not through Release.
   virtual ~Dispatcher() = default;
 
-  // The address of the page the calls come from. Only the chat service's
-  // own pages may use the object; for any other page every call does
-  // nothing and "embeded" answers false.
+  // The address of the page shown, for calls that do not name their frame.
+  // Only the chat service's own pages may use the object; for any other
+  // page every call does nothing and "embeded" answers false.
   virtual std::u16string CurrentPageAddress() = 0;
 
  private:
+  // One call, decided for a page at callerAddress.
+  HRESULT Call(DISPID id, DISPPARAMS* params, VARIANT* result, const std::u16string& callerAddress);
+
   LONG refs_ = 1;
 };
 

@@ -46,6 +46,10 @@ int Run(LPWSTR /*commandLine*/, int showCommand) {
   // internet session) is declared before the main window so that it
   // outlives it: the session closes when this procedure returns.
   update::win32::UpdatePlatformWin32 updatePlatform;
+  // Only one copy runs from here on (the entry made sure): an update cut
+  // short by a killed process or a power cut is put right before anything
+  // else touches the program's files.
+  update::RecoverInterruptedUpdate(updatePlatform);
   update::win32::UpdateAgentWin32 updateAgent;
   // A build with an update key installs only programs signed with it.
   constexpr std::string_view updateKey(PARLEX_UPDATE_PUBLIC_KEY_POINT,

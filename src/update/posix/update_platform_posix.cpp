@@ -52,6 +52,30 @@ class LocalFile : public ILocalFile {
   UniqueFd fd_;
 };
 
+class FileBytes : public IByteSource {
+ public:
+  FileBytes(UniqueFd fd, uint64_t size) : fd_(std::move(fd)), size_(size) {}
+
+  uint64_t Size() override { return size_; }
+
+  bool ReadAt(uint64_t offset, void* buffer, size_t length) override {
+    auto* out = static_cast<char*>(buffer);
+    while (length > 0) {
+      const ssize_t n = ::pread(fd_.get(), out, length, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      out += n;
+      offset += static_cast<uint64_t>(n);
+      length -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  UniqueFd fd_;
+  uint64_t size_;
+};
+
 bool IsLinkLocal(const sockaddr* a) {
   if (a->sa_family == AF_INET) {
     auto v4 = reinterpret_cast<const sockaddr_in*>(a);
@@ -173,6 +197,13 @@ std::unique_ptr<ILocalFile> UpdatePlatformPosix::CreateFileForWrite(const std::u
   UniqueFd fd(::open(ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700));
   if (!fd) return nullptr;
   return std::make_unique<LocalFile>(std::move(fd));
+}
+
+std::unique_ptr<IByteSource> UpdatePlatformPosix::OpenFileForRead(const std::u16string& path) {
+  UniqueFd fd(::open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  return std::make_unique<FileBytes>(std::move(fd), static_cast<uint64_t>(st.st_size));
 }
 
 bool UpdatePlatformPosix::RemoveFile(const std::u16string& path) {

@@ -48,10 +48,13 @@ class UpdatePlatformPosix : public IUpdatePlatform {
   char16_t PathSeparator() override { return u'/'; }
   // A new file only (O_EXCL, no link followed), executable by its owner.
   std::unique_ptr<ILocalFile> CreateFileForWrite(const std::u16string& path) override;
+  std::unique_ptr<IByteSource> OpenFileForRead(const std::u16string& path) override;
   bool RemoveFile(const std::u16string& path) override;
   // rename(2); across file systems the file is copied with its permission
   // bits and the source removed. There is no move at the next start here.
   bool RenameFile(const std::u16string& from, const std::u16string& to, bool atRestart) override;
+  // rename(2) replaces its target in one step, a running program included.
+  bool ReplacesByRename() override { return true; }
   bool CopyPermissions(const std::u16string& from, const std::u16string& to) override;
 
  private:

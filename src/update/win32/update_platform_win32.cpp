@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "net/win32/bounded_call.h"
+#include "platform/win32/scoped_handle.h"
 #include "update/update_texts.h"
 
 namespace parlex::update::win32 {
@@ -122,6 +123,33 @@ class LocalFile : public ILocalFile {
   HANDLE file_;
 };
 
+class FileBytes : public IByteSource {
+ public:
+  FileBytes(parlex::win32::ScopedKernelHandle file, uint64_t size) : file_(std::move(file)), size_(size) {}
+
+  uint64_t Size() override { return size_; }
+
+  bool ReadAt(uint64_t offset, void* buffer, size_t length) override {
+    auto* out = static_cast<char*>(buffer);
+    while (length > 0) {
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>(offset);
+      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+      DWORD got = 0;
+      const DWORD want = static_cast<DWORD>(length < (1u << 20) ? length : (1u << 20));
+      if (!ReadFile(file_.Get(), out, want, &got, &at) || got == 0) return false;
+      out += got;
+      offset += got;
+      length -= got;
+    }
+    return true;
+  }
+
+ private:
+  parlex::win32::ScopedKernelHandle file_;
+  uint64_t size_;
+};
+
 }  // namespace
 
 UpdatePlatformWin32::UpdatePlatformWin32()
@@ -211,6 +239,16 @@ std::unique_ptr<ILocalFile> UpdatePlatformWin32::CreateFileForWrite(const std::u
                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<LocalFile>(file);
+}
+
+std::unique_ptr<IByteSource> UpdatePlatformWin32::OpenFileForRead(const std::u16string& path) {
+  // Others may go on reading, writing or renaming it: this only looks.
+  parlex::win32::ScopedKernelHandle file(CreateFileW(W(path), GENERIC_READ,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0) return nullptr;
+  return std::make_unique<FileBytes>(std::move(file), static_cast<uint64_t>(size.QuadPart));
 }
 
 bool UpdatePlatformWin32::RemoveFile(const std::u16string& path) { return DeleteFileW(W(path)) != FALSE; }

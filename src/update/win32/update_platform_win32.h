@@ -42,10 +42,13 @@ class UpdatePlatformWin32 : public IUpdatePlatform {
   std::u16string TempDirectory() override;
   char16_t PathSeparator() override { return u'\\'; }
   std::unique_ptr<ILocalFile> CreateFileForWrite(const std::u16string& path) override;
+  std::unique_ptr<IByteSource> OpenFileForRead(const std::u16string& path) override;
   bool RemoveFile(const std::u16string& path) override;
   // MoveFileExW with MOVEFILE_COPY_ALLOWED, or MOVEFILE_DELAY_UNTIL_REBOOT
   // when atRestart.
   bool RenameFile(const std::u16string& from, const std::u16string& to, bool atRestart) override;
+  // The running program's file cannot be replaced, only moved aside.
+  bool ReplacesByRename() override { return false; }
   // Files here take their access from the directory they land in.
   bool CopyPermissions(const std::u16string&, const std::u16string&) override { return true; }
 

@@ -2,16 +2,19 @@
 // it: names, argument types and order, the operations they reach, and that
 // a page of another origin reaches nothing.
 #include <windows.h>
+#include <dispex.h>
 #include <oleauto.h>
 
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/win32/tray_messages.h"
+#include "fake_caller.h"
 #include "main_dlg_fixture.h"
 #include "platform/win32/com_ptr.h"
 #include "resource.h"
@@ -370,6 +373,112 @@ TEST_F(DispatcherTest, APageOfAnotherOriginReachesNothingEvenWithFiftyHostileCal
   for (const auto& [t, x] : Balloons()) {
     EXPECT_LE(t.size(), 63u);
     EXPECT_LE(x.size(), 255u);
+  }
+}
+
+// As the script engine calls: through IDispatchEx, naming the calling frame.
+HRESULT CallFrom(IDispatchEx* object, IServiceProvider* caller, DISPID id, Args& args,
+                 VARIANT* result = nullptr) {
+  std::vector<VARIANT> reversed(args.values.rbegin(), args.values.rend());
+  DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()),
+                    0};
+  return object->InvokeEx(id, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, nullptr, caller);
+}
+
+// embeded as the caller reads it; VARIANT_TRUE or VARIANT_FALSE.
+VARIANT_BOOL EmbededFor(IDispatchEx* object, IServiceProvider* caller) {
+  VARIANT result;
+  ::VariantInit(&result);
+  Args none;
+  EXPECT_EQ(CallFrom(object, caller, 400, none, &result), S_OK);
+  EXPECT_EQ(result.vt, VT_BOOL);
+  return result.boolVal;
+}
+
+struct Caller {
+  Caller(const std::u16string& href, FakeCallerKind kind = kFakeCallerWindow)
+      : provider(FakeCallerCreate(reinterpret_cast<const wchar_t*>(href.c_str()), kind)) {}
+  ~Caller() {
+    EXPECT_EQ(FakeCallerRefsHeldElsewhere(provider), 0) << "the caller's window is still held";
+    provider->Release();
+  }
+  IServiceProvider* provider;
+};
+
+TEST_F(DispatcherTest, TheCallingFrameDecidesNotThePageAroundIt) {
+  ComPtr<IDispatchEx> ex;
+  ASSERT_EQ(external->QueryInterface(__uuidof(IDispatchEx), ex.PutVoid()), S_OK);
+  EXPECT_EQ(static_cast<IDispatch*>(ex.Get()), external);
+  // The names through GetDispID are the table's, exactly.
+  for (const auto& [name, expected] :
+       std::vector<std::pair<const wchar_t*, DISPID>>{{L"capture", 500},
+                                                      {L"embeded", 400},
+                                                      {L"Capture", DISPID_UNKNOWN},
+                                                      {L"onFileSent", DISPID_UNKNOWN}}) {
+    BSTR bstr = ::SysAllocString(name);
+    DISPID id = 12345;
+    EXPECT_EQ(ex->GetDispID(bstr, fdexNameCaseInsensitive, &id),
+              expected == DISPID_UNKNOWN ? DISP_E_UNKNOWNNAME : S_OK)
+        << name;
+    EXPECT_EQ(id, expected) << name;
+    ::SysFreeString(bstr);
+  }
+
+  // The chat page is the page shown throughout.
+  const std::u16string chat = PARLEX_CHAT_URL;
+  const std::u16string hostAndPort = chat.substr(7, chat.find(u'/', 7) - 7);
+  dialog.address = chat + u"embeded";
+  Args capture, title;
+  capture.I4(12).I4(34);
+  title.Str(L"t").Str(L"x");
+
+  // A frame of the chat service itself reaches the operations.
+  {
+    Caller own(chat + u"embeded/frame?x=1");
+    EXPECT_EQ(EmbededFor(ex.Get(), own.provider), VARIANT_TRUE);
+    EXPECT_EQ(CallFrom(ex.Get(), own.provider, 500, capture), S_OK);
+    EXPECT_EQ(CallFrom(ex.Get(), own.provider, 200, title), S_OK);
+    EXPECT_GE(FakeCallerWindowRequests(own.provider), 1);
+  }
+  EXPECT_EQ(dialog.captures, (std::vector<std::pair<int32_t, int32_t>>{{12, 34}}));
+  EXPECT_EQ(Balloons().size(), 1u);
+
+  // Frames of other origins inside it reach nothing, whatever they call;
+  // so does a frame whose address cannot be read.
+  dialog.captures.clear();
+  ShellRecorder::requests.clear();
+  std::vector<std::unique_ptr<Caller>> foreign;
+  foreign.push_back(std::make_unique<Caller>(u"http://example.invalid/" + chat));
+  foreign.push_back(std::make_unique<Caller>(u"https://" + hostAndPort + u"/embeded"));
+  foreign.push_back(std::make_unique<Caller>(u"http://" + hostAndPort + u"0/embeded"));
+  foreign.push_back(std::make_unique<Caller>(u"about:blank"));
+  foreign.push_back(std::make_unique<Caller>(chat + u"embeded", kFakeCallerUnreadableHref));
+  for (size_t i = 0; i < foreign.size(); ++i) {
+    SCOPED_TRACE(i);
+    const auto& frame = foreign[i];
+    EXPECT_EQ(EmbededFor(ex.Get(), frame->provider), VARIANT_FALSE);
+    Args none;
+    for (DISPID id : {100, 300}) EXPECT_EQ(CallFrom(ex.Get(), frame->provider, id, none), S_OK);
+    EXPECT_EQ(CallFrom(ex.Get(), frame->provider, 500, capture), S_OK);
+    EXPECT_EQ(CallFrom(ex.Get(), frame->provider, 200, title), S_OK);
+    EXPECT_EQ(FakeCallerWindowRequests(frame->provider), 5);
+  }
+  foreign.clear();
+  Pump();
+  EXPECT_TRUE(::IsWindow(hwnd));
+  EXPECT_FALSE(::IsWindowVisible(hwnd));
+  EXPECT_TRUE(ShellRecorder::requests.empty());
+  EXPECT_TRUE(dialog.captures.empty());
+  MSG msg;
+  EXPECT_FALSE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+
+  // Without a usable caller the page shown decides, as with Invoke.
+  Caller noWindow(u"", kFakeCallerNoWindow);
+  for (IServiceProvider* none : {static_cast<IServiceProvider*>(nullptr), noWindow.provider}) {
+    dialog.address = chat + u"embeded";
+    EXPECT_EQ(EmbededFor(ex.Get(), none), VARIANT_TRUE);
+    dialog.address = u"http://example.invalid/";
+    EXPECT_EQ(EmbededFor(ex.Get(), none), VARIANT_FALSE);
   }
 }
 

@@ -292,21 +292,33 @@ TEST_F(PosixUpdate, RenamedExecutableWithoutExtension) {
   EXPECT_FALSE(fs::exists(temp / "chat"));
 }
 
-TEST_F(PosixUpdate, SecondMoveFailsAndIsUndone) {
+TEST_F(PosixUpdate, MoveIntoPlaceFailsAndIsUndone) {
+  // Moves: the download beside the program, then over it.
   platform.failMoveNumber = 2;
   EXPECT_EQ(Run(), updNotInstalled);
   EXPECT_EQ(ReadAll(platform.exe), "old program");
-  EXPECT_FALSE(fs::exists(dir / ".旧版本"));
   struct stat st {};
   ASSERT_EQ(stat(platform.exe.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0751u);
-  // The download stays in the updater's private folder until it ends.
-  std::vector<fs::path> left = FilesBelow(temp);
-  ASSERT_EQ(left.size(), 1u);
-  EXPECT_TRUE(ReadAll(left[0]) == Elf(50000));
-  ASSERT_EQ(stat(left[0].parent_path().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
-  EXPECT_EQ(st.st_uid, geteuid());
+  // Nothing of the attempt is left beside the program.
+  EXPECT_FALSE(fs::exists(dir / ".旧版本"));
+  EXPECT_FALSE(fs::exists(dir / ".新版本"));
+  EXPECT_EQ(FilesBelow(temp), std::vector<fs::path>{});
+}
+
+TEST_F(PosixUpdate, EndlessProgramWithoutLengthStopsAtTheCap) {
+  // A hostile server: the program comes without a length and never ends.
+  const uint64_t cap = uint64_t{64} << 20;  // no program is larger
+  server.Set("update/parlex", Reply{200, Elf(64), -1, false, 0, 0, cap + (uint64_t{32} << 20)});
+  EXPECT_EQ(Run(), updDownloadFailed);
+  ExpectUntouched();
+  EXPECT_FALSE(fs::exists(dir / ".新版本"));
+  // The updater hung up once the cap was passed, long before the server's
+  // own end (what the sockets buffered aside).
+  EXPECT_LT(server.FillerSent(), cap + (uint64_t{24} << 20));
+  ASSERT_FALSE(agent.received.empty());
+  EXPECT_LE(agent.received.back(), static_cast<int64_t>(cap));
+  EXPECT_GT(agent.received.back(), static_cast<int64_t>(cap) - 65536);
 }
 
 TEST_F(PosixUpdate, NamesPlantedInTheSharedTemporaryFolderAreNotUsed) {

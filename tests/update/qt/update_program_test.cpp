@@ -234,6 +234,35 @@ TEST_F(ProgramUpdate, SilentServerStillLetsTheProgramStart) {
   EXPECT_TRUE(ReadAll(program_) == original_);
 }
 
+TEST_F(ProgramUpdate, EndlessProgramWithoutLengthFailsAndTheProgramGoesOn) {
+  // A hostile server offers a newer version, then sends the program without
+  // a length and without end (bounded here: it stops 32 MiB past the cap).
+  const uint64_t cap = uint64_t{64} << 20;
+  Serve(Reply{200, "1.0.1.1"},
+        Reply{200, newProgram_.substr(0, 64), -1, false, 0, 0, cap + (uint64_t{32} << 20)});
+  Start();
+  ASSERT_TRUE(Answer("更新提醒", "Return")) << "no update question";
+  EXPECT_TRUE(MainWindowComesUp());
+  EXPECT_EQ(waitpid(pid_, nullptr, WNOHANG), 0) << "the program ended";
+  EXPECT_LT(server_.FillerSent(), cap + (uint64_t{24} << 20));
+  EXPECT_TRUE(ReadAll(program_) == original_);
+  for (const char* left : {".旧版本", ".新版本"}) EXPECT_FALSE(fs::exists(dir_.Path() / left)) << left;
+  EXPECT_TRUE(fs::is_empty(dir_.Path() / "tmp"));
+}
+
+TEST_F(ProgramUpdate, LeftoversOfAKilledSwapAreClearedAtStart) {
+  // What a swap killed after its last move leaves: the new program in
+  // place, the old one and a staged copy beside it.
+  std::ofstream(dir_.Path() / ".旧版本", std::ios::binary) << original_;
+  std::ofstream(dir_.Path() / ".新版本", std::ios::binary) << original_.substr(0, 4096);
+  Serve(Reply{200, "1.0.1.0"}, Reply{200, newProgram_});
+  Start();
+  EXPECT_TRUE(MainWindowComesUp());
+  EXPECT_TRUE(ReadAll(program_) == original_);
+  EXPECT_FALSE(fs::exists(dir_.Path() / ".旧版本"));
+  EXPECT_FALSE(fs::exists(dir_.Path() / ".新版本"));
+}
+
 #ifdef PARLEX_DEMO_SERVICE_PATH
 // The whole round trip against the demo chat service on the program's own
 // address: it serves update.txt and a build of the program one version

@@ -93,5 +93,27 @@ TEST_F(ExeUpdate, SilentServerStillLetsTheProgramStart) {
   EXPECT_TRUE(ReadAll(exe_) == original_);
 }
 
+TEST_F(ExeUpdate, EndlessProgramWithoutLengthFailsAndTheProgramGoesOn) {
+  // A hostile server offers a newer version, then sends the program without
+  // a length and without end (bounded here: the server stops 32 MiB past
+  // the cap, or when this test ends).
+  const uint64_t cap = uint64_t{64} << 20;
+  Serve(Reply{200, "1.0.1.1"}, Reply{200, "MZ", -1, false, 0, 0, cap + (uint64_t{32} << 20)});
+  Start();
+  ASSERT_TRUE(Answer(L"更新提醒", IDYES)) << "no update question";
+  // The download fails at the cap and the program starts as it would have.
+  EXPECT_TRUE(WaitFor([&] { return FindDialog(process_.dwProcessId, L"Ostrel") != nullptr; },
+                      std::chrono::milliseconds(240000)))
+      << "no main window";
+  EXPECT_EQ(WaitForSingleObject(process_.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+      << "the program ended";
+  // It hung up once the cap was passed (what the sockets buffered aside).
+  EXPECT_LT(server_.FillerSent(), cap + (uint64_t{24} << 20));
+  EXPECT_TRUE(ReadAll(exe_) == original_);
+  for (const wchar_t* left : {L"\\Parlex.旧版本", L"\\Parlex.新版本", L"\\tmp\\Parlex.exe"}) {
+    EXPECT_EQ(GetFileAttributesW((dir_ + left).c_str()), INVALID_FILE_ATTRIBUTES) << left;
+  }
+}
+
 }  // namespace
 }  // namespace parlex::update

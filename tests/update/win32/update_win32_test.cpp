@@ -398,13 +398,16 @@ TEST_F(Win32Update, BackupRules) {
   EXPECT_EQ(watcher.Boxes().size(), 3u);
 }
 
-TEST_F(Win32Update, SecondMoveFailsAndIsUndone) {
+TEST_F(Win32Update, MoveIntoPlaceFailsAndIsUndone) {
+  // Moves: the download beside the program, the old one aside, the new one in.
   Watcher watcher(IDYES);
-  platform.failMoveNumber = 2;
+  platform.failMoveNumber = 3;
   EXPECT_EQ(Run(), updNotInstalled);
   EXPECT_TRUE(ReadAll(platform.exe) == original);
+  // Nothing of the attempt is left beside the program.
   EXPECT_FALSE(Exists(dir + u"\\Parlex.旧版本"));
-  EXPECT_TRUE(ReadAll(downloaded) == Pe(50000));  // stays for the next update to overwrite
+  EXPECT_FALSE(Exists(dir + u"\\Parlex.新版本"));
+  EXPECT_FALSE(Exists(downloaded));
 }
 
 TEST(Win32RestartMessage, ShowsInformation) {
