@@ -28,6 +28,12 @@
 #                   onFileSent and the report's own loopback request (about a
 #                   millisecond; not subtracted).
 #
+# After the 1st, 10th, 50th and last run it also prints the memory of the
+# program (RSS and PSS from smaps_rollup): its own process, which holds our
+# code, Qt and the page engine's browser side, and the page engine's helper
+# processes (renderer, GPU, zygote) apart, so that growth over a day of
+# captures shows where it is.
+#
 # Prints each run, then the median, min and max of each figure. Needs Xvfb,
 # xdotool and python3 (X11 and XTest through ctypes), all installed by
 # scripts/setup. Port 18380 must be free. A busy machine shows in the
@@ -183,6 +189,37 @@ if win[0] + win[2] > 1900 and win[1] + win[3] > 1060:
     sys.exit("the main window covers the outside probe")
 print(f"main window at {win}, capture button at {button}, probes {probes}")
 
+def rollup(p):
+    """(RSS, PSS) of one process in kB."""
+    got = {}
+    try:
+        with open(f"/proc/{p}/smaps_rollup") as f:
+            for line in f:
+                parts = line.split()
+                if parts and parts[0] in ("Rss:", "Pss:"):
+                    got[parts[0]] = int(parts[1])
+    except OSError:
+        pass
+    return got.get("Rss:", 0), got.get("Pss:", 0)
+
+def descendants(p):
+    out = []
+    try:
+        children = open(f"/proc/{p}/task/{p}/children").read().split()
+    except OSError:
+        return out
+    for c in children:
+        out.append(c)
+        out.extend(descendants(c))
+    return out
+
+def memory(run):
+    own = rollup(pid)
+    helpers = [rollup(c) for c in descendants(pid)]
+    print(f"memory after run {run}: program RSS {own[0] / 1024:.1f} MB PSS {own[1] / 1024:.1f} MB; "
+          f"page engine helpers ({len(helpers)}) RSS {sum(h[0] for h in helpers) / 1024:.1f} MB "
+          f"PSS {sum(h[1] for h in helpers) / 1024:.1f} MB")
+
 first, gone, reply = [], [], []
 for run in range(1, runs + 1):
     time.sleep(1.0)
@@ -229,6 +266,8 @@ for run in range(1, runs + 1):
           f"send_reply_ms {reply[-1]:.1f}  (probes {[f'{v:06x}' for v in before]} -> "
           f"{[f'{v:06x}' for v in current]}; inside: "
           f"{', '.join(f'{(t - clicked) * 1000:.0f} ms {v:06x}' for t, v in changes[1])})")
+    if run in (1, 10, 50, runs):
+        memory(run)
 
 for name, values in (("window_gone_ms", gone), ("first_frame_ms", first), ("send_reply_ms", reply)):
     print(f"{name}: median {statistics.median(values):.1f}  min {min(values):.1f}  max {max(values):.1f}"
