@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,6 +43,7 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  const pid_t parent = ::getpid();
   pid_t pid = ::fork();
   if (pid < 0) {
     ::close(pipeFds[0]);
@@ -53,6 +54,7 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     int null = ::open("/dev/null", O_RDONLY);
     if (null >= 0) ::dup2(null, 0);
     ::dup2(pipeFds[1], 1);
+    EndWithParent(parent);
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
@@ -160,19 +162,27 @@ pid_t StartProgramGroup(const std::string& program, const std::vector<std::strin
   std::string path = program;
   char* argv[] = {path.data(), nullptr};
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attr, 0);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, path.c_str(), &actions, &attr, argv, envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
-  return rc == 0 ? pid : -1;
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setpgid(0, 0);
+    const int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (log < 0) ::_exit(127);
+    ::dup2(log, 1);
+    ::dup2(log, 2);
+    EndWithParent(parent);
+    ::execve(path.c_str(), argv, envp.data());
+    ::_exit(127);
+  }
+  if (pid < 0) return -1;
+  ::setpgid(pid, pid);  // set on both sides: the group exists whichever runs first
+  return pid;
+}
+
+void EndWithParent(pid_t parent) {
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // The test may have ended before that took effect.
+  if (::getppid() != parent) ::_exit(127);
 }
 
 void EndProgramGroup(pid_t pid) {

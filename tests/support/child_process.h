@@ -57,11 +57,20 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 // so that it and every helper it starts can be ended at once (EndProgramGroup).
 // Its environment is this process's with `overrides` ("NAME=value") replacing
 // or adding entries; its standard output and error go to logFile. Answers its
-// pid, or -1 when it cannot start.
+// pid, or -1 when no process could be made (one that cannot run the program
+// ends at once with 127).
 pid_t StartProgramGroup(const std::string& program, const std::vector<std::string>& overrides,
                         const std::string& logFile);
 // Kills such a group and reaps its leader.
 void EndProgramGroup(pid_t pid);
+
+// Every program these helpers start is killed as soon as the test process
+// that started it ends, however it ends: a sanitizer report or a crash ends
+// a test without its destructors, and a helper left running would keep
+// ctest's output pipe open (the test then waits out its timeout) or hold
+// the display's tray (the next test could not start its own). For a child
+// between fork and exec; `parent` is the test's pid, taken before fork.
+void EndWithParent(pid_t parent);
 
 // The standard output of a shell command, which is bounded by timeout(1) to
 // timeoutSeconds; its standard error is dropped.

@@ -1,9 +1,10 @@
 #include "support/x11_display.h"
 
 #include <X11/Xlib.h>
+#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,8 +15,6 @@
 #include <vector>
 
 #include "support/child_process.h"
-
-extern char** environ;
 
 namespace parlex::test {
 
@@ -122,21 +121,21 @@ bool TrayHost::Start(int timeoutMs) {
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 0, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", 0, 0);
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attr, 0);
-  const int rc = posix_spawnp(&pid_, "trayer", &actions, &attr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
-  if (rc != 0) {
-    pid_ = -1;
-    return false;
+  const pid_t parent = getpid();
+  pid_ = fork();
+  if (pid_ == 0) {
+    setpgid(0, 0);
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+      dup2(null, 1);
+      dup2(null, 2);
+    }
+    EndWithParent(parent);
+    execvp("trayer", argv.data());
+    _exit(127);
   }
+  if (pid_ < 0) return false;
+  setpgid(pid_, pid_);
   return WaitFor([] { return DisplayHasTray(); }, timeoutMs);
 }
 

@@ -13,6 +13,7 @@ namespace parlex::test {
 namespace {
 
 using nlohmann::json;
+using namespace std::string_literals;
 
 json Json(const httplib::Result& result) {
   return result ? json::parse(result->body, nullptr, false) : json();
@@ -167,8 +168,7 @@ TEST(DemoService, NothingOutsideItsFoldersIsEverServed) {
   }
   // Hostile bytes get an answer or a close, and the service lives on.
   for (const std::string& junk :
-       {std::string("\x00\xff\xfe garbage\r\n\r\n", 17),
-        std::string("GET ") + std::string(20000, 'a') + " HTTP/1.0\r\n\r\n",
+       {"\x00\xff\xfe garbage\r\n\r\n"s, std::string("GET ") + std::string(20000, 'a') + " HTTP/1.0\r\n\r\n",
         std::string("POST /resource/staff/image HTTP/1.0\r\nContent-Type: multipart/"
                     "form-data; boundary=x\r\nContent-Length: 12\r\n\r\n--x\r\n--y--\r\n"),
         std::string("POST /messages HTTP/1.0\r\nContent-Length: 999999999999\r\n\r\n")}) {
