@@ -16,9 +16,6 @@ namespace {
 // How long the screen gets to repaint what the hidden window covered.
 constexpr int kSettleMs = 300;
 
-// There is one screen to freeze: one capture at a time in the process.
-bool g_capturing = false;
-
 // The image endpoint on the host of the chat service the page came from.
 std::u16string UploadUrlFor(const QString& chatBaseUrl) {
   const std::u16string configured = ConfiguredChatBaseUrl().toStdU16String();
@@ -31,8 +28,8 @@ std::u16string UploadUrlFor(const QString& chatBaseUrl) {
 }  // namespace
 
 CaptureOutcome MainWindowQt::Capture(int32_t companyId, int32_t visitorId) {
-  if (g_capturing) return {};
-  g_capturing = true;
+  // There is one screen to freeze: one capture at a time.
+  if (capturing_) return {};
   capturing_ = true;
 
   hide();
@@ -57,7 +54,6 @@ CaptureOutcome MainWindowQt::Capture(int32_t companyId, int32_t visitorId) {
     capture_ = nullptr;
   }
 
-  g_capturing = false;
   capturing_ = false;
   if (pendingExit_) {
     // The capture ended as Esc ends it; the program leaves without showing

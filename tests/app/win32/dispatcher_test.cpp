@@ -346,6 +346,18 @@ void FiftyHostileCalls(IDispatch* object, bool includeQuit) {
   }
 }
 
+// What a call that must reach nothing left: the window as it was (there,
+// hidden), no shell request, no capture and no quit posted.
+void ExpectNothingReached(HWND hwnd, const std::vector<std::pair<int32_t, int32_t>>& captures) {
+  Pump();
+  EXPECT_TRUE(::IsWindow(hwnd));
+  EXPECT_FALSE(::IsWindowVisible(hwnd));
+  EXPECT_TRUE(ShellRecorder::requests.empty());
+  EXPECT_TRUE(captures.empty());
+  MSG msg;
+  EXPECT_FALSE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+}
+
 TEST_F(DispatcherTest, APageOfAnotherOriginReachesNothingEvenWithFiftyHostileCalls) {
   dialog.address = u"http://127.0.0.1:1/embeded";
   Args title, capture;
@@ -356,14 +368,7 @@ TEST_F(DispatcherTest, APageOfAnotherOriginReachesNothingEvenWithFiftyHostileCal
   EXPECT_EQ(Call(external, 500, capture), S_OK);
   EXPECT_EQ(Call(external, 300), S_OK);
   FiftyHostileCalls(external, true);
-  Pump();
-  EXPECT_TRUE(::IsWindow(hwnd));
-  EXPECT_FALSE(::IsWindowVisible(hwnd));
-  EXPECT_TRUE(ShellRecorder::requests.empty());
-  EXPECT_TRUE(dialog.captures.empty());
-  // Nothing posted a quit.
-  MSG msg;
-  EXPECT_FALSE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+  ExpectNothingReached(hwnd, dialog.captures);
 
   // The same from the chat service (quit left out): no crash, and every
   // balloon it raised fits the record.
@@ -464,13 +469,7 @@ TEST_F(DispatcherTest, TheCallingFrameDecidesNotThePageAroundIt) {
     EXPECT_EQ(FakeCallerWindowRequests(frame->provider), 5);
   }
   foreign.clear();
-  Pump();
-  EXPECT_TRUE(::IsWindow(hwnd));
-  EXPECT_FALSE(::IsWindowVisible(hwnd));
-  EXPECT_TRUE(ShellRecorder::requests.empty());
-  EXPECT_TRUE(dialog.captures.empty());
-  MSG msg;
-  EXPECT_FALSE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+  ExpectNothingReached(hwnd, dialog.captures);
 
   // Without a usable caller the page shown decides, as with Invoke.
   Caller noWindow(u"", kFakeCallerNoWindow);

@@ -255,6 +255,14 @@ class CaptureQtTest : public ::testing::Test {
     EXPECT_GT(red, 8) << "no text";
   }
 
+  // A dialog that sends to url with the program's transport and this
+  // test's folders.
+  void Prepare(CScreenDlg& dialog, const std::u16string& url) {
+    dialog.SetUploadUrl(url);
+    dialog.SetHttpSeams(PlatformHttpSeams());
+    dialog.SetFiles(&files_);
+  }
+
   test::TempDir tmp_{"capture-qt"};
   std::vector<std::unique_ptr<test::ScopedEnv>> env_;  // put back after each test
   fs::path home_;
@@ -386,9 +394,7 @@ TEST_F(CaptureQtTest, SendUploadsTheSelectionAndKeepsNoTemporaryFile) {
   watch.Start(temp);
 
   CScreenDlg dialog(12, 34);
-  dialog.SetUploadUrl(server.Url(u"/resource/staff/image"));
-  dialog.SetHttpSeams(PlatformHttpSeams());
-  dialog.SetFiles(&files_);
+  Prepare(dialog, server.Url(u"/resource/staff/image"));
   ScreenViewQt view(dialog);
   Driver driver(
       CancelOnTimeout(dialog),
@@ -429,9 +435,7 @@ TEST_F(CaptureQtTest, UnreachableServerGivesEmptyReplyAndKeepsTheImage) {
     url = closed.Url(u"/resource/staff/image");
   }
   CScreenDlg dialog(-1, 7);
-  dialog.SetUploadUrl(url);
-  dialog.SetHttpSeams(PlatformHttpSeams());
-  dialog.SetFiles(&files_);
+  Prepare(dialog, url);
   ScreenViewQt view(dialog);
   Driver driver(CancelOnTimeout(dialog),
                 Join({{WindowShown(view)}, Drag(300, 200, 700, 500), {ClickButton(view, kBtnSend)}}));
@@ -478,9 +482,7 @@ TEST_F(CaptureQtTest, AnotherUsersFileInTheTemporaryFolderChangesNothing) {
   test::LoopbackServer server(test::ScriptedReply::Text("{\"id\":5}"));
   ASSERT_TRUE(server.Start());
   CScreenDlg dialog(12, 34);
-  dialog.SetUploadUrl(server.Url(u"/resource/staff/image"));
-  dialog.SetHttpSeams(PlatformHttpSeams());
-  dialog.SetFiles(&files_);
+  Prepare(dialog, server.Url(u"/resource/staff/image"));
   ScreenViewQt view(dialog);
   Driver driver(CancelOnTimeout(dialog),
                 Join({{WindowShown(view)}, Drag(300, 200, 500, 300), {ClickButton(view, kBtnSend)}}));
@@ -505,9 +507,7 @@ TEST_F(CaptureQtTest, ASlowServerLeavesTheScreenWithinTheBoundAndEscCancelsTheUp
     test::LoopbackServer server(drip);
     ASSERT_TRUE(server.Start());
     CScreenDlg dialog(12, 34);
-    dialog.SetUploadUrl(server.Url(u"/resource/staff/image"));
-    dialog.SetHttpSeams(PlatformHttpSeams());
-    dialog.SetFiles(&files_);
+    Prepare(dialog, server.Url(u"/resource/staff/image"));
     dialog.SetUploadBound(std::chrono::milliseconds(esc ? 60000 : 2500));
     ScreenViewQt view(dialog);
     QString note;
@@ -572,9 +572,7 @@ TEST_F(CaptureQtTest, EndingTheCaptureInTheMiddleOfADragLetsEverythingGo) {
     test::LoopbackServer server(test::ScriptedReply::Text("never"));
     ASSERT_TRUE(server.Start());
     auto dialog = std::make_unique<CScreenDlg>(12, 34);
-    dialog->SetUploadUrl(server.Url(u"/resource/staff/image"));
-    dialog->SetHttpSeams(PlatformHttpSeams());
-    dialog->SetFiles(&files_);
+    Prepare(*dialog, server.Url(u"/resource/staff/image"));
     auto view = std::make_unique<ScreenViewQt>(*dialog);
     std::vector<Step> steps{WindowShown(*view)};
     if (c.selected) {
@@ -619,9 +617,7 @@ TEST_F(CaptureQtTest, EscCancelsAndSendsNothing) {
   test::LoopbackServer server(test::ScriptedReply::Text("never"));
   ASSERT_TRUE(server.Start());
   CScreenDlg dialog(12, 34);
-  dialog.SetUploadUrl(server.Url(u"/resource/staff/image"));
-  dialog.SetHttpSeams(PlatformHttpSeams());
-  dialog.SetFiles(&files_);
+  Prepare(dialog, server.Url(u"/resource/staff/image"));
   ScreenViewQt view(dialog);
   Driver driver(CancelOnTimeout(dialog),
                 Join({{WindowShown(view)},
@@ -641,9 +637,7 @@ TEST_F(CaptureQtTest, AClickPlacesAnEmptySelectionThatSendsNothing) {
   test::LoopbackServer server(test::ScriptedReply::Text("never"));
   ASSERT_TRUE(server.Start());
   CScreenDlg dialog(12, 34);
-  dialog.SetUploadUrl(server.Url(u"/resource/staff/image"));
-  dialog.SetHttpSeams(PlatformHttpSeams());
-  dialog.SetFiles(&files_);
+  Prepare(dialog, server.Url(u"/resource/staff/image"));
   ScreenViewQt view(dialog);
   bool stillOpen = false;
   QRect sendCell;
