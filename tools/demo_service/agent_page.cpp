@@ -61,6 +61,7 @@ var unreadSeen = null;  // conversation key -> unread count at the last listing
 var chosen = null;      // { companyId, visitorId }
 var lastId = 0;
 var loading = false;
+var loadAgain = false;
 // For whoever looks from outside (tests, a developer's console).
 var sentReplies = [];
 var notified = 0;
@@ -180,12 +181,16 @@ function addMessage(m) {
 // The chosen conversation's messages after the last one shown; read once
 // the agent can see them.
 function loadMessages() {
-  if (!chosen || loading) return;
+  if (!chosen) return;
+  if (loading) { loadAgain = true; return; }
   loading = true;
+  loadAgain = false;
   var c = chosen;
   request('GET', conversationPath(c) + '/messages?after=' + lastId, null, function (status, data) {
     loading = false;
-    if (!chosen || keyOf(chosen) !== keyOf(c)) { loadMessages(); return; }
+    // Something changed while this was on its way, or another conversation
+    // was chosen meanwhile: ask again.
+    if (loadAgain || !chosen || keyOf(chosen) !== keyOf(c)) { loadMessages(); return; }
     if (status !== 200 || !data) { setStatus('无法读取会话（' + status + '）'); return; }
     for (var i = 0; i < data.messages.length; i++) {
       if (data.messages[i].id <= lastId) continue;
