@@ -34,6 +34,12 @@ input { width: 8em; }
 #messages img { max-width: 100%; max-height: 160px; border: 1px solid #999; }
 #reply-text { width: 100%; height: 3.2em; box-sizing: border-box; }
 #status { color: #555; margin: 4px 0; }
+/* The program's window starts small: the list goes above the messages. */
+@media (max-width: 560px) {
+  #chat { flex-direction: column; height: auto; }
+  #conversations { width: auto; max-height: 110px; }
+  #messages { height: 160px; flex: none; }
+}
 </style>
 </head>
 <body>
@@ -113,6 +119,7 @@ function reportLayout(event) {
     list.push({ companyId: conversations[i].companyId, visitorId: conversations[i].visitorId, rect: rectOf(items[i]) });
   }
   report(event, { embeded: isEmbedded(), capture: rectOf($('capture')), quit: rectOf($('quit')),
+                  maximize: rectOf($('maximize')), width: window.innerWidth, height: window.innerHeight,
                   reply: rectOf($('reply-text')), conversations: list, devicePixelRatio: window.devicePixelRatio || 1 });
 }
 
@@ -192,11 +199,15 @@ function loadMessages() {
     // was chosen meanwhile: ask again.
     if (loadAgain || !chosen || keyOf(chosen) !== keyOf(c)) { loadMessages(); return; }
     if (status !== 200 || !data) { setStatus('无法读取会话（' + status + '）'); return; }
+    var shown = [];
     for (var i = 0; i < data.messages.length; i++) {
-      if (data.messages[i].id <= lastId) continue;
-      lastId = data.messages[i].id;
-      addMessage(data.messages[i]);
+      var m = data.messages[i];
+      if (m.id <= lastId) continue;
+      lastId = m.id;
+      addMessage(m);
+      shown.push(m.image ? '[image ' + m.image.width + 'x' + m.image.height + ']' : m.text);
     }
+    if (shown.length > 0) report('shown', { companyId: c.companyId, visitorId: c.visitorId, texts: shown });
     markRead();
   });
 }
@@ -288,6 +299,11 @@ $('capture').onclick = function () {
   });
 };
 document.addEventListener('visibilitychange', markRead);
+var resized = null;
+window.addEventListener('resize', function () {
+  clearTimeout(resized);
+  resized = setTimeout(function () { if (unreadSeen !== null) reportLayout('layout'); }, 300);
+});
 
 showEmbedded();
 window.addEventListener('load', function () { setTimeout(poll, 100); });
