@@ -20,6 +20,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <chrono>
 #include <cstdio>
@@ -258,6 +259,22 @@ class LinuxEndToEnd : public ::testing::Test {
                                       "pixel", "--width", "200", "--heighttype", "pixel", "--height", "24"});
     }
 
+    StartService();
+    if (HasFatalFailure()) return;
+    // Its request log is read as it comes, so that it never fills the pipe
+    // and stalls the service.
+    QObject::connect(&drain_, &QTimer::timeout, [this] {
+      while (service_ && service_->ReadLine(0)) {
+      }
+    });
+    drain_.start(200);
+
+    ASSERT_TRUE(program_.Start(PARLEX_PROGRAM_PATH, {"parlex"}));
+    ASSERT_TRUE(WaitFor([] { return LastReport("loaded").has_value(); }, 60000))
+        << "the agent page never loaded";
+  }
+
+  void StartService() {
     // The built-in address's port may still be held for a moment by a test
     // that ran just before this one.
     std::optional<std::string> first;
@@ -271,11 +288,16 @@ class LinuxEndToEnd : public ::testing::Test {
     }
     ASSERT_TRUE(first.has_value()) << "the demo service did not start (is port 18380 taken?)";
     ASSERT_NE(first->find("listening on http://127.0.0.1:18380/"), std::string::npos) << *first;
-    // The rest of its output is its request log; it is read at the end.
+  }
 
-    ASSERT_TRUE(program_.Start(PARLEX_PROGRAM_PATH, {"parlex"}));
-    ASSERT_TRUE(WaitFor([] { return LastReport("loaded").has_value(); }, 60000))
-        << "the agent page never loaded";
+  // Stops the service as its owner would (SIGTERM) and starts it again over
+  // the same data folder.
+  void RestartService() {
+    service_->Signal(SIGTERM);
+    auto status = service_->Wait(10000);
+    ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+        << "the service did not stop cleanly";
+    StartService();
   }
 
   void TearDown() override {
@@ -294,6 +316,7 @@ class LinuxEndToEnd : public ::testing::Test {
   PatternWindow pattern_;
   ChildProcess tray_;
   std::unique_ptr<ChildProcess> service_;
+  QTimer drain_;
   ChildProcess program_;
 };
 
@@ -401,18 +424,17 @@ TEST_F(LinuxEndToEnd, AVisitorAsksAndSeesTheAgentsMarkedUpCapture) {
 
   ASSERT_TRUE(WaitFor([] { return LastReport("captureReturned").has_value(); }, 30000))
       << "capture never returned";
-  // onFileSent ran inside the page's capture call, before it returned (the
-  // page's other reports, of what it shows, go on meanwhile).
-  std::vector<json> log;
-  for (const json& r : AgentLog()) {
-    if (r["event"] == "fileSent" || r["event"] == "captureReturned") log.push_back(r);
-  }
-  ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[0]["event"], "fileSent");
-  EXPECT_EQ(log[1]["event"], "captureReturned");
-  EXPECT_EQ(log[1]["visitorId"], visitorId);
-  const json reply = json::parse(log[0]["reply"].get<std::string>(), nullptr, false);
-  ASSERT_FALSE(reply.is_discarded()) << log[0].dump();
+  // onFileSent ran inside the page's capture call, before it returned: the
+  // page counted it when the call came back. (The reports themselves may
+  // reach the service in either order.)
+  ASSERT_TRUE(WaitFor([] { return LastReport("fileSent").has_value(); }, 10000));
+  const json returned = *LastReport("captureReturned");
+  EXPECT_EQ(returned["sent"], 1) << returned.dump();
+  EXPECT_EQ(returned["visitorId"], visitorId);
+  EXPECT_EQ(CountReports("fileSent"), 1u);
+  const json fileSent = *LastReport("fileSent");
+  const json reply = json::parse(fileSent["reply"].get<std::string>(), nullptr, false);
+  ASSERT_FALSE(reply.is_discarded()) << fileSent.dump();
   EXPECT_EQ(reply["width"], 400);
   EXPECT_EQ(reply["height"], 300);
   EXPECT_EQ(reply["companyId"], 12);
@@ -457,14 +479,39 @@ TEST_F(LinuxEndToEnd, AVisitorAsksAndSeesTheAgentsMarkedUpCapture) {
   EXPECT_EQ(pageText(other).find("你好"), std::string::npos);
   EXPECT_EQ(pageText(other).find("OK, one moment"), std::string::npos);
 
+  // The service restarted in the middle: the visitor's page, reloaded, is
+  // the same visitor with the whole conversation and its image, and the
+  // agent's page goes on by itself.
+  RestartService();
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_TRUE(browser.Evaluate(asker, "location.reload(), 1"));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        auto id = browser.Evaluate(asker, "me && me.visitorId");
+        return id == json(visitorId) && browser.Evaluate(asker, imageSize) == json("400x300 400x300");
+      },
+      20000));
+  EXPECT_NE(pageText(asker).find("你好"), std::string::npos);
+  EXPECT_NE(pageText(asker).find("OK, one moment"), std::string::npos);
+  ASSERT_TRUE(WaitFor([&] { return MainWindowOrigin(program_.Pid()).has_value(); }, 10000));
+  const QPoint replyAgain = Centre(*MainWindowOrigin(program_.Pid()), (*layout)["reply"]);
+  Click(replyAgain.x(), replyAgain.y());
+  Xdotool({"type", "--delay", "30", "'after the restart'"});
+  Xdotool({"key", "Return"});
+  EXPECT_TRUE(WaitFor([&] { return pageText(asker).find("after the restart") != std::string::npos; }, 10000))
+      << pageText(asker);
+
   // Esc: nothing is sent and the page hears nothing but the call's return.
-  const size_t returned = CountReports("captureReturned");
+  // (The service's log of the page's reports began again with its restart.)
+  const size_t returnedBefore = CountReports("captureReturned");
+  const size_t sent = CountReports("fileSent");
   Click(buttonX, buttonY);
   Pump(1500);
   Drag(600, 600, 700, 700);
   Xdotool({"key", "Escape"});
-  ASSERT_TRUE(WaitFor([&] { return CountReports("captureReturned") == returned + 1; }, 20000));
-  EXPECT_EQ(CountReports("fileSent"), 1u);
+  ASSERT_TRUE(WaitFor([&] { return CountReports("captureReturned") == returnedBefore + 1; }, 20000));
+  EXPECT_EQ((*LastReport("captureReturned"))["sent"], 1) << "onFileSent called after Esc";
+  EXPECT_EQ(CountReports("fileSent"), sent);
   EXPECT_EQ(StoredImages(dataDir_).size(), 1u);
 
   // The page's quit ends the program with 0.
