@@ -116,6 +116,14 @@ TEST(DemoChat, VisitorsAndTheAgentTalkLiveAndApart) {
   // Read: the unread count goes to 0 and stays there for the agent's reply.
   EXPECT_EQ(Post(client, AgentPath(*b, "/read"), "{}"), 200);
   EXPECT_EQ(Get(client, "/api/conversations")["conversations"][1]["unread"], 0);
+
+  // The request log names the requests, never a visitor's secret.
+  auto [code, log] = service.Stop();
+  EXPECT_EQ(code, 0);
+  EXPECT_NE(log.find("GET /api/visitors/12/1/messages?token=*&after=1&wait=1 200\n"), std::string::npos)
+      << log;
+  EXPECT_EQ(log.find(a->token), std::string::npos);
+  EXPECT_EQ(log.find(b->token), std::string::npos);
 }
 
 TEST(DemoChat, BadInputGetsAJsonErrorAndStoresNothing) {

@@ -151,6 +151,11 @@ Stored<ChatStore::NewVisitor> ChatStore::AddVisitor(int32_t companyId, std::opti
   return {StoreResult::kOk, added};
 }
 
+bool ChatStore::HasConversation(ConversationKey key) {
+  std::lock_guard lock(mutex_);
+  return ConversationId(key).has_value();
+}
+
 bool ChatStore::IsVisitor(ConversationKey key, const std::string& token) {
   std::lock_guard lock(mutex_);
   Statement find(db_, "SELECT token FROM conversations WHERE company_id = ? AND visitor_id = ?");

@@ -76,6 +76,7 @@ class ChatStore {
     std::string token;
   };
   Stored<NewVisitor> AddVisitor(int32_t companyId, std::optional<int32_t> visitorId);
+  bool HasConversation(ConversationKey key);
   // Whether the conversation exists and token is its visitor's.
   bool IsVisitor(ConversationKey key, const std::string& token);
 

@@ -41,7 +41,7 @@ void HandleUpload(const Request& req, Response& res, ServiceState& state) {
   // The image belongs to a visitor's conversation; it is checked again when
   // the record is written, so a file is never kept without one.
   const ConversationKey key{*company, *visitor};
-  if (state.chat.Messages(key, INT64_MAX).result == StoreResult::kNoConversation) {
+  if (!state.chat.HasConversation(key)) {
     return Error(res, 404, "no conversation of that companyId and visitorId");
   }
   auto name = state.images.Store(upload.content, *info);
@@ -130,9 +130,20 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
+// A visitor's secret stays out of the log.
+std::string WithoutToken(std::string_view target) {
+  std::string out;
+  for (size_t at; (at = target.find("token=")) != std::string_view::npos;) {
+    out.append(target.substr(0, at + 6)).append("*");
+    size_t end = target.find('&', at);
+    target = end == std::string_view::npos ? std::string_view() : target.substr(end);
+  }
+  return out.append(target);
+}
+
 void Log(const Request& req, const Response& res) {
   static std::mutex mutex;
-  std::string target = req.target.empty() ? req.path : req.target;
+  std::string target = WithoutToken(req.target.empty() ? req.path : req.target);
   std::lock_guard lock(mutex);
   std::printf("%s %s %d\n", Printable(req.method).c_str(), Printable(target).c_str(), res.status);
   std::fflush(stdout);
