@@ -21,7 +21,7 @@ h1 { font-size: 17px; margin: 0 0 4px; }
 section { border: 1px solid #ccd; border-radius: 4px; padding: 6px 10px; margin-bottom: 8px; }
 input { width: 8em; }
 #embedded { margin: 0 0 6px; } #embedded.yes { color: #070; } #embedded.no { color: #a00; }
-#chat { display: flex; gap: 8px; height: 330px; }
+#chat { display: flex; gap: 8px; height: calc(100vh - 150px); min-height: 260px; }
 #conversations { list-style: none; margin: 0; padding: 0; width: 190px; overflow-y: auto; border: 1px solid #ccd; }
 #conversations li { padding: 6px 8px; border-bottom: 1px solid #eee; cursor: pointer; }
 #conversations li.chosen { background: #dbe8ff; }
