@@ -24,6 +24,8 @@ class HeadlessChromium {
 
   // Starts the browser with a fresh profile; false when it does not answer.
   bool Start();
+  // What the browser wrote on its standard output and error (for a failure).
+  std::string Log() const { return TempDir::Read(profile_.File("chromium.log")); }
 
   // Opens url in a new tab and answers the tab's session, or "" on failure.
   // A tab of a context of its own shares no storage with the others: it is

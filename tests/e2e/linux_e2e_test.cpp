@@ -327,7 +327,7 @@ TEST_F(LinuxEndToEnd, AVisitorAsksAndSeesTheAgentsMarkedUpCapture) {
 
   // Two visitors, each in a browser context of its own.
   HeadlessChromium browser;
-  ASSERT_TRUE(browser.Start()) << "chromium did not start (scripts/setup installs it)";
+  ASSERT_TRUE(browser.Start()) << "chromium did not start (scripts/setup installs it):\n" << browser.Log();
   const std::string visitorPage = "http://127.0.0.1:" + std::to_string(kChatPort) + "/visitor";
   const std::string asker = browser.Open(visitorPage, false);
   const std::string other = browser.Open(visitorPage, true);
