@@ -29,5 +29,8 @@ inline constexpr char16_t kUpdatedCaption[] = u"自动更新提醒";
 // Exit codes.
 inline constexpr int kExitNormal = 0;
 inline constexpr int kExitFromTrayMenu = 32778;  // the tray menu's exit command id
+// A chat or update address set for the deployment is not a usable address:
+// the program told the agent and did not start.
+inline constexpr int kExitBadSettings = 3;
 
 }  // namespace parlex::app

@@ -113,7 +113,7 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
 
   if (ComPtr<IWebBrowser2> browser = GetBrowser()) {
     Advise(browser.Get());
-    std::u16string address = std::u16string(PARLEX_CHAT_URL) + kAgentPagePath;
+    std::u16string address = ChatBaseUrl() + kAgentPagePath;
     parlex::win32::ScopedVariant url(parlex::win32::ToWide(address));
     parlex::win32::ScopedVariant empty;
     browser->Navigate2(url.Get(), empty.Get(), empty.Get(), empty.Get(), empty.Get());
