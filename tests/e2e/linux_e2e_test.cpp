@@ -355,7 +355,8 @@ TEST_F(LinuxEndToEnd, CaptureSentFromTheAgentPageThenEscThenQuit) {
   // picture or of what the service answered.
   const std::string supportLog = TempDir::Read(home_.Path() / "state/parlex/parlex.log");
   const std::regex run(
-      " INFO start Parlex 1\\.0\\.1\\.0, linux build, .*chat http://127\\.0\\.0\\.1:18380/ \\(from built-in\\);"
+      " INFO start Parlex 1\\.0\\.1\\.0, linux build, .*chat http://127\\.0\\.0\\.1:18380/ \\(from "
+      "built-in\\);"
       "[\\s\\S]*\n.* INFO update checking http://127\\.0\\.0\\.1:18380/update/\n"
       "[\\s\\S]* INFO capture sent, HTTP 200, \\d+ bytes, \\d+ ms\n"
       "[\\s\\S]* INFO capture cancelled\n"
