@@ -29,14 +29,21 @@ void MakeParents(const std::string& path) {
     mkdir(path.substr(0, slash).c_str(), 0700);
 }
 
+// A copy holds the lock for one write. One that holds it longer (stopped,
+// hung) costs the others their lines, never their time.
+constexpr int kLockTries = 40;
+constexpr long kLockPauseNs = 5 * 1000 * 1000;
+
 UniqueFd OpenLocked(const std::string& path) {
   UniqueFd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!fd) return fd;
-  int rc;
-  do {
-    rc = flock(fd.get(), LOCK_EX);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) fd.Reset();
+  for (int attempt = 0; attempt < kLockTries; ++attempt) {
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return fd;
+    if (errno != EWOULDBLOCK && errno != EINTR) break;
+    const timespec pause{0, kLockPauseNs};
+    nanosleep(&pause, nullptr);
+  }
+  fd.Reset();
   return fd;
 }
 

@@ -17,8 +17,9 @@ class LogFilePosix final : public supportlog::ILogSink {
 
   supportlog::Stamp Now() override;
   // Opens, appends the line in one write and closes, under an exclusive
-  // lock of the file, so two running copies never mix their lines and
-  // never both start a new file. Every failure loses the line only.
+  // lock of the file (waited for at most 200 ms), so two running copies
+  // never mix their lines and never both start a new file. Every failure
+  // loses the line only.
   void Append(std::string_view line) override;
 
  private:

@@ -3,9 +3,12 @@
 #include "app/posix/log_file_posix.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -94,6 +97,22 @@ TEST(LogFilePosix, APlaceThatCannotBeWrittenLosesTheLineOnly) {
   LogFilePosix log((blocker / "parlex" / "parlex.log").string());
   log.Append("lost\n");
   EXPECT_EQ(test::TempDir::Read(blocker), "not a folder");
+}
+
+TEST(LogFilePosix, ACopyThatHoldsTheLockCostsTheLineNotTheTime) {
+  test::TempDir dir("log");
+  ASSERT_TRUE(dir.Ok());
+  const fs::path path = dir.Write("parlex.log", "held\n");
+  const int holder = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  LogFilePosix log(path.string());
+  const auto start = std::chrono::steady_clock::now();
+  log.Append("lost\n");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  close(holder);
+  log.Append("kept\n");
+  EXPECT_EQ(test::TempDir::Read(path), "held\nkept\n");
 }
 
 }  // namespace
