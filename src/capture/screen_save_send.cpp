@@ -107,6 +107,7 @@ void CScreenDlg::OnSave() {
 
 void CScreenDlg::OnSend() {
   if (!m_view || m_nResult >= 0 || m_bSending || IsRectEmpty(SelectedArea())) return;
+  const auto clicked = std::chrono::steady_clock::now();
   const std::optional<std::string> jpeg = EncodeSelection(kSendExtension);
   const std::u16string tempDir = m_files ? m_files->TempDirectory() : std::u16string();
   m_szReply.clear();
@@ -120,7 +121,6 @@ void CScreenDlg::OnSend() {
     if (!m_files->WritePrivateFile(path, *jpeg)) path.clear();
   }
 
-  const auto clicked = std::chrono::steady_clock::now();
   m_report = CaptureReport{};
   m_report.bytes = jpeg ? jpeg->size() : 0;
   if (!jpeg)
