@@ -7,7 +7,8 @@
 ;
 ; Command line: /S installs silently; /CHATURL=<address> and
 ; /UPDATEURL=<address> write the user's settings (HKCU\Software\Parlex),
-; which the program checks at its start. Exit codes: 0 installed, 2 a wrong
+; which the program checks at its start. A running copy is asked to leave
+; (see CloseRunning) and started again once the new one is in place. Exit codes: 0 installed, 2 a wrong
 ; address was given, 3 the program could not be closed (a capture kept it
 ; open or it did not answer), 1 cancelled.
 Unicode true
@@ -49,6 +50,10 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
   !uninstfinalize '${SIGN_UNINSTALLER}'
 !endif
 
+; Set when a running copy was closed for the install: it is started again
+; afterwards, so the agent finds the program as it was.
+Var Restart
+
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
@@ -61,6 +66,7 @@ UninstPage instfiles
 Function ${prefix}CloseRunning
   System::Call 'user32::RegisterWindowMessageW(w "ParlexCloseForInstall") i .r9'
   StrCpy $8 0
+  StrCpy $7 0
   ${Do}
     FindWindow $0 "#32770" "Ostrel"
     ${If} $0 = 0
@@ -69,9 +75,14 @@ Function ${prefix}CloseRunning
     StrCpy $1 0
     SendMessage $0 $9 0 0 $1 /TIMEOUT=5000
     ${If} $1 = ${CLOSE_ACCEPTED}
-      ; Leaving takes a moment: the tray icon goes, then the window.
+      StrCpy $Restart 1
+      ; Leaving takes a moment: the tray icon goes, then the window. A copy
+      ; that answers but never goes is treated as one that does not answer.
       Sleep 500
-      ${Continue}
+      IntOp $7 $7 + 1
+      ${If} $7 < 120
+        ${Continue}
+      ${EndIf}
     ${EndIf}
     ${If} ${Silent}
       ${If} $8 >= ${BUSY_WAIT_SECONDS}
@@ -181,6 +192,10 @@ Section "Parlex"
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   IntFmt $0 "0x%08X" $0
   WriteRegDWORD HKCU "${UNINST_KEY}" "EstimatedSize" $0
+
+  ${If} $Restart = 1
+    Exec '"$INSTDIR\Parlex.exe"'
+  ${EndIf}
 SectionEnd
 
 ; The program, its shortcut and its entry go; the agent's kept captures (in
