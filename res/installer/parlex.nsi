@@ -8,9 +8,9 @@
 ; Command line: /S installs silently; /CHATURL=<address> and
 ; /UPDATEURL=<address> write the user's settings (HKCU\Software\Parlex),
 ; which the program checks at its start. A running copy is asked to leave
-; (see CloseRunning) and started again once the new one is in place. Exit codes: 0 installed, 2 a wrong
-; address was given, 3 the program could not be closed (a capture kept it
-; open or it did not answer), 1 cancelled.
+; (see CloseRunning) and started again once the new one is in place.
+; Exit codes: 0 installed, 1 cancelled, 2 a wrong address was given, 3 the
+; program could not be closed (a capture kept it open or it did not answer).
 Unicode true
 ManifestDPIAware true
 RequestExecutionLevel user
