@@ -1,10 +1,12 @@
 # Installing and packaging.
 #
-# Linux: the program in bin, its desktop entry, and its icon in the hicolor
+# Linux: the program in bin, its desktop entry, its AppStream metainfo, an
+# example parlex.conf in its doc folder, and its icon in the hicolor
 # theme at each size icon 128 holds; `cpack -G DEB` makes
 # parlex_<version>_amd64.deb, its library dependencies found by
 # dpkg-shlibdeps.
-# win32: Parlex.exe and parlex-upload.exe in a zip.
+# win32: Parlex.exe and parlex-upload.exe; scripts/package signs them and
+# makes the zip and the installer (res/installer/parlex.nsi) itself.
 include(GNUInstallDirs)
 
 # Installing (and cpack) builds only what it installs, not every test:
@@ -28,6 +30,9 @@ if(PARLEX_WIN32)
 elseif(TARGET parlex)
   install(TARGETS parlex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/res/parlex.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${PROJECT_SOURCE_DIR}/res/parlex.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+          RENAME com.ostrel.parlex.metainfo.xml)
+  install(FILES ${PROJECT_SOURCE_DIR}/res/parlex.conf.example DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/parlex)
   foreach(size IN ITEMS 16 24 32 48 256)
     install(FILES ${CMAKE_BINARY_DIR}/res-gen/parlex_${size}.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME parlex.png)

@@ -26,8 +26,21 @@ inline constexpr char16_t kTrayMenuExit[] = u"退出";
 inline constexpr char16_t kUpdatedText[] = u"更新成功，请重新启动登录器！";
 inline constexpr char16_t kUpdatedCaption[] = u"自动更新提醒";
 
+// The installer asks a running copy to leave before it replaces the program
+// with this registered window message, sent to the main window (a dialog
+// titled kMainWindowTitle). The answer: kCloseBusy while a capture runs (the
+// agent's picture is never thrown away for an install), kCloseAccepted when
+// the program leaves as the page's quit takes it. The installer's script
+// uses the same name and numbers.
+inline constexpr char16_t kCloseForInstallMessage[] = u"ParlexCloseForInstall";
+inline constexpr int kCloseBusy = 1;
+inline constexpr int kCloseAccepted = 2;
+
 // Exit codes.
 inline constexpr int kExitNormal = 0;
 inline constexpr int kExitFromTrayMenu = 32778;  // the tray menu's exit command id
+// A chat or update address set for the deployment is not a usable address:
+// the program told the agent and did not start.
+inline constexpr int kExitBadSettings = 3;
 
 }  // namespace parlex::app

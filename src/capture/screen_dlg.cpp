@@ -338,7 +338,10 @@ void CScreenDlg::OnCancel() {
     m_bSendCancelled = true;
     return;
   }
-  if (m_nResult < 0) End(kCaptureCancelled);
+  if (m_nResult < 0) {
+    m_report.outcome = CaptureReport::Outcome::kCancelled;
+    End(kCaptureCancelled);
+  }
 }
 
 }  // namespace parlex

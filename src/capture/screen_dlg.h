@@ -24,6 +24,7 @@
 
 #include "capture/ax_tracker.h"
 #include "capture/canvas.h"
+#include "capture/capture_report.h"
 #include "capture/geometry.h"
 #include "capture/pixel_canvas.h"
 #include "capture/screen_view.h"
@@ -174,6 +175,8 @@ class CScreenDlg : public IAxTrackerEvents {
   // empty otherwise.
   std::u16string m_szKeptFile;
   int m_nResult = -1;  // the modal result once ended
+  // How the capture ended, for the support log.
+  CaptureReport m_report;
 
  private:
   // The press tail of both drags: the drag canvas and the mouse capture.

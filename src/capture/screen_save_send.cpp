@@ -96,13 +96,18 @@ void CScreenDlg::OnSave() {
   if (!m_view || m_nResult >= 0 || IsRectEmpty(SelectedArea())) return;
   const std::optional<std::u16string> path = m_view->AskSavePath();
   if (!path) return;
-  if (const std::optional<std::string> bytes = EncodeSelection(*path); bytes && m_files)
-    m_files->WriteFile(*path, *bytes);
+  const std::optional<std::string> bytes = EncodeSelection(*path);
+  const bool written = bytes && m_files && m_files->WriteFile(*path, *bytes);
+  m_report.outcome = written ? CaptureReport::Outcome::kSaved : CaptureReport::Outcome::kSaveFailed;
+  m_report.bytes = bytes ? bytes->size() : 0;
+  if (!written)
+    m_report.reason = bytes ? u"the file could not be written" : u"no encoder for the file's type";
   End(kCaptureDone);
 }
 
 void CScreenDlg::OnSend() {
   if (!m_view || m_nResult >= 0 || m_bSending || IsRectEmpty(SelectedArea())) return;
+  const auto clicked = std::chrono::steady_clock::now();
   const std::optional<std::string> jpeg = EncodeSelection(kSendExtension);
   const std::u16string tempDir = m_files ? m_files->TempDirectory() : std::u16string();
   m_szReply.clear();
@@ -116,12 +121,23 @@ void CScreenDlg::OnSend() {
     if (!m_files->WritePrivateFile(path, *jpeg)) path.clear();
   }
 
+  m_report = CaptureReport{};
+  m_report.bytes = jpeg ? jpeg->size() : 0;
+  if (!jpeg)
+    m_report.reason = u"no JPEG could be made";
+  else if (path.empty())
+    m_report.reason = u"the temporary file could not be written";
   if (!path.empty() && Upload(path)) {
     m_files->RemoveFile(path);
+    m_report.outcome = CaptureReport::Outcome::kSent;
   } else {
     m_szReply.clear();
     KeepUnsent(jpeg, path);
+    m_report.outcome = CaptureReport::Outcome::kNotSent;
   }
+  m_report.milliseconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - clicked)
+          .count();
   m_bSent = true;
   End(kCaptureDone);
 }
@@ -135,7 +151,10 @@ bool CScreenDlg::Upload(const std::u16string& path) {
   UploadJob::Request request{m_uploadUrl.empty() ? DefaultUploadUrl() : m_uploadUrl, m_companyId, m_visitorId,
                              path};
   const std::shared_ptr<UploadJob> job = UploadJob::Start(m_http, std::move(request));
-  if (!job) return false;
+  if (!job) {
+    m_report.reason = u"no connection could be made";
+    return false;
+  }
 
   m_bSending = true;
   m_bSendCancelled = false;
@@ -155,12 +174,19 @@ bool CScreenDlg::Upload(const std::u16string& path) {
   });
   m_bSending = false;
   if (m_view) m_view->ShowStatus(note, u"");
+  if (givenUp) m_report.reason = m_bSendCancelled ? u"cancelled by the agent" : u"no answer within the bound";
   if (!job->Finished()) {
     // The job ends alone; it counts as failed.
     job->Abort();
     return false;
   }
   m_szReply = job->Reply();
+  m_report.httpStatus = job->Status();
+  if (m_report.reason.empty() && m_szReply.empty()) {
+    m_report.reason = job->Error() != 0 ? u"the request failed (error " +
+                                              FormatDecimal(static_cast<int32_t>(job->Error())) + u")"
+                                        : u"the server sent an empty reply";
+  }
   return !m_szReply.empty();
 }
 

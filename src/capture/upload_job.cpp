@@ -13,6 +13,18 @@ namespace {
 
 constexpr std::u16string_view kAgent = u"OstrelAgent";
 
+// The status code of "HTTP/1.x 200 OK ..."; 0 without one.
+int StatusOf(std::u16string_view headers) {
+  const size_t space = headers.find(u' ');
+  if (space == std::u16string_view::npos || space + 4 > headers.size()) return 0;
+  int status = 0;
+  for (char16_t c : headers.substr(space + 1, 3)) {
+    if (c < u'0' || c > u'9') return 0;
+    status = status * 10 + (c - u'0');
+  }
+  return status;
+}
+
 }  // namespace
 
 std::shared_ptr<UploadJob> UploadJob::Start(const HttpSeams& seams, Request request) {
@@ -41,8 +53,12 @@ void UploadJob::Run() {
     client.AddField(u"companyId", request_.companyId);
     client.AddField(u"visitorId", request_.visitorId);
     client.AddField(u"upload", request_.filePath, true);
-    if (client.Execute(request_.url, reqMultipartPost, kAgent))
+    if (client.Execute(request_.url, reqMultipartPost, kAgent)) {
       reply = std::u16string(CutAtUnits(client.GetReplyText(), CScreenDlg::kReplyUnits - 1));
+      status_ = StatusOf(client.GetReplyHeaders());
+    } else {
+      error_ = client.LastError();
+    }
   } catch (const std::exception&) {
     // Out of memory or a thread the platform would not give: not sent.
     reply.clear();

@@ -38,6 +38,10 @@ class UploadJob {
   // Once finished: the server's reply text (cut to the capture dialog's
   // room); empty when the upload failed or was given up.
   std::u16string Reply() const;
+  // Once finished: the reply's HTTP status (0 when none came) and, when the
+  // request failed, the platform's error code.
+  int Status() const { return Finished() ? status_ : 0; }
+  uint32_t Error() const { return Finished() ? error_ : 0; }
 
  private:
   explicit UploadJob(std::unique_ptr<GenericHTTPClient> client, Request request);
@@ -46,6 +50,8 @@ class UploadJob {
   std::unique_ptr<GenericHTTPClient> client_;
   Request request_;
   std::u16string reply_;  // written by the job's thread before finished_
+  int status_ = 0;
+  uint32_t error_ = 0;
   std::atomic<bool> finished_{false};
   std::atomic<bool> aborted_{false};
 };

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/support_log.h"
 #include "common/text.h"
 #include "update/executable_check.h"
 #include "update/update_texts.h"
@@ -129,23 +130,34 @@ UpdateResult CAutoUpdater::RunUpdateCheck(std::u16string_view baseUrl) {
       if (failing_ == updNotInstalled) RecoverInterruptedUpdate(platform_);
     } catch (...) {
     }
+    supportlog::Error("update", u"the check failed unexpectedly: no update");
     return failing_;
   }
 }
 
 UpdateResult CAutoUpdater::RunCheckSteps(std::u16string_view baseUrl) {
-  if (!platform_.IsConnected()) return updOffline;
+  supportlog::Info("update", u"checking " + supportlog::LoggableUrl(baseUrl));
+  if (!platform_.IsConnected()) {
+    supportlog::Warning("update", u"no network connection: not checked");
+    return updOffline;
+  }
 
   std::u16string serverText;
   {
     std::u16string url = std::u16string(baseUrl) + kVersionFileName;
     std::unique_ptr<IRemoteFile> versionFile = platform_.OpenRemoteFile(url, bounds_.checkWaitMs);
-    if (!versionFile) return updOpenFailed;
+    if (!versionFile) {
+      supportlog::Warning("update", u"the version file could not be fetched: no update");
+      return updOpenFailed;
+    }
     // One read counts; the file holds a few characters.
     std::array<char, kChunk> bytes{};
     ptrdiff_t got = versionFile->Read(bytes.data(), bytes.size(), bounds_.checkWaitMs);
     versionFile.reset();
-    if (got <= 0) return updVersionFileEmpty;
+    if (got <= 0) {
+      supportlog::Warning("update", u"the version file is empty: no update");
+      return updVersionFileEmpty;
+    }
     std::string_view text(bytes.data(), static_cast<size_t>(got));
     text = text.substr(0, text.find('\0'));
     // A version text is ASCII digits and dots. Any other byte makes it
@@ -160,15 +172,28 @@ UpdateResult CAutoUpdater::RunCheckSteps(std::u16string_view baseUrl) {
   if (ownPath.empty()) return updNoOwnVersion;
   std::optional<FileVersion> ownVersion = platform_.ReadFileVersion(ownPath);
   std::u16string ownText = ownVersion ? OwnVersionText(*ownVersion) : std::u16string();
-  if (ownText.empty()) return updNoOwnVersion;
+  if (ownText.empty()) {
+    supportlog::Error("update", u"this program has no version: no update");
+    return updNoOwnVersion;
+  }
 
-  if (CompareVersionText(serverText, ownText) != 1) return updNotNewer;
+  // Only a version text is repeated; anything else the server sent is not.
+  const bool serverValid = CompareVersionText(serverText, u"0") != -21;
+  const std::u16string offered = serverValid ? serverText : u"no version text";
+  if (CompareVersionText(serverText, ownText) != 1) {
+    supportlog::Info("update", u"server offers " + offered + u", this is " + ownText + u": nothing newer");
+    return updNotNewer;
+  }
+  supportlog::Info("update", u"server offers " + offered + u", newer than " + ownText);
 
   const char16_t separator = platform_.PathSeparator();
   // Without a temporary folder the name alone would land in whatever folder
   // the program was started from.
   const std::u16string tempDirectory = platform_.TempDirectory();
-  if (tempDirectory.empty()) return updDownloadFailed;
+  if (tempDirectory.empty()) {
+    supportlog::Warning("update", u"no temporary folder to download into: no update");
+    return updDownloadFailed;
+  }
   std::u16string downloaded = tempDirectory + SplitExecutablePath(ownPath, separator).name;
 
   // A signed build fetches the signature first: without a usable one the
@@ -177,7 +202,10 @@ UpdateResult CAutoUpdater::RunCheckSteps(std::u16string_view baseUrl) {
   if (verifier_ != nullptr) {
     std::u16string sigUrl = std::u16string(baseUrl) + platform_.ServerExecutableName() + kSignatureSuffix;
     std::optional<std::string> raw = RawSignature(FetchSignature(platform_, sigUrl, bounds_.checkWaitMs));
-    if (!raw) return updDownloadFailed;
+    if (!raw) {
+      supportlog::Warning("update", u"no usable signature beside the new program: no update");
+      return updDownloadFailed;
+    }
     signature = std::move(*raw);
   }
 
@@ -185,9 +213,16 @@ UpdateResult CAutoUpdater::RunCheckSteps(std::u16string_view baseUrl) {
   // executable can actually be fetched.
   std::u16string exeUrl = std::u16string(baseUrl) + platform_.ServerExecutableName();
   std::unique_ptr<IRemoteFile> executable = platform_.OpenRemoteFile(exeUrl, bounds_.checkWaitMs);
-  if (!executable) return updOpenFailed;
+  if (!executable) {
+    supportlog::Warning("update", u"the new program could not be fetched: no update");
+    return updOpenFailed;
+  }
 
-  if (!agent_.AskToUpdate()) return updNotInstalled;
+  if (!agent_.AskToUpdate()) {
+    supportlog::Info("update", u"the agent declined the update");
+    return updNotInstalled;
+  }
+  supportlog::Info("update", u"the agent agreed: downloading");
 
   failing_ = updDownloadFailed;
   downloading_ = downloaded;
@@ -195,15 +230,24 @@ UpdateResult CAutoUpdater::RunCheckSteps(std::u16string_view baseUrl) {
   std::unique_ptr<IDownloadProgress> progress = agent_.ShowProgress(executable->AnnouncedLength());
   bool complete = DownloadToFile(*executable, downloaded, progress.get());
   executable.reset();
-  if (!complete) return updDownloadFailed;
+  if (!complete) {
+    supportlog::Warning("update", u"the download failed or is not a whole program: no update");
+    return updDownloadFailed;
+  }
   // The file lies where only this program writes (a private folder on Linux,
   // the user's own temporary folder on Windows) from here to the move.
   if (verifier_ != nullptr && !verifier_->VerifyFile(downloaded, signature)) {
     platform_.RemoveFile(downloaded);
+    supportlog::Error("update", u"the new program's signature does not verify: removed, no update");
     return updDownloadFailed;
   }
   failing_ = updNotInstalled;
-  return ReplaceExecutable(ownPath, downloaded, false) ? updInstalled : updNotInstalled;
+  if (!ReplaceExecutable(ownPath, downloaded, false)) {
+    supportlog::Error("update", u"the new program could not take the program's place: no update");
+    return updNotInstalled;
+  }
+  supportlog::Info("update", u"installed " + serverText + u"; the program ends for its restart");
+  return updInstalled;
 }
 
 bool CAutoUpdater::DownloadToFile(IRemoteFile& remote, const std::u16string& path,

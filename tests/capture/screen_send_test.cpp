@@ -127,6 +127,10 @@ TEST(ScreenSend, UploadsTheSelectionWithBothIdentifiersAndRemovesTheTemporaryFil
   EXPECT_TRUE(f.files.Listing(u"tmp").empty());
   EXPECT_TRUE(f.files.Listing(u"pictures").empty());
   EXPECT_TRUE(f.dlg.m_szKeptFile.empty());
+  // What the support log is told.
+  EXPECT_EQ(f.dlg.m_report.outcome, CaptureReport::Outcome::kSent);
+  EXPECT_EQ(f.dlg.m_report.httpStatus, 200);
+  EXPECT_EQ(f.dlg.m_report.bytes, f.ExpectedImage(1).size());
 }
 
 TEST(ScreenSend, AFailedUploadKeepsTheCaptureInThePicturesFolder) {
@@ -145,6 +149,10 @@ TEST(ScreenSend, AFailedUploadKeepsTheCaptureInThePicturesFolder) {
     ASSERT_EQ(f.files.Listing(u"pictures"), (std::vector<std::string>{kept}));
     EXPECT_EQ(f.dlg.m_szKeptFile, f.files.root + u"pictures/" + FromUtf8(kept));
     EXPECT_EQ(TempDir::Read(PathOf(f.dlg.m_szKeptFile)), f.ExpectedImage(1));
+    EXPECT_EQ(f.dlg.m_report.outcome, CaptureReport::Outcome::kNotSent);
+    EXPECT_EQ(f.dlg.m_report.httpStatus, 0);
+    EXPECT_EQ(f.dlg.m_report.reason.rfind(u"the request failed (error ", 0), 0u)
+        << ToUtf8(f.dlg.m_report.reason);
 
     // An empty reply counts as not sent; the name already taken gets " (2)".
     LoopbackServer empty(ScriptedReply::Text(""));
@@ -162,6 +170,7 @@ TEST(ScreenSend, AFailedUploadKeepsTheCaptureInThePicturesFolder) {
     again.OnSend();
     EXPECT_NE(empty.Received(0), "");
     EXPECT_EQ(again.m_szReply, u"");
+    EXPECT_EQ(again.m_report.reason, u"the server sent an empty reply");
     // Sorted by name: " (" comes before ".".
     EXPECT_EQ(f.files.Listing(u"pictures"), (std::vector<std::string>{second, kept}));
   }
@@ -173,6 +182,7 @@ TEST(ScreenSend, AFailedUploadKeepsTheCaptureInThePicturesFolder) {
     f.dlg.OnSend();
     EXPECT_TRUE(f.dlg.m_bSent);
     EXPECT_TRUE(f.files.privateWrites.empty());
+    EXPECT_EQ(f.dlg.m_report.reason, u"the temporary file could not be written");
     EXPECT_EQ(f.files.Listing(u"pictures"), (std::vector<std::string>{kept}));
   }
 }

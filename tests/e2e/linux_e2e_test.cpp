@@ -32,6 +32,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -247,6 +248,10 @@ class LinuxEndToEnd : public ::testing::Test {
     setenv("HOME", home_.Path().c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (home_.Path() / "run").c_str(), 1);
     setenv("TMPDIR", (home_.Path() / "tmp").c_str(), 1);
+    // The built-in addresses, whatever settings the machine's user has; the
+    // support log inside the test's home.
+    setenv("XDG_CONFIG_HOME", (home_.Path() / "config").c_str(), 1);
+    setenv("XDG_STATE_HOME", (home_.Path() / "state").c_str(), 1);
     dataDir_ = home_.Path() / "data";
 
     pattern_.show();
@@ -524,6 +529,20 @@ TEST_F(LinuxEndToEnd, AVisitorAsksAndSeesTheAgentsMarkedUpCapture) {
   ASSERT_TRUE(status.has_value()) << "quit did not end the program";
   EXPECT_TRUE(WIFEXITED(*status));
   EXPECT_EQ(WEXITSTATUS(*status), 0);
+
+  // The support log tells the run, in order, and holds nothing of the
+  // picture or of what the service answered.
+  const std::string supportLog = TempDir::Read(home_.Path() / "state/parlex/parlex.log");
+  const std::regex run(
+      " INFO start Parlex 1\\.0\\.1\\.0, linux build, .*chat http://127\\.0\\.0\\.1:18380/ \\(from "
+      "built-in\\);"
+      "[\\s\\S]*\n.* INFO update checking http://127\\.0\\.0\\.1:18380/update/\n"
+      "[\\s\\S]* INFO capture sent, HTTP 200, \\d+ bytes, \\d+ ms\n"
+      "[\\s\\S]* INFO capture cancelled\n"
+      "[\\s\\S]* INFO exit exit code 0\n$");
+  EXPECT_TRUE(std::regex_search(supportLog, run)) << supportLog;
+  EXPECT_EQ(supportLog.find("JFIF"), std::string::npos);
+  EXPECT_EQ(supportLog.find("companyId"), std::string::npos);
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include "app/address_settings.h"
 #include "app/qt/main_window_qt.h"
+#include "app/support_events.h"
 #include "capture/qt/capture_files_posix.h"
 #include "capture/qt/screen_view_qt.h"
 #include "capture/screen_dlg.h"
@@ -15,15 +17,6 @@ namespace {
 
 // How long the screen gets to repaint what the hidden window covered.
 constexpr int kSettleMs = 300;
-
-// The image endpoint on the host of the chat service the page came from.
-std::u16string UploadUrlFor(const QString& chatBaseUrl) {
-  const std::u16string configured = ConfiguredChatBaseUrl().toStdU16String();
-  std::u16string url = DefaultUploadUrl();
-  if (!chatBaseUrl.isEmpty() && url.starts_with(configured))
-    url.replace(0, configured.size(), chatBaseUrl.toStdU16String());
-  return url;
-}
 
 }  // namespace
 
@@ -42,7 +35,7 @@ CaptureOutcome MainWindowQt::Capture(int32_t companyId, int32_t visitorId) {
   }
 
   CScreenDlg dialog(companyId, visitorId);
-  dialog.SetUploadUrl(UploadUrlFor(chatBaseUrl_));
+  dialog.SetUploadUrl(UploadUrlForChat(chatBaseUrl_.toStdU16String()));
   dialog.SetHttpSeams(PlatformHttpSeams());
   parlex::qt::CaptureFilesPosix files;
   dialog.SetFiles(&files);
@@ -55,6 +48,7 @@ CaptureOutcome MainWindowQt::Capture(int32_t companyId, int32_t visitorId) {
   }
 
   capturing_ = false;
+  LogCaptureOutcome(dialog.m_report, dialog.m_szKeptFile);
   if (pendingExit_) {
     // The capture ended as Esc ends it; the program leaves without showing
     // its window again.

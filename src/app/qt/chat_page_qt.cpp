@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/bridge.h"
+#include "app/support_events.h"
 
 namespace parlex::app::qt {
 
@@ -180,12 +181,15 @@ bool ChatPageQt::javaScriptPrompt(const QUrl& securityOrigin, const QString& msg
 
 QString ChatPageQt::Call(const QUrl& securityOrigin, const QString& payload) {
   // Checked at each call: a frame of another origin reaches nothing.
-  if (!IsChatOrigin(ToU16(securityOrigin.toString(QUrl::FullyEncoded)), chatBaseUrl_)) return QString();
-
   QJsonParseError error{};
   const QJsonDocument document = QJsonDocument::fromJson(payload.toUtf8(), &error);
-  if (error.error != QJsonParseError::NoError || !document.isObject()) return QString();
   const QJsonObject object = document.object();
+  const std::u16string origin = ToU16(securityOrigin.toString(QUrl::FullyEncoded));
+  if (!IsChatOrigin(origin, chatBaseUrl_)) {
+    LogRefusedBridgeCall(ToU16(object.value(QLatin1String("name")).toString()), origin);
+    return QString();
+  }
+  if (error.error != QJsonParseError::NoError || !document.isObject()) return QString();
   const std::optional<int32_t> dispid = BridgeDispIdOf(ToU16(object.value(QLatin1String("name")).toString()));
   if (!dispid) return QString();
   std::vector<ScriptValue> values;

@@ -5,6 +5,8 @@
 #include <mshtml.h>
 #include <oleauto.h>
 
+#include "app/address_settings.h"
+#include "app/support_events.h"
 #include "app/win32/main_dlg.h"
 #include "capture/screen_dlg.h"
 #include "capture/win32/capture_files_win32.h"
@@ -39,6 +41,7 @@ void CMainDlg::RunCaptureCall(int32_t companyId, int32_t visitorId) {
     parlex::win32::CaptureFilesWin32 files;
     dialog.SetFiles(&files);
     dialog.SetHttpSeams(PlatformHttpSeams());
+    dialog.SetUploadUrl(UploadUrlForChat(ChatBaseUrl()));
     PrepareCapture(dialog);
     parlex::win32::ScreenViewWin32 view(dialog);
     runningCapture_ = &dialog;
@@ -46,6 +49,7 @@ void CMainDlg::RunCaptureCall(int32_t companyId, int32_t visitorId) {
     // capture then has no owner.
     view.RunModal(::GetActiveWindow());
     runningCapture_ = nullptr;
+    LogCaptureOutcome(dialog.m_report, dialog.m_szKeptFile);
     sent = dialog.m_bSent;
     reply = dialog.m_szReply;
     kept = dialog.m_szKeptFile;

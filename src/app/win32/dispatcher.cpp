@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "app/bridge.h"
+#include "app/support_events.h"
 #include "parlex_config.h"
 #include "platform/win32/com_ptr.h"
 #include "platform/win32/wide_text.h"
@@ -188,7 +189,15 @@ HRESULT Dispatcher::Call(DISPID id, DISPPARAMS* params, VARIANT* result,
   if (call.op == BridgeOp::kNone) return S_OK;
   // Checked at every call: the page may have left the chat service since
   // the last one.
-  const bool allowed = IsChatOrigin(callerAddress, PARLEX_CHAT_URL);
+  const bool allowed = IsChatOrigin(callerAddress, chatBaseUrl_);
+  if (!allowed) {
+    const std::u16string_view name = call.op == BridgeOp::kEmbeded    ? u"embeded"
+                                     : call.op == BridgeOp::kMaximize ? u"maxmize"
+                                     : call.op == BridgeOp::kNotify   ? u"notify"
+                                     : call.op == BridgeOp::kQuit     ? u"quit"
+                                                                      : u"capture";
+    LogRefusedBridgeCall(name, callerAddress);
+  }
   if (call.op == BridgeOp::kEmbeded) {
     if (result) {
       ::VariantInit(result);

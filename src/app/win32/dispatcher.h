@@ -13,6 +13,9 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+
+#include "parlex_config.h"
 
 namespace parlex::app::win32 {
 
@@ -51,6 +54,11 @@ class Dispatcher : public IDispatchEx {
   STDMETHODIMP GetNextDispID(DWORD flags, DISPID id, DISPID* next) override;
   STDMETHODIMP GetNameSpaceParent(IUnknown** parent) override;
 
+  // The chat service whose pages may use the object (the built-in one
+  // unless set); set before the main window shows a page.
+  void SetChatBaseUrl(std::u16string url) { chatBaseUrl_ = std::move(url); }
+  const std::u16string& ChatBaseUrl() const { return chatBaseUrl_; }
+
   // The operations behind the names.
   virtual void maximize() = 0;
   virtual void notify(const std::u16string& title, const std::u16string& text) = 0;
@@ -72,6 +80,7 @@ class Dispatcher : public IDispatchEx {
   HRESULT Call(DISPID id, DISPPARAMS* params, VARIANT* result, const std::u16string& callerAddress);
 
   LONG refs_ = 1;
+  std::u16string chatBaseUrl_ = PARLEX_CHAT_URL;
 };
 
 }  // namespace parlex::app::win32

@@ -13,6 +13,7 @@
 #include "app/shell_texts.h"
 #include "capture/screen_dlg.h"
 #include "app/win32/tray_messages.h"
+#include "common/support_log.h"
 #include "parlex_config.h"
 #include "platform/win32/app_module.h"
 #include "platform/win32/ax_host.h"
@@ -76,6 +77,7 @@ bool CMainDlg::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, 
       {Route::kMessage, g_uTaskbarCreatedMessage, &CMainDlg::OnTaskbarCreated},
       {Route::kMessage, WM_ENDSESSION, &CMainDlg::OnEndSession},
       {Route::kMessage, kLeaveAfterCaptureMessage, &CMainDlg::OnLeaveAfterCapture},
+      {Route::kMessage, g_uCloseForInstallMessage, &CMainDlg::OnCloseForInstall},
   };
   if (parlex::win32::RouteMessage<CMainDlg>(this, kRoutes, message, wParam, lParam, result)) return true;
   return resize_.ProcessMessage(message, wParam, lParam, result);
@@ -113,7 +115,7 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
 
   if (ComPtr<IWebBrowser2> browser = GetBrowser()) {
     Advise(browser.Get());
-    std::u16string address = std::u16string(PARLEX_CHAT_URL) + kAgentPagePath;
+    std::u16string address = ChatBaseUrl() + kAgentPagePath;
     parlex::win32::ScopedVariant url(parlex::win32::ToWide(address));
     parlex::win32::ScopedVariant empty;
     browser->Navigate2(url.Get(), empty.Get(), empty.Get(), empty.Get(), empty.Get());
@@ -214,6 +216,19 @@ LRESULT CMainDlg::OnEndSession(UINT, WPARAM wParam, LPARAM, bool&) {
 LRESULT CMainDlg::OnLeaveAfterCapture(UINT, WPARAM wParam, LPARAM, bool&) {
   Exit(static_cast<int>(wParam));
   return 0;
+}
+
+LRESULT CMainDlg::OnCloseForInstall(UINT, WPARAM, LPARAM, bool&) {
+  // A capture in progress is the agent's work: the installer waits for it
+  // (or stops) rather than have it thrown away.
+  if (captureRunning_) {
+    supportlog::Info("install", u"the installer asked the program to leave: a capture runs, it waits");
+    return kCloseBusy;
+  }
+  supportlog::Info("install", u"the installer asked the program to leave");
+  // Taken once this answer is back with the installer.
+  ::PostMessageW(GetHwnd(), kLeaveAfterCaptureMessage, static_cast<WPARAM>(kExitNormal), 0);
+  return kCloseAccepted;
 }
 
 void CMainDlg::Exit(int exitCode) {

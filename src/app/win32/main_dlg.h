@@ -89,6 +89,7 @@ class CMainDlg : public parlex::win32::CDialogBase,
   LRESULT OnTaskbarCreated(UINT, WPARAM, LPARAM, bool&);
   LRESULT OnEndSession(UINT, WPARAM, LPARAM, bool&);
   LRESULT OnLeaveAfterCapture(UINT, WPARAM, LPARAM, bool&);
+  LRESULT OnCloseForInstall(UINT, WPARAM, LPARAM, bool&);
 
   void CreateTrayIcon();
   void ShowTrayMenu();

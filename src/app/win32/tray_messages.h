@@ -12,5 +12,7 @@ namespace parlex::app::win32 {
 extern const UINT g_uTaskbarCreatedMessage;
 // The tray icon's callback message, sent to the main window.
 extern const UINT g_uIconNotifiedMessage;
+// The installer's request to leave (kCloseForInstallMessage).
+extern const UINT g_uCloseForInstallMessage;
 
 }  // namespace parlex::app::win32

@@ -5,11 +5,16 @@
 #include <chrono>
 #include <cstdio>
 
+#include "common/support_log.h"
+#include "common/text.h"
 #include "net/reply_reader.h"
 
 namespace parlex::posix {
 
-void LogNetworkFailure(const std::string& what) { std::fprintf(stderr, "parlex: %s\n", what.c_str()); }
+void LogNetworkFailure(const std::string& what) {
+  std::fprintf(stderr, "parlex: %s\n", what.c_str());
+  supportlog::Warning("proxy", FromUtf8(what));
+}
 
 bool OpenProxyTunnel(TcpStream& stream, const ProxyServer& proxy, const std::string& host, uint16_t port,
                      int timeoutMs, int* error, std::string* reason) {

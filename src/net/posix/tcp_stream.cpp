@@ -25,6 +25,9 @@
 #include <system_error>
 #include <thread>
 
+#include "common/support_log.h"
+#include "common/text.h"
+
 namespace parlex::posix {
 
 namespace {
@@ -331,6 +334,8 @@ bool TcpStream::FailTls(int error, std::string text, const std::string& serverNa
   std::string host = serverName.find(':') != std::string::npos ? "[" + serverName + "]" : serverName;
   std::fprintf(stderr, "parlex: https to %s:%u failed: %s\n", host.c_str(), static_cast<unsigned>(port),
                errorText_.c_str());
+  supportlog::Warning("tls",
+                      FromUtf8("https to " + host + ":" + std::to_string(port) + " failed: " + errorText_));
   Close();
   return false;
 }

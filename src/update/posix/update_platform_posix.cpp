@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "common/posix_files.h"
+#include "common/support_log.h"
 #include "common/text.h"
 #include "common/unique_fd.h"
 #include "parlex_config.h"
@@ -152,9 +153,15 @@ std::unique_ptr<IRemoteFile> UpdatePlatformPosix::OpenRemoteFile(std::u16string&
   if (!SplitHttpUrl(ToUtf8(url), &parts)) return nullptr;
   url = FromUtf8(parts.Text());
   HttpGet get;
-  if (!get.Open(parts, ToUtf8(kAgentName), waitMs)) return nullptr;
+  if (!get.Open(parts, ToUtf8(kAgentName), waitMs)) {
+    supportlog::Warning("update", supportlog::LoggableUrl(url) + u": no reply");
+    return nullptr;
+  }
   // An error page is never a version text nor the program.
-  if (get.Status() != 200) return nullptr;
+  if (get.Status() != 200) {
+    supportlog::Warning("update", supportlog::LoggableUrl(url) + u": HTTP " + FormatDecimal(get.Status()));
+    return nullptr;
+  }
   return std::make_unique<RemoteFile>(std::move(get));
 }
 

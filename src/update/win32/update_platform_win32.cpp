@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "common/support_log.h"
+#include "common/text.h"
 #include "net/win32/bounded_call.h"
 #include "platform/win32/scoped_handle.h"
 #include "update/update_texts.h"
@@ -183,7 +185,12 @@ std::unique_ptr<IRemoteFile> UpdatePlatformWin32::OpenRemoteFile(std::u16string&
       },
       WaitServingWindows(waitMs));
   url.assign(reinterpret_cast<const char16_t*>(canonical));
-  if (end != CallEnd::kEnded || opened->request == nullptr) return nullptr;
+  if (end != CallEnd::kEnded || opened->request == nullptr) {
+    supportlog::Warning("update", supportlog::LoggableUrl(url) +
+                                      (end != CallEnd::kEnded ? u": no reply within the bound"
+                                                              : u": no reply (connection, TLS or proxy)"));
+    return nullptr;
+  }
   std::shared_ptr<InternetHandle> request = std::move(opened->request);
   DWORD status = 0;
   DWORD size = sizeof status;
@@ -191,6 +198,8 @@ std::unique_ptr<IRemoteFile> UpdatePlatformWin32::OpenRemoteFile(std::u16string&
   if (!HttpQueryInfoW(request->get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
                       nullptr) ||
       status != HTTP_STATUS_OK) {
+    supportlog::Warning(
+        "update", supportlog::LoggableUrl(url) + u": HTTP " + FormatDecimal(static_cast<int32_t>(status)));
     return nullptr;
   }
   const int64_t announced = QueryContentLength(request->get());

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "app/shell_texts.h"
 #include "main_dlg_fixture.h"
 #include "resource.h"
 
@@ -136,6 +137,32 @@ TEST_F(MainDlgTest, TheExitCommandDestroysTheWindowAndPostsItsQuitCode) {
   EXPECT_EQ(loop.Run(), 32778);
   EXPECT_FALSE(::IsWindow(hwnd));
   EXPECT_EQ(dialog.GetHwnd(), nullptr);
+}
+
+TEST_F(MainDlgTest, TheInstallersCloseRequestWaitsForACaptureThenLeavesAsQuitDoes) {
+  TestMainDlg dialog;
+  HWND hwnd = dialog.Create();
+  ASSERT_TRUE(hwnd);
+  // Found as the installer finds it: a dialog titled "Ostrel", hidden or not.
+  EXPECT_EQ(::FindWindowW(L"#32770", L"Ostrel"), hwnd);
+  const UINT request = ::RegisterWindowMessageW(L"ParlexCloseForInstall");
+
+  // During a capture the answer is busy and nothing ends.
+  LRESULT during = 0;
+  dialog.duringCapture = [&] {
+    during = ::SendMessageW(hwnd, request, 0, 0);
+    Pump();
+  };
+  ASSERT_EQ(InvokeCapture(dialog.External(), 12, 34), S_OK);
+  EXPECT_EQ(during, kCloseBusy);
+  Pump();
+  EXPECT_TRUE(::IsWindow(hwnd));
+
+  // Otherwise the program leaves with the page's quit code, after answering.
+  EXPECT_EQ(::SendMessageW(hwnd, request, 0, 0), kCloseAccepted);
+  EXPECT_TRUE(::IsWindow(hwnd));
+  EXPECT_EQ(loop.Run(), kExitNormal);
+  EXPECT_FALSE(::IsWindow(hwnd));
 }
 
 }  // namespace
