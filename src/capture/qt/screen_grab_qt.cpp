@@ -1,5 +1,6 @@
 #include "capture/qt/screen_grab_qt.h"
 
+#include <QCursor>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMessageBox>
@@ -9,7 +10,7 @@
 
 #include <cstring>
 
-#include "capture/qt/screenshot_portal_qt.h"
+#include "capture/qt/snapshot_sources_qt.h"
 
 namespace parlex::qt {
 
@@ -22,17 +23,22 @@ QImage PrimaryScreenPart(const QImage& desktop, const QRect& geometry, qreal rat
 }
 
 std::optional<ScreenSnapshotQt> GrabPrimaryScreenQt() {
-  QScreen* screen = QGuiApplication::primaryScreen();
+  // On a Wayland desktop the capture covers the output that holds the
+  // pointer, where the agent is looking.
+  const bool wayland = InWaylandSessionQt() || QGuiApplication::platformName().startsWith(
+                                                   QLatin1String("wayland"), Qt::CaseInsensitive);
+  QScreen* screen = wayland ? QGuiApplication::screenAt(QCursor::pos()) : nullptr;
+  if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return std::nullopt;
   ScreenSnapshotQt shot;
   shot.screen = screen;
   shot.geometry = screen->geometry();
   shot.ratio = screen->devicePixelRatio();
   // A Wayland compositor answers a program's own grab with nothing or with
-  // black; its portal hands out a picture of the desktop.
-  const bool wayland =
-      QGuiApplication::platformName().startsWith(QLatin1String("wayland"), Qt::CaseInsensitive);
-  const QImage image = (wayland ? PrimaryScreenPart(ScreenshotThroughPortalQt(), shot.geometry, shot.ratio)
+  // black, and so does Xwayland's root window: the picture comes from the
+  // desktop's own sources, whose origin is the desktop's top-left corner.
+  const QRect onDesktop = shot.geometry.translated(-screen->virtualGeometry().topLeft());
+  const QImage image = (wayland ? PrimaryScreenPart(DesktopSnapshotQt(), onDesktop, shot.ratio)
                                 : screen->grabWindow(0).toImage())
                            .convertToFormat(QImage::Format_RGB32);
   const int width = qRound(shot.geometry.width() * shot.ratio);
