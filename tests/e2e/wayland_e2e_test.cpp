@@ -1,0 +1,278 @@
+// The whole program on a Wayland desktop, as an agent meets one: a private
+// headless sway (tests/support/sway-run) showing a pattern as its
+// background, the demo chat service, the real program and real pointer
+// input through sway's seat. The page's capture button freezes the screen,
+// a selection is dragged and "发送" sends it: the service stores a JPEG of
+// the selection's size holding the pattern's pixels, not black. Once with
+// the program on Wayland itself, once forced through Xwayland, where an X
+// grab would read Xwayland's black root window.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QImage>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/e2e_support.h"
+#include "support/child_process.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+
+namespace parlex::test {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr uid_t kSwayUser = 65534;  // sway-run's compositor runs as nobody
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < end) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return done();
+}
+
+void Sway(const std::string& command) {
+  ShellOutput("swaymsg " + command);
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+}
+
+void MoveTo(int x, int y) { Sway("seat - cursor set " + std::to_string(x) + " " + std::to_string(y)); }
+
+void Click(int x, int y) {
+  MoveTo(x, y);
+  Sway("seat - cursor press button1");
+  Sway("seat - cursor release button1");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+}
+
+// sway's cursor commands reach no window while a button is held: the moves
+// of a drag come from the virtual pointer, as a mouse's would.
+void PointerMove(int x, int y) {
+  RunProgram(PARLEX_VIRTUAL_POINTER_PATH,
+             {"virtual-pointer", "move", std::to_string(x), std::to_string(y), "1920", "1080"}, 5000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(80));
+}
+
+void Drag(int x1, int y1, int x2, int y2) {
+  MoveTo(x1, y1);
+  Sway("seat - cursor press button1");
+  for (int i = 1; i <= 4; ++i) PointerMove(x1 + (x2 - x1) * i / 4, y1 + (y2 - y1) * i / 4);
+  Sway("seat - cursor release button1");
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+}
+
+// What the screen shows now, read with grim into a file of `dir`.
+QImage Screen(const fs::path& dir) {
+  const fs::path file = dir / "screen.png";
+  fs::remove(file);
+  ShellOutput("grim '" + file.string() + "'");
+  return QImage(QString::fromStdString(file.string()));
+}
+
+// A window of the program in sway's tree: its content rectangle on the
+// desktop, how it is shown (xdg_shell or xwayland), whether full screen.
+struct SwayWindow {
+  int x = 0, y = 0, width = 0, height = 0;
+  std::string shell;
+  bool fullscreen = false;
+};
+
+void CollectWindows(const json& node, pid_t pid, std::vector<SwayWindow>* out) {
+  if (node.value("pid", -1) == pid && node.contains("window_rect")) {
+    const json& rect = node["rect"];
+    const json& content = node["window_rect"];
+    out->push_back({rect["x"].get<int>() + content["x"].get<int>(),
+                    rect["y"].get<int>() + content["y"].get<int>(), content["width"].get<int>(),
+                    content["height"].get<int>(), node.value("shell", ""),
+                    node.value("fullscreen_mode", 0) != 0});
+  }
+  for (const char* children : {"nodes", "floating_nodes"})
+    if (node.contains(children))
+      for (const json& child : node[children]) CollectWindows(child, pid, out);
+}
+
+std::vector<SwayWindow> WindowsOf(pid_t pid) {
+  const json tree = json::parse(ShellOutput("swaymsg -t get_tree -r"), nullptr, false);
+  std::vector<SwayWindow> windows;
+  if (!tree.is_discarded()) CollectWindows(tree, pid, &windows);
+  return windows;
+}
+
+std::optional<SwayWindow> FullScreenWindowOf(pid_t pid) {
+  for (const SwayWindow& w : WindowsOf(pid))
+    if (w.fullscreen) return w;
+  return std::nullopt;
+}
+
+// The dimmed snapshot the capture window shows before a selection: each
+// channel blended half way towards grey 127.
+QColor Dimmed(const QColor& c) {
+  auto blend = [](int v) { return (v * 128 + 127 * 127) / 255; };
+  return QColor(blend(c.red()), blend(c.green()), blend(c.blue()));
+}
+
+class WaylandEndToEnd : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "e2e_wayland_test";
+    static char* argv[] = {name, nullptr};
+    if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
+  }
+
+  void SetUp() override {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const char* display = std::getenv("WAYLAND_DISPLAY");
+    ASSERT_TRUE(std::getenv("SWAYSOCK") && runtime && display) << "run under tests/support/sway-run";
+    // The programs get runtime folders of their own; the desktop's socket is
+    // named by its full path.
+    if (display[0] != '/') setenv("WAYLAND_DISPLAY", (fs::path(runtime) / display).c_str(), 1);
+    ASSERT_TRUE(home_.Ok());
+    // sway's user reads the background in here.
+    ::chmod(home_.Path().c_str(), 0755);
+    for (const char* dir : {"run", "tmp", "home"}) {
+      fs::create_directories(home_.Path() / dir);
+      ::chmod((home_.Path() / dir).c_str(), 0700);
+    }
+    dataDir_ = home_.Path() / "data";
+
+    const fs::path background = home_.Path() / "pattern.png";
+    ASSERT_TRUE(PatternImage(1920, 1080).save(QString::fromStdString(background.string())));
+    ::chmod(background.c_str(), 0644);
+    Sway("output '*' bg " + background.string() + " fill");
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          const QImage screen = Screen(home_.Path());
+          return screen.size() == QSize(1920, 1080) &&
+                 Close(screen.pixelColor(700, 500), PatternAt(700, 500), 4) &&
+                 Close(screen.pixelColor(1900, 1060), PatternAt(1900, 1060), 4);
+        },
+        10000))
+        << "the desktop does not show the pattern";
+
+    // The seat's pointer, which sway's cursor commands then drive.
+    ASSERT_TRUE(pointer_.Start(PARLEX_VIRTUAL_POINTER_PATH, {"virtual-pointer"}));
+    ASSERT_EQ(pointer_.ReadLine(10000), std::optional<std::string>("ready"));
+
+    service_ = StartDemoService(dataDir_);
+    ASSERT_TRUE(service_) << "the demo service did not start (is port 18380 taken?)";
+  }
+
+  void TearDown() override {
+    program_.Signal(SIGTERM);
+    program_.Wait(5000);
+    if (service_) {
+      service_->Signal(SIGTERM);
+      service_->Wait(5000);
+    }
+    pointer_.Signal(SIGTERM);
+    pointer_.Wait(5000);
+  }
+
+  // The page loads in the program's window, shown the way `shell` says.
+  void StartProgram(const std::vector<std::string>& command, const std::string& shell) {
+    ASSERT_TRUE(program_.Start(command[0], command));
+    ASSERT_TRUE(WaitFor([] { return LastReport("loaded").has_value(); }, 60000))
+        << "the agent page never loaded";
+    ASSERT_TRUE(WaitFor([&] { return !WindowsOf(program_.Pid()).empty(); }, 20000))
+        << "no window on the desktop";
+    EXPECT_EQ(WindowsOf(program_.Pid()).front().shell, shell);
+  }
+
+  // The page's capture, a selection of (100, 100)-(500, 400) dragged with
+  // the pointer, "发送"; then what the service stored is checked.
+  void CaptureAndSend() {
+    const json loaded = *LastReport("loaded");
+    const SwayWindow main = WindowsOf(program_.Pid()).front();
+    const json button = loaded["capture"];
+    std::printf("main window at %d,%d %dx%d, capture button %s\n", main.x, main.y, main.width, main.height,
+                button.dump().c_str());
+    if (const char* dir = std::getenv("PARLEX_SNAPSHOT_DIR"))
+      Screen(home_.Path()).save(QString(dir) + "/wayland_main.png");
+    Click(main.x + button["x"].get<int>() + button["width"].get<int>() / 2,
+          main.y + button["y"].get<int>() + button["height"].get<int>() / 2);
+
+    // The capture window covers the output and shows the desktop, dimmed.
+    ASSERT_TRUE(WaitFor([&] { return FullScreenWindowOf(program_.Pid()).has_value(); }, 15000))
+        << "no capture window";
+    const SwayWindow cover = *FullScreenWindowOf(program_.Pid());
+    EXPECT_EQ(cover.width, 1920);
+    EXPECT_EQ(cover.height, 1080);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const QImage frozen = Screen(home_.Path());
+    if (const char* dir = std::getenv("PARLEX_SNAPSHOT_DIR"))
+      frozen.save(QString(dir) + "/wayland_capture_open.png");
+    for (QPoint p : {QPoint(700, 500), QPoint(30, 1050), QPoint(1890, 20)})
+      EXPECT_TRUE(Close(frozen.pixelColor(p), Dimmed(PatternAt(p.x(), p.y())), 6))
+          << p.x() << "," << p.y() << " shows " << frozen.pixelColor(p).name().toStdString();
+
+    // The toolbar lands below the selection, "发送" last, ending at x = 500.
+    Drag(100, 100, 500, 400);
+    if (const char* dir = std::getenv("PARLEX_SNAPSHOT_DIR"))
+      Screen(home_.Path()).save(QString(dir) + "/wayland_selected.png");
+    Click(475, 420);
+    ASSERT_TRUE(WaitFor([] { return LastReport("captureReturned").has_value(); }, 30000))
+        << "capture never returned";
+    const std::optional<json> sent = LastReport("fileSent");
+    ASSERT_TRUE(sent.has_value());
+    const json reply = json::parse((*sent)["reply"].get<std::string>(), nullptr, false);
+    ASSERT_FALSE(reply.is_discarded()) << sent->dump();
+    EXPECT_EQ(reply["width"], 400);
+    EXPECT_EQ(reply["height"], 300);
+
+    const std::vector<fs::path> stored = StoredImages(dataDir_);
+    ASSERT_EQ(stored.size(), 1u);
+    const QImage image(QString::fromStdString(stored[0].string()));
+    ASSERT_EQ(image.size(), QSize(400, 300));
+    for (QPoint p : {QPoint(0, 0), QPoint(30, 20), QPoint(200, 150), QPoint(380, 280), QPoint(399, 299)})
+      EXPECT_TRUE(Close(image.pixelColor(p), PatternAt(p.x() + 100, p.y() + 100), 40))
+          << p.x() << "," << p.y() << " is " << image.pixelColor(p).name().toStdString();
+  }
+
+  TempDir home_{"e2e-wayland"};
+  fs::path dataDir_;
+  ChildProcess pointer_;
+  std::unique_ptr<ChildProcess> service_;
+  ChildProcess program_;
+};
+
+TEST_F(WaylandEndToEnd, OnWaylandItselfTheCaptureSendsThePattern) {
+  const ScopedEnv home("HOME", (home_.Path() / "home").c_str());
+  const ScopedEnv runtime("XDG_RUNTIME_DIR", (home_.Path() / "run").c_str());
+  const ScopedEnv temp("TMPDIR", (home_.Path() / "tmp").c_str());
+  const ScopedEnv platform("QT_QPA_PLATFORM", nullptr);
+  StartProgram({PARLEX_PROGRAM_PATH}, "xdg_shell");
+  CaptureAndSend();
+}
+
+TEST_F(WaylandEndToEnd, ThroughXwaylandTheCaptureSendsThePatternNotBlack) {
+  // Xwayland serves sway's own user only: the program runs as that user,
+  // in folders of its own.
+  for (const char* dir : {"run", "tmp", "home"})
+    ASSERT_EQ(::chown((home_.Path() / dir).c_str(), kSwayUser, kSwayUser), 0);
+  const std::string uid = std::to_string(kSwayUser);
+  StartProgram({"/usr/bin/setpriv", "--reuid", uid, "--regid", uid, "--clear-groups", "/usr/bin/env",
+                "QT_QPA_PLATFORM=xcb", "HOME=" + (home_.Path() / "home").string(),
+                "XDG_RUNTIME_DIR=" + (home_.Path() / "run").string(),
+                "TMPDIR=" + (home_.Path() / "tmp").string(), PARLEX_PROGRAM_PATH},
+               "xwayland");
+  CaptureAndSend();
+}
+
+}  // namespace
+}  // namespace parlex::test
