@@ -194,25 +194,36 @@ class WaylandEndToEnd : public ::testing::Test {
     EXPECT_EQ(WindowsOf(program_.Pid()).front().shell, shell);
   }
 
-  // The page's capture, a selection of (100, 100)-(500, 400) dragged with
-  // the pointer, "发送"; then what the service stored is checked.
-  void CaptureAndSend() {
+  // The page's capture button, clicked: the main window steps aside and a
+  // capture window covers the whole output.
+  void StartCapture() {
     const json loaded = *LastReport("loaded");
-    const SwayWindow main = WindowsOf(program_.Pid()).front();
+    ASSERT_TRUE(WaitFor([&] { return MainWindow().has_value(); }, 10000)) << "the main window is not back";
+    const SwayWindow main = *MainWindow();
     const json button = loaded["capture"];
-    std::printf("main window at %d,%d %dx%d, capture button %s\n", main.x, main.y, main.width, main.height,
-                button.dump().c_str());
-    if (const char* dir = std::getenv("PARLEX_SNAPSHOT_DIR"))
-      Screen(home_.Path()).save(QString(dir) + "/wayland_main.png");
     Click(main.x + button["x"].get<int>() + button["width"].get<int>() / 2,
           main.y + button["y"].get<int>() + button["height"].get<int>() / 2);
-
-    // The capture window covers the output and shows the desktop, dimmed.
     ASSERT_TRUE(WaitFor([&] { return FullScreenWindowOf(program_.Pid()).has_value(); }, 15000))
         << "no capture window";
     const SwayWindow cover = *FullScreenWindowOf(program_.Pid());
     EXPECT_EQ(cover.width, 1920);
     EXPECT_EQ(cover.height, 1080);
+    EXPECT_FALSE(MainWindow().has_value()) << "the main window stayed on screen";
+  }
+
+  std::optional<SwayWindow> MainWindow() {
+    for (const SwayWindow& w : WindowsOf(program_.Pid()))
+      if (!w.fullscreen) return w;
+    return std::nullopt;
+  }
+
+  // A selection of (100, 100)-(500, 400) dragged with the pointer, "发送";
+  // then what the service stored is checked.
+  void CaptureAndSend() {
+    StartCapture();
+    if (HasFatalFailure()) return;
+
+    // The capture window shows the desktop, dimmed.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const QImage frozen = Screen(home_.Path());
     if (const char* dir = std::getenv("PARLEX_SNAPSHOT_DIR"))
@@ -244,6 +255,23 @@ class WaylandEndToEnd : public ::testing::Test {
           << p.x() << "," << p.y() << " is " << image.pixelColor(p).name().toStdString();
   }
 
+  // Esc on the capture window (the keys through a virtual keyboard): the
+  // capture ends, nothing is sent and the main window comes back.
+  void CaptureThenEsc() {
+    const size_t returned = CountReports("captureReturned");
+    StartCapture();
+    if (HasFatalFailure()) return;
+    Drag(600, 600, 700, 700);
+    ShellOutput("wtype -k Escape");
+    ASSERT_TRUE(WaitFor([&] { return CountReports("captureReturned") == returned + 1; }, 20000))
+        << "Esc did not end the capture";
+    EXPECT_EQ(CountReports("fileSent"), 1u);
+    EXPECT_EQ(StoredImages(dataDir_).size(), 1u);
+    EXPECT_TRUE(
+        WaitFor([&] { return MainWindow().has_value() && !FullScreenWindowOf(program_.Pid()); }, 10000))
+        << "the main window did not come back";
+  }
+
   TempDir home_{"e2e-wayland"};
   fs::path dataDir_;
   ChildProcess pointer_;
@@ -258,6 +286,7 @@ TEST_F(WaylandEndToEnd, OnWaylandItselfTheCaptureSendsThePattern) {
   const ScopedEnv platform("QT_QPA_PLATFORM", nullptr);
   StartProgram({PARLEX_PROGRAM_PATH}, "xdg_shell");
   CaptureAndSend();
+  if (!HasFatalFailure()) CaptureThenEsc();
 }
 
 TEST_F(WaylandEndToEnd, ThroughXwaylandTheCaptureSendsThePatternNotBlack) {
@@ -272,6 +301,7 @@ TEST_F(WaylandEndToEnd, ThroughXwaylandTheCaptureSendsThePatternNotBlack) {
                 "TMPDIR=" + (home_.Path() / "tmp").string(), PARLEX_PROGRAM_PATH},
                "xwayland");
   CaptureAndSend();
+  if (!HasFatalFailure()) CaptureThenEsc();
 }
 
 }  // namespace
