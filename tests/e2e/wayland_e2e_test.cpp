@@ -11,6 +11,9 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QEventLoop>
 #include <QImage>
 #include <chrono>
 #include <cstdio>
@@ -37,14 +40,35 @@ using nlohmann::json;
 
 constexpr uid_t kSwayUser = 65534;  // sway-run's compositor runs as nobody
 
+// Waits, answering the test's own bus objects meanwhile.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < end) {
     if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return done();
 }
+
+// A desktop's StatusNotifierWatcher, where tray items register.
+class FakeWatcher : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+  Q_PROPERTY(bool IsStatusNotifierHostRegistered READ HostRegistered)
+  Q_PROPERTY(int ProtocolVersion READ Version)
+  Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ Items)
+
+ public:
+  bool HostRegistered() const { return true; }
+  int Version() const { return 0; }
+  QStringList Items() const { return items; }
+  QStringList items;
+
+ public slots:
+  void RegisterStatusNotifierItem(const QString& service) { items.append(service); }
+  void RegisterStatusNotifierHost(const QString&) {}
+};
 
 void Sway(const std::string& command) {
   ShellOutput("swaymsg " + command);
@@ -168,6 +192,9 @@ class WaylandEndToEnd : public ::testing::Test {
     // The seat's pointer, which sway's cursor commands then drive.
     ASSERT_TRUE(pointer_.Start(PARLEX_VIRTUAL_POINTER_PATH, {"virtual-pointer"}));
     ASSERT_EQ(pointer_.ReadLine(10000), std::optional<std::string>("ready"));
+    // And a keyboard, there before the program starts: one made only for a
+    // key press comes and goes before a client has set up its keys.
+    ASSERT_TRUE(keyboard_.Start("/usr/bin/wtype", {"wtype", "-s", "600000"}));
 
     service_ = StartDemoService(dataDir_);
     ASSERT_TRUE(service_) << "the demo service did not start (is port 18380 taken?)";
@@ -182,6 +209,8 @@ class WaylandEndToEnd : public ::testing::Test {
     }
     pointer_.Signal(SIGTERM);
     pointer_.Wait(5000);
+    keyboard_.Signal(SIGTERM);
+    keyboard_.Wait(5000);
   }
 
   // The page loads in the program's window, shown the way `shell` says.
@@ -199,6 +228,8 @@ class WaylandEndToEnd : public ::testing::Test {
   void StartCapture() {
     const json loaded = *LastReport("loaded");
     ASSERT_TRUE(WaitFor([&] { return MainWindow().has_value(); }, 10000)) << "the main window is not back";
+    // A window just shown again takes a moment before its page takes clicks.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     const SwayWindow main = *MainWindow();
     const json button = loaded["capture"];
     Click(main.x + button["x"].get<int>() + button["width"].get<int>() / 2,
@@ -275,6 +306,7 @@ class WaylandEndToEnd : public ::testing::Test {
   TempDir home_{"e2e-wayland"};
   fs::path dataDir_;
   ChildProcess pointer_;
+  ChildProcess keyboard_;
   std::unique_ptr<ChildProcess> service_;
   ChildProcess program_;
 };
@@ -304,5 +336,53 @@ TEST_F(WaylandEndToEnd, ThroughXwaylandTheCaptureSendsThePatternNotBlack) {
   if (!HasFatalFailure()) CaptureThenEsc();
 }
 
+TEST_F(WaylandEndToEnd, WithATrayWatcherTheTrayIconIsTheWayBack) {
+  // A session bus of the test's own with a watcher on it.
+  ChildProcess bus;
+  ASSERT_TRUE(
+      bus.Start("/usr/bin/dbus-daemon", {"dbus-daemon", "--session", "--nofork", "--print-address=1"}));
+  const std::optional<std::string> address = bus.ReadLine(10000);
+  ASSERT_TRUE(address.has_value());
+  QDBusConnection connection = QDBusConnection::connectToBus(QString::fromStdString(*address), "watcher");
+  FakeWatcher watcher;
+  ASSERT_TRUE(
+      connection.registerObject("/StatusNotifierWatcher", &watcher,
+                                QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
+  ASSERT_TRUE(connection.registerService("org.kde.StatusNotifierWatcher"));
+
+  const ScopedEnv session("DBUS_SESSION_BUS_ADDRESS", address->c_str());
+  const ScopedEnv home("HOME", (home_.Path() / "home").c_str());
+  const ScopedEnv runtime("XDG_RUNTIME_DIR", (home_.Path() / "run").c_str());
+  const ScopedEnv temp("TMPDIR", (home_.Path() / "tmp").c_str());
+  const ScopedEnv platform("QT_QPA_PLATFORM", nullptr);
+  StartProgram({PARLEX_PROGRAM_PATH}, "xdg_shell");
+  ASSERT_TRUE(WaitFor([&] { return !watcher.items.isEmpty(); }, 10000)) << "no tray item registered";
+
+  // Closing the window hides it (with a tray there is a way back)...
+  ShellOutput("swaymsg '[pid=" + std::to_string(program_.Pid()) + "]' kill");
+  EXPECT_TRUE(WaitFor([&] { return WindowsOf(program_.Pid()).empty(); }, 10000)) << "the window did not hide";
+  EXPECT_FALSE(program_.Wait(0).has_value()) << "closing the window ended the program";
+  // ...and a click on the tray icon shows it again.
+  const QString item = watcher.items.front();
+  const int slash = item.indexOf(u'/');
+  QDBusMessage activate =
+      QDBusMessage::createMethodCall(slash < 0 ? item : item.left(slash),
+                                     slash < 0 ? QStringLiteral("/StatusNotifierItem") : item.mid(slash),
+                                     "org.kde.StatusNotifierItem", "Activate");
+  activate << 0 << 0;
+  connection.call(activate, QDBus::NoBlock);
+  EXPECT_TRUE(WaitFor([&] { return MainWindow().has_value(); }, 10000))
+      << "the tray icon did not bring it back";
+
+  program_.Signal(SIGTERM);
+  program_.Wait(5000);
+  connection.unregisterService("org.kde.StatusNotifierWatcher");
+  QDBusConnection::disconnectFromBus("watcher");
+  bus.Signal(SIGTERM);
+  bus.Wait(5000);
+}
+
 }  // namespace
 }  // namespace parlex::test
+
+#include "wayland_e2e_test.moc"
