@@ -22,12 +22,12 @@ QImage PrimaryScreenPart(const QImage& desktop, const QRect& geometry, qreal rat
   return desktop.rect().contains(part) ? desktop.copy(part) : QImage();
 }
 
-std::optional<ScreenSnapshotQt> GrabPrimaryScreenQt() {
-  // On a Wayland desktop the capture covers the output that holds the
-  // pointer, where the agent is looking.
+std::optional<ScreenSnapshotQt> GrabPrimaryScreenQt(QScreen* workScreen) {
+  // On a Wayland desktop, where one window covers one output, the capture
+  // covers the output the agent works on.
   const bool wayland = InWaylandSessionQt() || QGuiApplication::platformName().startsWith(
                                                    QLatin1String("wayland"), Qt::CaseInsensitive);
-  QScreen* screen = wayland ? QGuiApplication::screenAt(QCursor::pos()) : nullptr;
+  QScreen* screen = !wayland ? nullptr : workScreen ? workScreen : QGuiApplication::screenAt(QCursor::pos());
   if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return std::nullopt;
   ScreenSnapshotQt shot;

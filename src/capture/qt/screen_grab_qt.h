@@ -30,10 +30,14 @@ struct ScreenSnapshotQt {
   qreal ratio = 1.0;  // device pixels per logical pixel
 };
 
-// The primary screen's pixels (QScreen::grabWindow(0), or on Wayland the
-// pointer's screen out of the portal's or grim's picture); none when there is no screen or no picture of the
-// screen's device size comes back.
-std::optional<ScreenSnapshotQt> GrabPrimaryScreenQt();
+// The primary screen's pixels (QScreen::grabWindow(0)); on Wayland those of
+// the screen the agent works on, cut out of the portal's or grim's picture.
+// A program on Wayland learns where the pointer is only over its own
+// windows, so the caller names the screen of the window the agent just
+// used (`workScreen`); without one, the screen under the pointer as last
+// seen. None when there is no screen or no picture of the screen's device
+// size comes back.
+std::optional<ScreenSnapshotQt> GrabPrimaryScreenQt(QScreen* workScreen = nullptr);
 
 // The primary screen's part of a picture of the whole desktop (device
 // pixels): the picture itself when it is the screen's size, else the
