@@ -211,6 +211,8 @@ class WaylandEndToEnd : public ::testing::Test {
     pointer_.Wait(5000);
     keyboard_.Signal(SIGTERM);
     keyboard_.Wait(5000);
+    // A second output a test made goes (sway keeps this for one made later).
+    Sway("output HEADLESS-2 disable");
   }
 
   // The page loads in the program's window, shown the way `shell` says.
@@ -225,7 +227,7 @@ class WaylandEndToEnd : public ::testing::Test {
 
   // The page's capture button, clicked: the main window steps aside and a
   // capture window covers the whole output.
-  void StartCapture() {
+  void StartCapture(QRect output = QRect(0, 0, 1920, 1080)) {
     const json loaded = *LastReport("loaded");
     ASSERT_TRUE(WaitFor([&] { return MainWindow().has_value(); }, 10000)) << "the main window is not back";
     // A window just shown again takes a moment before its page takes clicks.
@@ -237,8 +239,7 @@ class WaylandEndToEnd : public ::testing::Test {
     ASSERT_TRUE(WaitFor([&] { return FullScreenWindowOf(program_.Pid()).has_value(); }, 15000))
         << "no capture window";
     const SwayWindow cover = *FullScreenWindowOf(program_.Pid());
-    EXPECT_EQ(cover.width, 1920);
-    EXPECT_EQ(cover.height, 1080);
+    EXPECT_EQ(QRect(cover.x, cover.y, cover.width, cover.height), output);
     EXPECT_FALSE(MainWindow().has_value()) << "the main window stayed on screen";
   }
 
@@ -380,6 +381,34 @@ TEST_F(WaylandEndToEnd, WithATrayWatcherTheTrayIconIsTheWayBack) {
   QDBusConnection::disconnectFromBus("watcher");
   bus.Signal(SIGTERM);
   bus.Wait(5000);
+}
+
+TEST_F(WaylandEndToEnd, OnASecondOutputTheCaptureCoversThatOutput) {
+  // A second output of 1280 x 720 right of the first, in a colour of its
+  // own, and the program's window on it.
+  Sway("create_output");
+  Sway("output HEADLESS-2 enable res 1280x720");
+  Sway("output HEADLESS-2 bg '#204080' solid_color");
+  const ScopedEnv home("HOME", (home_.Path() / "home").c_str());
+  const ScopedEnv runtime("XDG_RUNTIME_DIR", (home_.Path() / "run").c_str());
+  const ScopedEnv temp("TMPDIR", (home_.Path() / "tmp").c_str());
+  const ScopedEnv platform("QT_QPA_PLATFORM", nullptr);
+  StartProgram({PARLEX_PROGRAM_PATH}, "xdg_shell");
+  Sway("'[pid=" + std::to_string(program_.Pid()) + "]' move container to output HEADLESS-2");
+  ASSERT_TRUE(WaitFor([&] { return MainWindow() && MainWindow()->x >= 1920; }, 10000));
+
+  StartCapture(QRect(1920, 0, 1280, 720));
+  if (HasFatalFailure()) return;
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const QImage frozen = Screen(home_.Path());
+  for (QPoint p : {QPoint(1930, 300), QPoint(3190, 710)})
+    EXPECT_TRUE(Close(frozen.pixelColor(p), Dimmed(QColor(0x20, 0x40, 0x80)), 6))
+        << p.x() << "," << p.y() << " shows " << frozen.pixelColor(p).name().toStdString();
+  EXPECT_TRUE(Close(frozen.pixelColor(700, 500), PatternAt(700, 500), 4)) << "the first output was covered";
+  ShellOutput("wtype -k Escape");
+  EXPECT_TRUE(WaitFor([] { return LastReport("captureReturned").has_value(); }, 20000))
+      << "Esc did not end it";
+  Sway("output HEADLESS-2 unplug");
 }
 
 }  // namespace
