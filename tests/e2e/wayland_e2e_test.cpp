@@ -86,9 +86,13 @@ void Click(int x, int y) {
 
 // sway's cursor commands reach no window while a button is held: the moves
 // of a drag come from the virtual pointer, as a mouse's would.
+QSize g_desktop(1920, 1080);  // the desktop's size as the pointer sees it
+
 void PointerMove(int x, int y) {
   RunProgram(PARLEX_VIRTUAL_POINTER_PATH,
-             {"virtual-pointer", "move", std::to_string(x), std::to_string(y), "1920", "1080"}, 5000);
+             {"virtual-pointer", "move", std::to_string(x), std::to_string(y),
+              std::to_string(g_desktop.width()), std::to_string(g_desktop.height())},
+             5000);
   std::this_thread::sleep_for(std::chrono::milliseconds(80));
 }
 
@@ -213,6 +217,8 @@ class WaylandEndToEnd : public ::testing::Test {
     keyboard_.Wait(5000);
     // A second output a test made goes (sway keeps this for one made later).
     Sway("output HEADLESS-2 disable");
+    Sway("output HEADLESS-1 scale 1");
+    g_desktop = QSize(1920, 1080);
   }
 
   // The page loads in the program's window, shown the way `shell` says.
@@ -383,6 +389,33 @@ TEST_F(WaylandEndToEnd, WithATrayWatcherTheTrayIconIsTheWayBack) {
   bus.Wait(5000);
 }
 
+TEST_F(WaylandEndToEnd, OnAScaledOutputTheSelectionIsInDevicePixels) {
+  // Scale 2: the desktop is 960 x 540 to the pointer, 1920 x 1080 pixels.
+  Sway("output HEADLESS-1 scale 2");
+  g_desktop = QSize(960, 540);
+  const ScopedEnv home("HOME", (home_.Path() / "home").c_str());
+  const ScopedEnv runtime("XDG_RUNTIME_DIR", (home_.Path() / "run").c_str());
+  const ScopedEnv temp("TMPDIR", (home_.Path() / "tmp").c_str());
+  const ScopedEnv platform("QT_QPA_PLATFORM", nullptr);
+  StartProgram({PARLEX_PROGRAM_PATH}, "xdg_shell");
+  StartCapture(QRect(0, 0, 960, 540));
+  if (HasFatalFailure()) return;
+  // (100, 100)-(300, 250) is (200, 200)-(600, 500) in pixels; "发送" is the
+  // last cell of the toolbar below it, (550, 505)-(600, 535) in pixels.
+  Drag(100, 100, 300, 250);
+  Click(287, 260);
+  ASSERT_TRUE(WaitFor([] { return LastReport("captureReturned").has_value(); }, 30000))
+      << "capture never returned";
+  const std::vector<fs::path> stored = StoredImages(dataDir_);
+  ASSERT_EQ(stored.size(), 1u);
+  const QImage image(QString::fromStdString(stored[0].string()));
+  ASSERT_EQ(image.size(), QSize(400, 300));
+  for (QPoint p : {QPoint(0, 0), QPoint(30, 20), QPoint(200, 150), QPoint(399, 299)})
+    EXPECT_TRUE(Close(image.pixelColor(p), PatternAt(p.x() + 200, p.y() + 200), 40))
+        << p.x() << "," << p.y() << " is " << image.pixelColor(p).name().toStdString();
+}
+
+// Last: sway keeps some of a second output's traces.
 TEST_F(WaylandEndToEnd, OnASecondOutputTheCaptureCoversThatOutput) {
   // A second output of 1280 x 720 right of the first, in a colour of its
   // own, and the program's window on it.
