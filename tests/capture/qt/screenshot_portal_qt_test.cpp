@@ -10,7 +10,9 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QImage>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QVariantMap>
@@ -38,6 +40,18 @@ namespace {
 QString g_busAddress;
 
 // The portal's Screenshot method as the test wants it answered.
+// A request the portal keeps open: the caller may close it.
+class FakeRequest : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Request")
+
+ public:
+  int closed = 0;
+
+ public slots:
+  void Close() { ++closed; }
+};
+
 class FakePortal : public QObject, protected QDBusContext {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Screenshot")
@@ -46,6 +60,7 @@ class FakePortal : public QObject, protected QDBusContext {
   explicit FakePortal(QDBusConnection connection) : connection_(connection) {}
 
   QString uri;
+  FakeRequest* silentRequest = nullptr;  // stands at the path of a request left unanswered
   uint code = 0;
   bool answer = true;
   bool ownPath = false;  // an old portal: a request path of its own choosing
@@ -71,11 +86,17 @@ class FakePortal : public QObject, protected QDBusContext {
         connection_.send(signal);
       });
     }
+    if (!answer && silentRequest) {
+      connection_.unregisterObject(silentPath_);
+      silentPath_ = path;
+      connection_.registerObject(path, silentRequest, QDBusConnection::ExportAllSlots);
+    }
     return QDBusObjectPath(path);
   }
 
  private:
   QDBusConnection connection_;
+  QString silentPath_;
 };
 
 class PortalTest : public ::testing::Test {
@@ -133,6 +154,16 @@ TEST_F(PortalTest, RefusalSilenceAndNoPortalGiveNothing) {
   clock.start();
   EXPECT_TRUE(ScreenshotThroughPortalQt(400).isNull());
   EXPECT_LT(clock.elapsed(), 3000);
+  // The silent request is closed, so a question it shows goes away.
+  FakeRequest request;
+  portal_.silentRequest = &request;
+  EXPECT_TRUE(ScreenshotThroughPortalQt(400).isNull());
+  for (int i = 0; i < 40 && request.closed == 0; ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QThread::msleep(50);
+  }
+  EXPECT_EQ(request.closed, 1);
+  portal_.silentRequest = nullptr;
 
   connection_.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
   clock.restart();
