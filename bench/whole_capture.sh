@@ -77,6 +77,11 @@ for _ in $(seq 100); do grep -q 'listening on' "$work/service.log" && break; sle
 grep -q 'listening on http://127.0.0.1:18380/' "$work/service.log" ||
   { echo "the demo service did not start (is port 18380 taken?)" >&2; exit 1; }
 
+# One visitor's conversation to capture for: the page's capture button
+# captures for the conversation chosen in its list.
+curl -fsS -X POST -H 'Content-Type: application/json' -d '{"companyId":12,"visitorId":34}' \
+  http://127.0.0.1:18380/api/visitors >/dev/null
+
 "$build/parlex" >"$work/parlex.log" 2>&1 &
 parlex_pid=$!
 pids+=($parlex_pid)
@@ -180,6 +185,22 @@ loaded = wait(lambda: reports("loaded"), 60, "the agent page")[-1]["report"]
 if not loaded.get("embeded"):
     sys.exit("the agent page is not embedded")
 win = wait(main_window, 20, "the main window")
+# The program starts small; the page needs room for its list and buttons. The
+# window is made larger as a window manager would (Xvfb has none).
+wid = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", pid, "--name", "^Ostrel$"],
+                     capture_output=True, text=True).stdout.split()[-1]
+subprocess.run(["xdotool", "windowsize", wid, "1000", "720"], check=True)
+subprocess.run(["xdotool", "windowmove", wid, "0", "0"], check=True)
+def wide_layout():
+    entries = [e["report"] for e in agent_log() if e["report"].get("event") in ("layout", "loaded")]
+    return entries and entries[-1]["width"] > 800 and entries[-1]["conversations"] and entries[-1]
+loaded = wait(wide_layout, 20, "the page's layout in the larger window")
+time.sleep(1)
+loaded = wide_layout()
+win = wait(main_window, 20, "the main window")
+c = loaded["conversations"][0]["rect"]
+click(win[0] + c["x"] + c["width"] // 2, win[1] + c["y"] + c["height"] // 2)
+time.sleep(0.5)
 b = loaded["capture"]
 button = (win[0] + b["x"] + b["width"] // 2, win[1] + b["y"] + b["height"] // 2)
 # Probes: the bottom right corner (outside the main window) and a point of the

@@ -71,11 +71,33 @@ size_t CountReports(const std::string& event) {
   return n;
 }
 
+std::optional<json> LastLayout() {
+  std::vector<json> log = AgentLog();
+  for (auto it = log.rbegin(); it != log.rend(); ++it) {
+    if ((*it)["event"] == "layout" || (*it)["event"] == "loaded") return *it;
+  }
+  return std::nullopt;
+}
+
+QPoint Centre(const QPoint& origin, const json& rect) {
+  return QPoint(origin.x() + rect["x"].get<int>() + rect["width"].get<int>() / 2,
+                origin.y() + rect["y"].get<int>() + rect["height"].get<int>() / 2);
+}
+
+std::optional<json> ConversationRect(const json& layout, int visitorId) {
+  for (const json& c : layout["conversations"]) {
+    if (c["visitorId"] == visitorId) return c["rect"];
+  }
+  return std::nullopt;
+}
+
 std::vector<fs::path> StoredImages(const fs::path& dir) {
   std::vector<fs::path> files;
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(dir, error)) {
-    if (entry.is_regular_file()) files.push_back(entry.path());
+    if (entry.is_regular_file() && entry.path().filename().string().rfind("img-", 0) == 0) {
+      files.push_back(entry.path());
+    }
   }
   return files;
 }

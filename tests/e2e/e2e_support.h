@@ -1,10 +1,11 @@
 // What the whole-program tests share: the pattern the screen shows, the demo
 // chat service on the program's built-in address and what it kept (the agent
-// page's reports, the stored images).
+// page's reports, among them where its controls are, and the stored images).
 #pragma once
 
 #include <QColor>
 #include <QImage>
+#include <QPoint>
 #include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -35,7 +36,19 @@ std::vector<nlohmann::json> AgentLog();
 std::optional<nlohmann::json> LastReport(const std::string& event);
 size_t CountReports(const std::string& event);
 
-// The images the service stored.
+// Where the page last said its controls are (its first listing, or the
+// last time the list's order or the window's size changed).
+std::optional<nlohmann::json> LastLayout();
+
+// The centre of a rectangle the page reported, on screen, for a page whose
+// top-left corner is at origin.
+QPoint Centre(const QPoint& origin, const nlohmann::json& rect);
+
+// The rectangle of the conversation of visitorId in a layout report.
+std::optional<nlohmann::json> ConversationRect(const nlohmann::json& layout, int visitorId);
+
+// The images the service stored (files named img-*; its database lies
+// beside them).
 std::vector<std::filesystem::path> StoredImages(const std::filesystem::path& dir);
 
 }  // namespace parlex::test

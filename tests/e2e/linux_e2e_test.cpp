@@ -1,19 +1,25 @@
 // The agent's main job on Linux, end to end and with nothing faked: the demo
 // chat service on the program's built-in address, a notification area, the
-// real program showing the agent page, and real pointer and key input. The
-// page's capture button freezes a known pattern on screen; a selection, an
-// arrow, a rectangle and a text are drawn and "发送" sends it: the service
-// stores a JPEG of the selection with red where the shapes are, and the page
-// gets the service's reply through onFileSent before its capture call
-// returns. Then Esc (nothing sent, nothing called back) and the page's quit.
+// real program showing the agent page, real pointer and key input, and two
+// visitors in headless Chromium. A visitor writes "你好"; the agent chooses
+// the conversation in the program's page and answers, and the visitor sees
+// the answer. The page's capture button freezes a known pattern on screen; a
+// selection, an arrow, a rectangle and a text are drawn and "发送" sends it:
+// the service stores a JPEG of the selection with red where the shapes are,
+// the page gets the service's reply through onFileSent before its capture
+// call returns, and the visitor's page shows the image at the selection's
+// size. The other visitor sees none of it. Then Esc (nothing sent, nothing
+// called back) and the page's quit.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <chrono>
 #include <cstdio>
@@ -30,6 +36,7 @@
 #include <vector>
 
 #include "e2e/e2e_support.h"
+#include "headless_chromium.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/x11_display.h"
@@ -108,11 +115,14 @@ bool RedNear(const QImage& image, int x, int y, int radius = 2) {
   return false;
 }
 
-// The top-left corner of a program's main window ("Ostrel") on screen: the
-// largest of its visible windows of that name (the tray's balloon carries
-// the same title).
-std::optional<QPoint> MainWindowOrigin(pid_t pid) {
-  std::optional<QPoint> best;
+// A program's main window ("Ostrel") on screen: the largest of its visible
+// windows of that name (the tray's balloon carries the same title).
+struct ScreenWindow {
+  std::string id;
+  QPoint origin;
+};
+std::optional<ScreenWindow> MainWindow(pid_t pid) {
+  std::optional<ScreenWindow> best;
   long bestArea = 0;
   for (const std::string& window : test::VisibleWindows(pid, "^Ostrel$")) {
     const std::string geometry = test::Xdotool("getwindowgeometry --shell " + window);
@@ -128,10 +138,15 @@ std::optional<QPoint> MainWindowOrigin(pid_t pid) {
     long area = static_cast<long>(values["WIDTH"]) * values["HEIGHT"];
     if (area > bestArea) {
       bestArea = area;
-      best = QPoint(values["X"], values["Y"]);
+      best = ScreenWindow{window, QPoint(values["X"], values["Y"])};
     }
   }
   return best;
+}
+
+std::optional<QPoint> MainWindowOrigin(pid_t pid) {
+  auto window = MainWindow(pid);
+  return window ? std::optional<QPoint>(window->origin) : std::nullopt;
 }
 
 class LinuxEndToEnd : public ::testing::Test {
@@ -164,12 +179,34 @@ class LinuxEndToEnd : public ::testing::Test {
                                       "pixel", "--width", "200", "--heighttype", "pixel", "--height", "24"});
     }
 
-    service_ = StartDemoService(dataDir_);
-    ASSERT_TRUE(service_) << "the demo service did not start (is port 18380 taken?)";
+    StartService();
+    if (HasFatalFailure()) return;
+    // Its request log is read as it comes, so that it never fills the pipe
+    // and stalls the service.
+    QObject::connect(&drain_, &QTimer::timeout, [this] {
+      while (service_ && service_->ReadLine(0)) {
+      }
+    });
+    drain_.start(200);
 
     ASSERT_TRUE(program_.Start(PARLEX_PROGRAM_PATH, {"parlex"}));
     ASSERT_TRUE(WaitFor([] { return LastReport("loaded").has_value(); }, 60000))
         << "the agent page never loaded";
+  }
+
+  void StartService() {
+    service_ = StartDemoService(dataDir_);
+    ASSERT_TRUE(service_) << "the demo service did not start (is port 18380 taken?)";
+  }
+
+  // Stops the service as its owner would (SIGTERM) and starts it again over
+  // the same data folder.
+  void RestartService() {
+    service_->Signal(SIGTERM);
+    auto status = service_->Wait(10000);
+    ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+        << "the service did not stop cleanly";
+    StartService();
   }
 
   void TearDown() override {
@@ -188,17 +225,85 @@ class LinuxEndToEnd : public ::testing::Test {
   PatternWindow pattern_;
   ChildProcess tray_;
   std::unique_ptr<ChildProcess> service_;
+  QTimer drain_;
   ChildProcess program_;
 };
 
-TEST_F(LinuxEndToEnd, CaptureSentFromTheAgentPageThenEscThenQuit) {
+TEST_F(LinuxEndToEnd, AVisitorAsksAndSeesTheAgentsMarkedUpCapture) {
   const json loaded = *LastReport("loaded");
   EXPECT_EQ(loaded["embeded"], true) << loaded.dump();
   ASSERT_TRUE(WaitFor([&] { return MainWindowOrigin(program_.Pid()).has_value(); }, 20000));
+
+  // Two visitors, each in a browser context of its own.
+  HeadlessChromium browser;
+  ASSERT_TRUE(browser.Start()) << "chromium did not start (scripts/setup installs it):\n" << browser.Log();
+  const std::string visitorPage = "http://127.0.0.1:" + std::to_string(kChatPort) + "/visitor";
+  const std::string asker = browser.Open(visitorPage, false);
+  const std::string other = browser.Open(visitorPage, true);
+  ASSERT_FALSE(asker.empty() || other.empty());
+  auto visitorIdOf = [&](const std::string& tab) {
+    std::optional<json> id;
+    WaitFor([&] { return (id = browser.Evaluate(tab, "me && me.visitorId")) && id->is_number(); }, 20000);
+    return id && id->is_number() ? id->get<int>() : 0;
+  };
+  const int visitorId = visitorIdOf(asker);
+  const int otherId = visitorIdOf(other);
+  ASSERT_TRUE(visitorId > 0 && otherId > 0 && visitorId != otherId) << visitorId << " " << otherId;
+  auto pageText = [&](const std::string& tab) {
+    auto text = browser.Evaluate(tab, "document.getElementById('messages').textContent");
+    return text && text->is_string() ? text->get<std::string>() : std::string();
+  };
+  ASSERT_TRUE(browser.Evaluate(asker, "document.getElementById('text').focus(), 1"));
+  ASSERT_TRUE(browser.Type(asker, "你好", true));
+  ASSERT_TRUE(browser.Evaluate(other, "document.getElementById('text').focus(), 1"));
+  ASSERT_TRUE(browser.Type(other, "我是另一位访客", true));
+  ASSERT_TRUE(WaitFor([&] { return pageText(other).find("我是另一位访客") != std::string::npos; }, 10000));
+
+  // The agent makes the window large enough for the chat (as a window
+  // manager would on a drag of its border; Xvfb has none) and chooses the
+  // asker's conversation.
+  const std::string window = MainWindow(program_.Pid())->id;
+  Xdotool({"windowsize", window, "1000", "720"});
+  Xdotool({"windowmove", window, "120", "80"});
+  std::optional<json> layout;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        layout = LastLayout();
+        return layout && (*layout)["width"].get<int>() > 800 && ConversationRect(*layout, visitorId) &&
+               ConversationRect(*layout, otherId);
+      },
+      20000))
+      << (layout ? layout->dump() : "no layout");
+  Pump(1000);  // the list settles; its last layout is the one on screen
+  layout = LastLayout();
+  ASSERT_TRUE(WaitFor([&] { return MainWindowOrigin(program_.Pid()).has_value(); }, 10000));
   const QPoint origin = *MainWindowOrigin(program_.Pid());
-  const json button = loaded["capture"];
-  const int buttonX = origin.x() + button["x"].get<int>() + button["width"].get<int>() / 2;
-  const int buttonY = origin.y() + button["y"].get<int>() + button["height"].get<int>() / 2;
+  const QPoint conversation = Centre(origin, *ConversationRect(*layout, visitorId));
+  Click(conversation.x(), conversation.y());
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        auto shown = LastReport("shown");
+        return shown && (*shown)["visitorId"] == visitorId &&
+               (*shown)["texts"].dump().find("你好") != std::string::npos;
+      },
+      10000))
+      << "the agent page did not show the visitor's message";
+
+  // The agent answers in the reply box; the visitor sees it.
+  const QPoint replyBox = Centre(origin, (*layout)["reply"]);
+  Click(replyBox.x(), replyBox.y());
+  Xdotool({"type", "--delay", "30", "'OK, one moment'"});
+  Xdotool({"key", "Return"});
+  ASSERT_TRUE(WaitFor([&] { return pageText(asker).find("OK, one moment") != std::string::npos; }, 10000))
+      << pageText(asker);
+
+  if (const char* dir = std::getenv("PARLEX_SNAPSHOT_DIR")) {
+    RunProgram("/usr/bin/import", {"import", "-window", "root", std::string(dir) + "/e2e_agent_replied.png"},
+               20000);
+  }
+  const QPoint captureButton = Centre(origin, (*layout)["capture"]);
+  const int buttonX = captureButton.x();
+  const int buttonY = captureButton.y();
 
   // The page's capture button: the window steps aside and the screen freezes.
   std::printf("capture button at %d,%d (window at %d,%d)\n", buttonX, buttonY, origin.x(), origin.y());
@@ -228,19 +333,21 @@ TEST_F(LinuxEndToEnd, CaptureSentFromTheAgentPageThenEscThenQuit) {
 
   ASSERT_TRUE(WaitFor([] { return LastReport("captureReturned").has_value(); }, 30000))
       << "capture never returned";
-  // onFileSent ran inside the page's capture call, before it returned.
-  std::vector<json> log = AgentLog();
-  std::vector<std::string> events;
-  for (const json& r : log) events.push_back(r["event"]);
-  ASSERT_GE(events.size(), 3u);
-  EXPECT_EQ(events[events.size() - 2], "fileSent");
-  EXPECT_EQ(events.back(), "captureReturned");
-  const json reply = json::parse(log[log.size() - 2]["reply"].get<std::string>(), nullptr, false);
-  ASSERT_FALSE(reply.is_discarded()) << log[log.size() - 2].dump();
+  // onFileSent ran inside the page's capture call, before it returned: the
+  // page counted it when the call came back. (The reports themselves may
+  // reach the service in either order.)
+  ASSERT_TRUE(WaitFor([] { return LastReport("fileSent").has_value(); }, 10000));
+  const json returned = *LastReport("captureReturned");
+  EXPECT_EQ(returned["sent"], 1) << returned.dump();
+  EXPECT_EQ(returned["visitorId"], visitorId);
+  EXPECT_EQ(CountReports("fileSent"), 1u);
+  const json fileSent = *LastReport("fileSent");
+  const json reply = json::parse(fileSent["reply"].get<std::string>(), nullptr, false);
+  ASSERT_FALSE(reply.is_discarded()) << fileSent.dump();
   EXPECT_EQ(reply["width"], 400);
   EXPECT_EQ(reply["height"], 300);
   EXPECT_EQ(reply["companyId"], 12);
-  EXPECT_EQ(reply["visitorId"], 34);
+  EXPECT_EQ(reply["visitorId"], visitorId);
 
   // What the service stored: the selection's pixels with the marks in red.
   std::vector<fs::path> stored = StoredImages(dataDir_);
@@ -260,18 +367,64 @@ TEST_F(LinuxEndToEnd, CaptureSentFromTheAgentPageThenEscThenQuit) {
         << p.x() << "," << p.y() << " is " << image.pixelColor(p).name().toStdString();
   }
 
+  // The visitor's page shows it at the selection's size; the other
+  // visitor's shows nothing of this conversation.
+  const std::string imageSize =
+      "(function () { var i = document.querySelector('#messages img'); if (!i || !i.complete) return '';"
+      " var r = i.getBoundingClientRect();"
+      " return i.naturalWidth + 'x' + i.naturalHeight + ' ' + r.width + 'x' + r.height; })()";
+  ASSERT_TRUE(WaitFor([&] { return browser.Evaluate(asker, imageSize) != json(""); }, 10000));
+  EXPECT_EQ(browser.Evaluate(asker, imageSize), json("400x300 400x300"));
+  EXPECT_EQ(browser.Evaluate(asker, "document.querySelector('#messages img').src"),
+            json("http://127.0.0.1:" + std::to_string(kChatPort) + reply["url"].get<std::string>()));
+  if (const char* dir = std::getenv("PARLEX_SNAPSHOT_DIR")) {
+    for (auto [tab, name] : {std::pair{asker, "/e2e_visitor.png"}, {other, "/e2e_other_visitor.png"}}) {
+      QFile file(QString(dir) + name);
+      if (file.open(QIODevice::WriteOnly))
+        file.write(QByteArray::fromBase64(QByteArray::fromStdString(browser.Screenshot(tab))));
+    }
+  }
+  EXPECT_EQ(browser.Evaluate(other, "document.querySelectorAll('#messages img').length"), json(0));
+  EXPECT_EQ(pageText(other).find("你好"), std::string::npos);
+  EXPECT_EQ(pageText(other).find("OK, one moment"), std::string::npos);
+
+  // The service restarted in the middle: the visitor's page, reloaded, is
+  // the same visitor with the whole conversation and its image, and the
+  // agent's page goes on by itself.
+  RestartService();
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_TRUE(browser.Evaluate(asker, "location.reload(), 1"));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        auto id = browser.Evaluate(asker, "me && me.visitorId");
+        return id == json(visitorId) && browser.Evaluate(asker, imageSize) == json("400x300 400x300");
+      },
+      20000));
+  EXPECT_NE(pageText(asker).find("你好"), std::string::npos);
+  EXPECT_NE(pageText(asker).find("OK, one moment"), std::string::npos);
+  ASSERT_TRUE(WaitFor([&] { return MainWindowOrigin(program_.Pid()).has_value(); }, 10000));
+  const QPoint replyAgain = Centre(*MainWindowOrigin(program_.Pid()), (*layout)["reply"]);
+  Click(replyAgain.x(), replyAgain.y());
+  Xdotool({"type", "--delay", "30", "'after the restart'"});
+  Xdotool({"key", "Return"});
+  EXPECT_TRUE(WaitFor([&] { return pageText(asker).find("after the restart") != std::string::npos; }, 10000))
+      << pageText(asker);
+
   // Esc: nothing is sent and the page hears nothing but the call's return.
-  const size_t returned = CountReports("captureReturned");
+  // (The service's log of the page's reports began again with its restart.)
+  const size_t returnedBefore = CountReports("captureReturned");
+  const size_t sent = CountReports("fileSent");
   Click(buttonX, buttonY);
   Pump(1500);
   Drag(600, 600, 700, 700);
   Xdotool({"key", "Escape"});
-  ASSERT_TRUE(WaitFor([&] { return CountReports("captureReturned") == returned + 1; }, 20000));
-  EXPECT_EQ(CountReports("fileSent"), 1u);
+  ASSERT_TRUE(WaitFor([&] { return CountReports("captureReturned") == returnedBefore + 1; }, 20000));
+  EXPECT_EQ((*LastReport("captureReturned"))["sent"], 1) << "onFileSent called after Esc";
+  EXPECT_EQ(CountReports("fileSent"), sent);
   EXPECT_EQ(StoredImages(dataDir_).size(), 1u);
 
   // The page's quit ends the program with 0.
-  const json quit = loaded["quit"];
+  const json quit = (*layout)["quit"];
   ASSERT_TRUE(WaitFor([&] { return MainWindowOrigin(program_.Pid()).has_value(); }, 10000));
   const QPoint back = *MainWindowOrigin(program_.Pid());
   Click(back.x() + quit["x"].get<int>() + quit["width"].get<int>() / 2,

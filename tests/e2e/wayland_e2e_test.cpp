@@ -1,11 +1,13 @@
 // The whole program on a Wayland desktop, as an agent meets one: a private
 // headless sway (tests/support/sway-run) showing a pattern as its
-// background, the demo chat service, the real program and real pointer
-// input through sway's seat. The page's capture button freezes the screen,
-// a selection is dragged and "发送" sends it: the service stores a JPEG of
-// the selection's size holding the pattern's pixels, not black. Once with
-// the program on Wayland itself, once forced through Xwayland, where an X
-// grab would read Xwayland's black root window.
+// background, the demo chat service with a visitor's conversation, the real
+// program and real pointer input through sway's seat. The agent chooses the
+// conversation in the page; its capture button freezes the screen, a
+// selection is dragged and "发送" sends it to that conversation: the service
+// stores a JPEG of the selection's size holding the pattern's pixels, not
+// black. Once with the program on Wayland itself, once forced through
+// Xwayland, where an X grab would read Xwayland's black root window.
+#include <httplib.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,6 +41,8 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 constexpr uid_t kSwayUser = 65534;  // sway-run's compositor runs as nobody
+constexpr int kCompanyId = 12;      // the visitor whose conversation the agent chooses
+constexpr int kVisitorId = 34;
 
 // Waits, answering the test's own bus objects meanwhile.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
@@ -202,6 +206,11 @@ class WaylandEndToEnd : public ::testing::Test {
 
     service_ = StartDemoService(dataDir_);
     ASSERT_TRUE(service_) << "the demo service did not start (is port 18380 taken?)";
+    // A visitor's conversation, there when the page first lists them.
+    httplib::Client client("127.0.0.1", kChatPort);
+    const json visitor = {{"companyId", kCompanyId}, {"visitorId", kVisitorId}};
+    const auto added = client.Post("/api/visitors", visitor.dump(), "application/json");
+    ASSERT_TRUE(added && added->status == 201) << (added ? added->body : "no answer");
   }
 
   void TearDown() override {
@@ -231,19 +240,31 @@ class WaylandEndToEnd : public ::testing::Test {
     EXPECT_EQ(WindowsOf(program_.Pid()).front().shell, shell);
   }
 
-  // The page's capture button, clicked: the main window steps aside and a
-  // capture window covers the whole output.
+  // The visitor's conversation chosen in the page, then its capture button
+  // clicked: the main window steps aside and a capture window covers the
+  // whole output.
   void StartCapture(QRect output = QRect(0, 0, 1920, 1080)) {
-    const json loaded = *LastReport("loaded");
     ASSERT_TRUE(WaitFor([&] { return MainWindow().has_value(); }, 10000)) << "the main window is not back";
-    // A window just shown again takes a moment before its page takes clicks.
+    // A window just shown again takes a moment before its page takes clicks;
+    // the page reports its controls again once the window's size settles.
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    const SwayWindow main = *MainWindow();
-    const json button = loaded["capture"];
-    Click(main.x + button["x"].get<int>() + button["width"].get<int>() / 2,
-          main.y + button["y"].get<int>() + button["height"].get<int>() / 2);
+    std::optional<json> layout;
+    std::optional<SwayWindow> main;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          layout = LastLayout();
+          main = MainWindow();
+          return layout && main && (*layout)["width"] == main->width && ConversationRect(*layout, kVisitorId);
+        },
+        10000))
+        << (layout ? layout->dump() : "no layout") << " for a window " << (main ? main->width : 0) << " wide";
+    const QPoint origin(main->x, main->y);
+    const QPoint conversation = Centre(origin, *ConversationRect(*layout, kVisitorId));
+    Click(conversation.x(), conversation.y());
+    const QPoint button = Centre(origin, (*layout)["capture"]);
+    Click(button.x(), button.y());
     ASSERT_TRUE(WaitFor([&] { return FullScreenWindowOf(program_.Pid()).has_value(); }, 15000))
-        << "no capture window";
+        << "no capture window (the page refuses a capture with no conversation chosen)";
     const SwayWindow cover = *FullScreenWindowOf(program_.Pid());
     EXPECT_EQ(QRect(cover.x, cover.y, cover.width, cover.height), output);
     EXPECT_FALSE(MainWindow().has_value()) << "the main window stayed on screen";
@@ -283,6 +304,8 @@ class WaylandEndToEnd : public ::testing::Test {
     ASSERT_FALSE(reply.is_discarded()) << sent->dump();
     EXPECT_EQ(reply["width"], 400);
     EXPECT_EQ(reply["height"], 300);
+    EXPECT_EQ(reply["companyId"], kCompanyId);
+    EXPECT_EQ(reply["visitorId"], kVisitorId);
 
     const std::vector<fs::path> stored = StoredImages(dataDir_);
     ASSERT_EQ(stored.size(), 1u);

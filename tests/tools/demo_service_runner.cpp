@@ -11,19 +11,31 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 
 namespace parlex::test {
 
-DemoService::DemoService(std::vector<std::string> extraArgs) {
-  if (!dir_.Ok()) return;
+DemoService::DemoService(std::vector<std::string> extraArgs) : extraArgs_(std::move(extraArgs)) {
+  if (dir_.Ok()) Start();
+}
+
+bool DemoService::Start() {
+  port_ = 0;
+  process_ = std::make_unique<ChildProcess>();
   std::vector<std::string> args = {PARLEX_DEMO_SERVICE, "--port", "0", "--data-dir", DataDir().string()};
-  args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-  if (!process_.Start(PARLEX_DEMO_SERVICE, args)) return;
+  args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
+  if (!process_->Start(PARLEX_DEMO_SERVICE, args)) return false;
   // "parlex-demo-service listening on http://127.0.0.1:<port>/"
-  auto first = process_.ReadLine(10000);
+  auto first = process_->ReadLine(10000);
   const std::string marker = "http://127.0.0.1:";
   size_t at = first ? first->find(marker) : std::string::npos;
   if (at != std::string::npos) port_ = std::atoi(first->c_str() + at + marker.size());
+  return port_ > 0;
+}
+
+bool DemoService::Restart() {
+  if (Stop().first != 0) return false;
+  return Start();
 }
 
 httplib::Client DemoService::Client() const {
@@ -37,7 +49,8 @@ std::vector<std::string> DemoService::StoredNames() const {
   std::vector<std::string> names;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(DataDir(), error)) {
-    names.push_back(entry.path().filename().string());
+    std::string name = entry.path().filename().string();
+    if (name.rfind("chat.sqlite3", 0) != 0) names.push_back(name);
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -92,9 +105,10 @@ std::string RawConnection::ReadToClose(int timeoutMs) {
 }
 
 std::pair<int, std::string> DemoService::Stop() {
-  process_.Signal(SIGTERM);
-  std::string output = process_.ReadToEnd(10000);
-  auto status = process_.Wait(10000);
+  if (!process_) return {-1, {}};
+  process_->Signal(SIGTERM);
+  std::string output = process_->ReadToEnd(10000);
+  auto status = process_->Wait(10000);
   int code = status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
   return {code, output};
 }
@@ -111,6 +125,16 @@ httplib::MultipartFormDataItems UploadForm(const std::string& company, const std
   return {{"companyId", company, "", ""},
           {"visitorId", visitor, "", ""},
           {"upload", image, fileName, "image/jpeg"}};
+}
+
+std::optional<Visitor> AddVisitor(httplib::Client& client, int companyId, std::optional<int> visitorId) {
+  nlohmann::json body{{"companyId", companyId}};
+  if (visitorId) body["visitorId"] = *visitorId;
+  auto res = client.Post("/api/visitors", body.dump(), "application/json");
+  if (!res || res->status != 201) return std::nullopt;
+  auto answer = nlohmann::json::parse(res->body, nullptr, false);
+  if (!answer.is_object()) return std::nullopt;
+  return Visitor{answer["companyId"], answer["visitorId"], answer["token"]};
 }
 
 }  // namespace parlex::test

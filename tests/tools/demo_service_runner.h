@@ -6,6 +6,8 @@
 #include <httplib.h>
 
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,8 +49,13 @@ class DemoService {
   // The test's private folder (the data folder is "data" inside it).
   const TempDir& Dir() const { return dir_; }
   std::filesystem::path DataDir() const { return dir_.File("data"); }
-  // Every entry of the data folder, hidden ones too, sorted.
+  // Every entry of the data folder but the database's own files, hidden
+  // ones too, sorted.
   std::vector<std::string> StoredNames() const;
+
+  // Stops it (SIGTERM) and starts it again over the same data folder, on a
+  // new port; false when it did not come back.
+  bool Restart();
 
   // Sends bytes as they are on a new connection; the reply's bytes up to
   // the service's close (bounded by timeoutMs).
@@ -58,8 +65,11 @@ class DemoService {
   std::pair<int, std::string> Stop();
 
  private:
+  bool Start();
+
   TempDir dir_{"demo-service"};
-  ChildProcess process_;
+  std::vector<std::string> extraArgs_;
+  std::unique_ptr<ChildProcess> process_;
   int port_ = 0;
 };
 
@@ -70,5 +80,18 @@ std::string MakeImage(const std::filesystem::path& file, int width, int height, 
 httplib::MultipartFormDataItems UploadForm(const std::string& company, const std::string& visitor,
                                            const std::string& image,
                                            const std::string& fileName = "ostrelscreenshottmp.jpg");
+
+// A new visitor of the company (with the id asked for, when given): its ids
+// and token; nothing when the service refused.
+struct Visitor {
+  int companyId = 0;
+  int visitorId = 0;
+  std::string token;
+  std::string MessagesPath() const {
+    return "/api/visitors/" + std::to_string(companyId) + "/" + std::to_string(visitorId) +
+           "/messages?token=" + token;
+  }
+};
+std::optional<Visitor> AddVisitor(httplib::Client& client, int companyId, std::optional<int> visitorId = {});
 
 }  // namespace parlex::test

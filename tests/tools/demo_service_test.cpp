@@ -1,6 +1,6 @@
-// The demo chat service as a real process: its pages, the visitors'
-// messages, the update files, the request log, and nothing outside its
-// folders ever served.
+// The demo chat service as a real process: its pages, the update files, the
+// request log, and nothing outside its folders ever served (the chat itself:
+// demo_chat_test.cpp).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -29,15 +29,15 @@ TEST(DemoService, PagesCallEveryBridgeNameAndRequestsAreLogged) {
   EXPECT_EQ(agent->status, 200);
   EXPECT_EQ(agent->get_header_value("Content-Type"), "text/html; charset=utf-8");
   for (const char* call :
-       {"x.maxmize()", "x.quit()", "x.notify($('notify-title').value", "x.capture(Number(c), Number(v))",
-        "window.external.embeded == true", "function onFileSent(reply)",
-        "window.external.notify('新消息', m.text)", "/messages?after="}) {
+       {"x.maxmize()", "x.quit()", "x.notify($('notify-title').value", "x.capture(c.companyId, c.visitorId)",
+        "window.external.embeded == true", "function onFileSent(reply)", "window.external.notify('新消息'",
+        "'/api/conversations'"}) {
     EXPECT_NE(agent->body.find(call), std::string::npos) << call;
   }
   auto visitor = client.Get("/visitor");
   ASSERT_TRUE(visitor);
   EXPECT_EQ(visitor->status, 200);
-  EXPECT_NE(visitor->body.find("<form id=\"form\" method=\"post\" action=\"/messages\">"), std::string::npos);
+  EXPECT_NE(visitor->body.find("localStorage.setItem(storageKey()"), std::string::npos);
 
   auto missing = client.Get("/no-such-page");
   ASSERT_TRUE(missing);
@@ -49,62 +49,6 @@ TEST(DemoService, PagesCallEveryBridgeNameAndRequestsAreLogged) {
   EXPECT_NE(log.find("GET /embeded 200\n"), std::string::npos) << log;
   EXPECT_NE(log.find("GET /visitor 200\n"), std::string::npos) << log;
   EXPECT_NE(log.find("GET /no-such-page 404\n"), std::string::npos) << log;
-}
-
-TEST(DemoService, MessagesArriveInOrderAndStayBounded) {
-  DemoService service;
-  ASSERT_TRUE(service.Ok());
-  auto client = service.Client();
-
-  auto first = client.Post("/messages", R"({"text":"你好，请问在吗？"})", "application/json");
-  ASSERT_TRUE(first);
-  EXPECT_EQ(first->status, 201);
-  EXPECT_EQ(Json(first)["id"], 1);
-  // A plain form post (a browser without script) goes back to the form.
-  auto second = client.Post("/messages", "text=%E8%AE%A2%E5%8D%95+42", "application/x-www-form-urlencoded");
-  ASSERT_TRUE(second);
-  EXPECT_EQ(second->status, 303);
-  EXPECT_EQ(second->get_header_value("Location"), "/visitor");
-
-  json all = Json(client.Get("/messages?after=0"));
-  ASSERT_EQ(all["messages"].size(), 2u);
-  EXPECT_EQ(all["messages"][0]["text"], "你好，请问在吗？");
-  EXPECT_EQ(all["messages"][1]["text"], "订单 42");
-  EXPECT_EQ(all["last"], 2);
-  json newer = Json(client.Get("/messages?after=1"));
-  ASSERT_EQ(newer["messages"].size(), 1u);
-  EXPECT_EQ(newer["messages"][0]["id"], 2);
-
-  for (auto [body, type, status] : {std::tuple{"{\"text\":\"  \"}", "application/json", 400},
-                                    {"{\"text\":7}", "application/json", 400},
-                                    {"{not json", "application/json", 400},
-                                    {"other=1", "application/x-www-form-urlencoded", 400}}) {
-    auto bad = client.Post("/messages", body, type);
-    ASSERT_TRUE(bad);
-    EXPECT_EQ(bad->status, status) << body;
-  }
-  auto tooLong = client.Post("/messages", json{{"text", std::string(2001, 'a')}}.dump(), "application/json");
-  ASSERT_TRUE(tooLong);
-  EXPECT_EQ(tooLong->status, 413);
-  auto deep = client.Post("/messages", std::string(1 << 20, '['), "application/json");
-  ASSERT_TRUE(deep);
-  EXPECT_EQ(deep->status, 413);
-  for (const char* after : {"abc", "-1", "+1", "99999999999"}) {
-    auto bad = client.Get(std::string("/messages?after=") + after);
-    ASSERT_TRUE(bad);
-    EXPECT_EQ(bad->status, 400) << after;
-  }
-
-  // Only the newest 200 are kept.
-  for (int i = 3; i <= 205; ++i) {
-    auto posted =
-        client.Post("/messages", json{{"text", "m" + std::to_string(i)}}.dump(), "application/json");
-    ASSERT_TRUE(posted && posted->status == 201) << i;
-  }
-  json kept = Json(client.Get("/messages?after=0"));
-  ASSERT_EQ(kept["messages"].size(), 200u);
-  EXPECT_EQ(kept["messages"][0]["id"], 6);
-  EXPECT_EQ(kept["messages"][199]["text"], "m205");
 }
 
 TEST(DemoService, UpdateFilesServedExactlyFromTheirFolderOnly) {
@@ -171,13 +115,18 @@ TEST(DemoService, NothingOutsideItsFoldersIsEverServed) {
        {"\x00\xff\xfe garbage\r\n\r\n"s, std::string("GET ") + std::string(20000, 'a') + " HTTP/1.0\r\n\r\n",
         std::string("POST /resource/staff/image HTTP/1.0\r\nContent-Type: multipart/"
                     "form-data; boundary=x\r\nContent-Length: 12\r\n\r\n--x\r\n--y--\r\n"),
-        std::string("POST /messages HTTP/1.0\r\nContent-Length: 999999999999\r\n\r\n")}) {
+        std::string("POST /api/visitors HTTP/1.0\r\nContent-Length: 999999999999\r\n\r\n")}) {
     service.Raw(junk, 2000);
   }
   auto alive = service.Client().Get("/update/update.txt");
   ASSERT_TRUE(alive);
   EXPECT_EQ(alive->body, "1.0.1.1");
   EXPECT_EQ(service.StoredNames(), std::vector<std::string>{"link.jpg"});
+  // The database beside the images is no image.
+  auto database = service.Client().Get("/uploads/chat.sqlite3");
+  ASSERT_TRUE(database);
+  EXPECT_EQ(database->status, 404);
+  EXPECT_EQ(database->body.find("SQLite"), std::string::npos);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The demo service's image endpoint: what it stores and answers for good
-// uploads (from httplib and from the program's own upload command), that bad
-// input stores nothing, and that uploads at once do not mix.
+// uploads (from httplib and from the program's own upload command), that the
+// image lands in its visitor's conversation, that bad input stores nothing,
+// and that uploads at once do not mix.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -20,6 +21,8 @@ TEST(DemoUpload, JpegAndPngStoredWithTheirSizeAndServedBack) {
   DemoService service;
   ASSERT_TRUE(service.Ok());
   auto client = service.Client();
+  auto visitor = AddVisitor(client, 12, -34);
+  ASSERT_TRUE(visitor);
   for (auto [format, width, height] : {std::tuple{"jpg", 37, 23}, {"png", 5, 300}}) {
     std::string image = MakeImage(service.Dir().File(std::string("in.") + format), width, height, "red");
     ASSERT_FALSE(image.empty()) << "convert (ImageMagick) made no image";
@@ -42,6 +45,14 @@ TEST(DemoUpload, JpegAndPngStoredWithTheirSizeAndServedBack) {
     EXPECT_EQ(back->get_header_value("Content-Type"),
               format == std::string("jpg") ? "image/jpeg" : "image/png");
     EXPECT_EQ(back->body, image);
+    // The visitor finds it in the conversation, as the agent's message.
+    auto got = client.Get(visitor->MessagesPath());
+    ASSERT_TRUE(got);
+    json seen = json::parse(got->body, nullptr, false);
+    ASSERT_TRUE(seen.is_object()) << got->body;
+    const json& last = seen["messages"].back();
+    EXPECT_EQ(last["from"], "agent");
+    EXPECT_EQ(last["image"], (json{{"url", url}, {"width", width}, {"height", height}}));
   }
   EXPECT_EQ(service.StoredNames().size(), 2u);
 }
@@ -50,6 +61,8 @@ TEST(DemoUpload, BadInputGetsAnErrorAndStoresNothing) {
   DemoService service;
   ASSERT_TRUE(service.Ok());
   auto client = service.Client();
+  auto visitor = AddVisitor(client, 1, 2);
+  ASSERT_TRUE(visitor);
   const std::string jpeg = TinyJpeg();
   // A JPEG header that reads well, padded beyond the limit.
   std::string overLimit =
@@ -80,6 +93,8 @@ TEST(DemoUpload, BadInputGetsAnErrorAndStoresNothing) {
       {"visitorId empty", UploadForm("1", "", jpeg), 400},
       {"companyId too large", UploadForm("2147483648", "1", jpeg), 400},
       {"companyId with space", UploadForm(" 1", "1", jpeg), 400},
+      {"no such visitor", UploadForm("1", "3", jpeg), 404},
+      {"no such company", UploadForm("2", "2", jpeg), 404},
       {"text file", UploadForm("1", "2", "hello, this is no image"), 415},
       {"empty file", UploadForm("1", "2", ""), 415},
       {"JPEG without frame header", UploadForm("1", "2", jpegWithoutFrame), 415},
@@ -100,6 +115,9 @@ TEST(DemoUpload, BadInputGetsAnErrorAndStoresNothing) {
   ASSERT_TRUE(notMultipart);
   EXPECT_EQ(notMultipart->status, 400);
   EXPECT_EQ(service.StoredNames(), std::vector<std::string>{});
+  auto messages = client.Get(visitor->MessagesPath());
+  ASSERT_TRUE(messages);
+  EXPECT_EQ(messages->body, R"({"messages":[]})");
 
   // Exactly at the limit is still taken.
   std::string atLimit = overLimit.substr(0, kLimit - 2) + "\xFF\xD9";
@@ -112,6 +130,9 @@ TEST(DemoUpload, BadInputGetsAnErrorAndStoresNothing) {
 TEST(DemoUpload, TwoUploadsAtOnceAreKeptApart) {
   DemoService service;
   ASSERT_TRUE(service.Ok());
+  auto client = service.Client();
+  ASSERT_TRUE(AddVisitor(client, 0, 7));
+  ASSERT_TRUE(AddVisitor(client, 1, 7));
   // Two connections, each sending half its request before the other starts
   // its second half: the service has both open at once.
   std::string images[2] = {MakeImage(service.Dir().File("a.jpg"), 300, 200, "red"),
@@ -156,6 +177,8 @@ TEST(DemoUpload, TwoUploadsAtOnceAreKeptApart) {
 TEST(DemoUpload, TheProgramsUploadCommandStoresItsJpeg) {
   DemoService service;
   ASSERT_TRUE(service.Ok());
+  auto client = service.Client();
+  ASSERT_TRUE(AddVisitor(client, 12, 34));
   auto file = service.Dir().File("ostrelscreenshottmp.jpg");
   std::string image = MakeImage(file, 123, 45, "green");
   ASSERT_FALSE(image.empty());

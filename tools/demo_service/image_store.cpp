@@ -21,7 +21,8 @@ bool WriteAll(int fd, std::string_view bytes) {
 }
 
 std::string RandomSuffix() {
-  thread_local std::mt19937_64 generator{std::random_device{}()};
+  thread_local std::mt19937_64 generator{(static_cast<uint64_t>(std::random_device{}()) << 32) ^
+                                         std::random_device{}()};
   char text[17];
   std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(generator()));
   return text;
@@ -31,10 +32,9 @@ std::string RandomSuffix() {
 
 ImageStore::ImageStore(std::string dir) : dir_(std::move(dir)) {}
 
-std::optional<StoredImage> ImageStore::Store(std::string_view bytes, const ImageInfo& info) {
-  uint64_t id = nextId_.fetch_add(1);
-  // The random part keeps names apart across restarts over the same folder.
-  std::string name = "img-" + std::to_string(id) + "-" + RandomSuffix() + "." + info.Extension();
+std::optional<std::string> ImageStore::Store(std::string_view bytes, const ImageInfo& info) {
+  // A random name: only who was shown it can fetch the image.
+  std::string name = "img-" + RandomSuffix() + RandomSuffix() + "." + info.Extension();
   std::string path = dir_ + "/" + name;
   // Written under a hidden name, which is never served, and renamed when complete.
   std::string partial = dir_ + "/." + name + ".part";
@@ -45,7 +45,9 @@ std::optional<StoredImage> ImageStore::Store(std::string_view bytes, const Image
   if (ok && ::link(partial.c_str(), path.c_str()) != 0) ok = false;  // link: never replaces a file
   ::unlink(partial.c_str());
   if (!ok) return std::nullopt;
-  return StoredImage{id, name};
+  return name;
 }
+
+void ImageStore::Remove(const std::string& name) { ::unlink((dir_ + "/" + name).c_str()); }
 
 }  // namespace parlex::demo

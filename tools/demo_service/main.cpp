@@ -5,10 +5,11 @@
 // (/visitor), the image endpoint the capture's send button posts to
 // (/resource/staff/image) and the update files (/update/...). The first line
 // on standard output names the address (with --port 0, the port chosen);
-// then one line per request. SIGINT or SIGTERM ends it.
+// then one line per request. SIGINT or SIGTERM ends it. The conversations
+// are kept in chat.sqlite3 in the data folder, the images beside it.
 //
-// Exit codes: 0 stopped by a signal, 1 could not listen or make its folder,
-// 2 wrong arguments.
+// Exit codes: 0 stopped by a signal, 1 could not listen, make its folder or
+// open its database, 2 wrong arguments.
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -21,6 +22,7 @@
 #include <string>
 #include <thread>
 
+#include "chat_store.h"
 #include "options.h"
 #include "routes.h"
 
@@ -69,12 +71,24 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  const std::string database = dataDir + "/chat.sqlite3";
+  std::string reason;
+  auto chat = parlex::demo::ChatStore::Open(database, &reason);
+  if (!chat) {
+    std::fprintf(stderr, "parlex-demo-service: cannot open the database %s: %s\n", database.c_str(),
+                 reason.c_str());
+    return 1;
+  }
+
   parlex::demo::ServiceState state{parlex::demo::ImageStore(dataDir),
                                    parlex::demo::ServedFolder(dataDir),
                                    parlex::demo::ServedFolder(options->updateDir),
-                                   {},
+                                   *chat,
                                    {}};
   httplib::Server server;
+  // Every page keeps one long-polling request waiting; the library's few
+  // default workers would be taken by a handful of visitors.
+  server.new_task_queue = [] { return new httplib::ThreadPool(64); };
   // The library's default also sets SO_REUSEPORT, which lets a second service
   // listen on a port already taken and quietly take half of its connections;
   // a taken port must make this one fail instead.
@@ -96,13 +110,15 @@ int main(int argc, char** argv) {
   std::printf("parlex-demo-service listening on http://127.0.0.1:%d/\n", port);
   std::printf("  agent page   http://127.0.0.1:%d/embeded\n", port);
   std::printf("  visitor page http://127.0.0.1:%d/visitor\n", port);
-  std::printf("  images in    %s\n", dataDir.c_str());
+  std::printf("  data in      %s\n", dataDir.c_str());
   std::printf("  updates from %s\n", options->updateDir.empty() ? "(none)" : options->updateDir.c_str());
   std::fflush(stdout);
 
   std::thread waiter([&] {
     int signal = 0;
     sigwait(&stopSignals, &signal);
+    // Waiting requests answer now, so the workers can end.
+    state.chat.StopWaiting();
     server.stop();
   });
   server.listen_after_bind();

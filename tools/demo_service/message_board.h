@@ -1,5 +1,6 @@
-// The visitors' messages, kept in memory: the newest kMaxMessages, each at
-// most kMaxTextBytes of UTF-8. Safe to use from the server's worker threads.
+// What the agent page reports of itself, kept in memory: the newest
+// kMaxMessages, each at most kMaxTextBytes of UTF-8. Safe to use from the
+// server's worker threads.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +20,7 @@ struct Message {
 class MessageBoard {
  public:
   static constexpr size_t kMaxMessages = 200;
-  static constexpr size_t kMaxTextBytes = 2000;
+  static constexpr size_t kMaxTextBytes = 32768;  // the page's layout reports name every conversation
 
   // Appends a message and answers it; the text must already be checked
   // (not empty, at most kMaxTextBytes).

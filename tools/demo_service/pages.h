@@ -5,12 +5,13 @@
 
 namespace parlex::demo {
 
-// The agent page ("/embeded") that the program shows: every call of the
-// program's script bridge, the visitors' messages, and onFileSent.
+// The agent page ("/embeded") that the program shows: the conversations,
+// the chosen one's messages and a reply box, every call of the program's
+// script bridge (the capture for the chosen conversation), and onFileSent.
 std::string_view AgentPage();
 
-// The visitor page ("/visitor"), for any browser: a text box whose messages
-// the agent page shows.
+// The visitor page ("/visitor"), for any browser: one visitor's
+// conversation with the agent, the agent's captures shown inline.
 std::string_view VisitorPage();
 
 }  // namespace parlex::demo

@@ -5,7 +5,9 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "chat_routes.h"
 #include "image_info.h"
+#include "json_reply.h"
 #include "pages.h"
 #include "plain_name.h"
 
@@ -16,18 +18,7 @@ using httplib::Request;
 using httplib::Response;
 using nlohmann::json;
 
-constexpr const char* kJson = "application/json; charset=utf-8";
 constexpr const char* kHtml = "text/html; charset=utf-8";
-
-// Invalid UTF-8 from a client becomes U+FFFD instead of an exception.
-std::string Dump(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
-
-void Reply(Response& res, int status, const json& body) {
-  res.status = status;
-  res.set_content(Dump(body), kJson);
-}
-
-void Error(Response& res, int status, const std::string& text) { Reply(res, status, json{{"error", text}}); }
 
 // --- image endpoint
 
@@ -47,11 +38,27 @@ void HandleUpload(const Request& req, Response& res, ServiceState& state) {
   if (upload.content.size() > kMaxImageBytes) return Error(res, 413, "the image is larger than 20 MiB");
   auto info = ReadImageInfo(upload.content);
   if (!info) return Error(res, 415, "upload is neither a JPEG nor a PNG with a readable size");
-  auto stored = state.images.Store(upload.content, *info);
-  if (!stored) return Error(res, 500, "the image could not be stored");
+  // The image belongs to a visitor's conversation; it is checked again when
+  // the record is written, so a file is never kept without one.
+  const ConversationKey key{*company, *visitor};
+  if (!state.chat.HasConversation(key)) {
+    return Error(res, 404, "no conversation of that companyId and visitorId");
+  }
+  auto name = state.images.Store(upload.content, *info);
+  if (!name) return Error(res, 500, "the image could not be stored");
+  // The service itself puts the capture into the conversation, in the same
+  // step as its record: the visitor gets it whatever becomes of the agent
+  // page's onFileSent (a page reloaded meanwhile, a browser control that
+  // runs no script).
+  auto message = state.chat.AddImage(key, *name, info->width, info->height);
+  if (message.result != StoreResult::kOk) {
+    state.images.Remove(*name);
+    return Error(res, message.result == StoreResult::kNoConversation ? 404 : 500,
+                 "the image could not be recorded");
+  }
   Reply(res, 200,
-        json{{"id", stored->id},
-             {"url", "/uploads/" + stored->name},
+        json{{"id", message.value.image->id},
+             {"url", "/uploads/" + *name},
              {"width", info->width},
              {"height", info->height},
              {"companyId", *company},
@@ -77,50 +84,6 @@ void ServeFrom(const ServedFolder& folder, const Request& req, Response& res) {
   res.set_content(std::move(*bytes), ContentTypeOf(name));
 }
 
-// --- messages
-
-json ToJson(const Message& m) { return json{{"id", m.id}, {"time", m.timeMs}, {"text", m.text}}; }
-
-void HandleListMessages(const Request& req, Response& res, ServiceState& state) {
-  uint64_t after = 0;
-  if (req.has_param("after")) {
-    std::string text = req.get_param_value("after");
-    auto n = ParseWholeNumber(text);
-    if (!n || *n < 0 || text.front() == '+') return Error(res, 400, "after is not a message number");
-    after = static_cast<uint64_t>(*n);
-  }
-  json list = json::array();
-  for (const Message& m : state.messages.After(after)) list.push_back(ToJson(m));
-  res.set_header("Cache-Control", "no-store");
-  Reply(res, 200, json{{"messages", std::move(list)}, {"last", state.messages.LastId()}});
-}
-
-void HandlePostMessage(const Request& req, Response& res, ServiceState& state) {
-  // A message is short; a large body is refused before it is parsed.
-  if (req.body.size() > 8 * MessageBoard::kMaxTextBytes) return Error(res, 413, "the message is too long");
-  std::string type = req.get_header_value("Content-Type");
-  bool isJson = type.rfind("application/json", 0) == 0;
-  std::string text;
-  if (isJson) {
-    json body = json::parse(req.body, nullptr, false);
-    if (body.is_discarded() || !body.is_object() || !body.contains("text") || !body["text"].is_string()) {
-      return Error(res, 400, "expected {\"text\": \"...\"}");
-    }
-    text = body["text"].get<std::string>();
-  } else if (req.has_param("text")) {
-    text = req.get_param_value("text");
-  } else {
-    return Error(res, 400, "missing field text");
-  }
-  if (text.find_first_not_of(" \t\r\n") == std::string::npos) return Error(res, 400, "the message is empty");
-  if (text.size() > MessageBoard::kMaxTextBytes) return Error(res, 413, "the message is too long");
-  Message stored = state.messages.Add(std::move(text));
-  if (isJson) return Reply(res, 201, ToJson(stored));
-  // A plain form post from a browser without script goes back to the form.
-  res.status = 303;
-  res.set_header("Location", "/visitor");
-}
-
 // --- the agent page's own log
 
 void HandleListAgentLog(const Request& req, Response& res, ServiceState& state) {
@@ -132,7 +95,7 @@ void HandleListAgentLog(const Request& req, Response& res, ServiceState& state) 
   }
   json list = json::array();
   for (const Message& m : state.agentLog.After(after)) {
-    json entry = ToJson(m);
+    json entry{{"id", m.id}, {"time", m.timeMs}};
     entry["report"] = json::parse(m.text, nullptr, false);
     list.push_back(std::move(entry));
   }
@@ -148,7 +111,7 @@ void HandlePostAgentLog(const Request& req, Response& res, ServiceState& state) 
   std::string text = Dump(body);
   if (text.size() > MessageBoard::kMaxTextBytes) return Error(res, 413, "the report is too long");
   std::printf("agent page: %s\n", text.c_str());
-  Reply(res, 201, ToJson(state.agentLog.Add(std::move(text))));
+  Reply(res, 201, json{{"id", state.agentLog.Add(std::move(text)).id}});
 }
 
 // --- the request log
@@ -167,9 +130,20 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
+// A visitor's secret stays out of the log.
+std::string WithoutToken(std::string_view target) {
+  std::string out;
+  for (size_t at; (at = target.find("token=")) != std::string_view::npos;) {
+    out.append(target.substr(0, at + 6)).append("*");
+    size_t end = target.find('&', at);
+    target = end == std::string_view::npos ? std::string_view() : target.substr(end);
+  }
+  return out.append(target);
+}
+
 void Log(const Request& req, const Response& res) {
   static std::mutex mutex;
-  std::string target = req.target.empty() ? req.path : req.target;
+  std::string target = WithoutToken(req.target.empty() ? req.path : req.target);
   std::lock_guard lock(mutex);
   std::printf("%s %s %d\n", Printable(req.method).c_str(), Printable(target).c_str(), res.status);
   std::fflush(stdout);
@@ -200,7 +174,7 @@ void SetUpServer(httplib::Server& server, ServiceState& state) {
   server.set_payload_max_length(kMaxImageBytes + (64u << 10));
   server.set_logger(Log);
   server.set_error_handler([](const Request&, Response& res) {
-    if (res.body.empty()) res.set_content(Dump(json{{"error", ErrorText(res.status)}}), kJson);
+    if (res.body.empty()) res.set_content(Dump(json{{"error", ErrorText(res.status)}}), kJsonType);
   });
   server.set_exception_handler(
       [](const Request&, Response& res, std::exception_ptr) { Error(res, 500, "internal error"); });
@@ -210,18 +184,18 @@ void SetUpServer(httplib::Server& server, ServiceState& state) {
   server.Get("/visitor",
              [](const Request&, Response& res) { res.set_content(std::string(VisitorPage()), kHtml); });
   server.Get("/", [](const Request&, Response& res) { res.set_redirect("/visitor", 302); });
-  server.Get("/messages",
-             [&state](const Request& req, Response& res) { HandleListMessages(req, res, state); });
-  server.Post("/messages",
-              [&state](const Request& req, Response& res) { HandlePostMessage(req, res, state); });
+  AddChatRoutes(server, state.chat);
   server.Get("/agent-log",
              [&state](const Request& req, Response& res) { HandleListAgentLog(req, res, state); });
   server.Post("/agent-log",
               [&state](const Request& req, Response& res) { HandlePostAgentLog(req, res, state); });
   server.Post("/resource/staff/image",
               [&state](const Request& req, Response& res) { HandleUpload(req, res, state); });
-  server.Get(R"(/uploads/([^/]+))",
-             [&state](const Request& req, Response& res) { ServeFrom(state.uploads, req, res); });
+  // Only the images of the conversations: never the database beside them.
+  server.Get(R"(/uploads/([^/]+))", [&state](const Request& req, Response& res) {
+    if (!state.chat.HasImageFile(req.matches[1])) return Error(res, 404, "not found");
+    ServeFrom(state.uploads, req, res);
+  });
   server.Get(R"(/update/([^/]+))",
              [&state](const Request& req, Response& res) { ServeFrom(state.updates, req, res); });
 }

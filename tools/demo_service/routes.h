@@ -1,8 +1,10 @@
-// The service's endpoints over its stores.
+// The service's endpoints over its stores: the pages, the chat (chat_routes.h),
+// the image endpoint, the stored images and the update files.
 #pragma once
 
 #include <httplib.h>
 
+#include "chat_store.h"
 #include "image_store.h"
 #include "message_board.h"
 #include "served_folder.h"
@@ -16,7 +18,7 @@ struct ServiceState {
   ImageStore images;
   ServedFolder uploads;  // the same folder as images, for reading back
   ServedFolder updates;  // empty when no update folder was given
-  MessageBoard messages;
+  ChatStore& chat;
   // What the agent page reports of itself (loaded, a capture sent, a capture
   // call returned): for the developer watching the log and for tests.
   MessageBoard agentLog;

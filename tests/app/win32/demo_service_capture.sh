@@ -45,4 +45,12 @@ fi
 
 # The upload goes straight to loopback, never through a proxy.
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY
+
+# The service takes captures only for a visitor's conversation: visitor 34 of
+# company 12, whom the test captures for.
+if ! curl -sf -X POST -H 'Content-Type: application/json' -d '{"companyId":12,"visitorId":34}' \
+    "http://127.0.0.1:$port/api/visitors" >/dev/null; then
+  echo "the demo service made no conversation for visitor 34 of company 12"
+  exit 1
+fi
 PARLEX_DEMO_PORT=$port PARLEX_DEMO_IMAGES="Z:${images//\//\\}" "$wine" "$test_exe"

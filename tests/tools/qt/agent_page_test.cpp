@@ -1,7 +1,8 @@
 // The demo service's agent page in Qt WebEngine, as the program shows it:
 // without the program's external object it says so; with one, each button
-// reaches its call, a visitor's message raises a balloon only while the page
-// is hidden, and onFileSent shows the service's reply with its image.
+// reaches its call and the capture takes the chosen conversation's ids, a
+// visitor's message raises a balloon only while the page is hidden, and the
+// chosen conversation shows its messages and captures and takes replies.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -57,93 +58,121 @@ class AgentPageTest : public ::testing::Test {
     return value ? value->toString() : QStringLiteral("<no answer>");
   }
   QString Calls() { return Eval(QStringLiteral("window.calls ? window.calls.join(',') : ''")); }
+  // Visitor 34 of company 12 writes.
   bool PostMessage(const std::string& text) {
+    auto client = service_.Client();
+    if (!visitor_) visitor_ = AddVisitor(client, 12, 34);
+    if (!visitor_) return false;
     auto posted =
-        service_.Client().Post("/messages", nlohmann::json{{"text", text}}.dump(), "application/json");
+        client.Post(visitor_->MessagesPath(), nlohmann::json{{"text", text}}.dump(), "application/json");
     return posted && posted->status == 201;
+  }
+  int Count(const char* selector) {
+    return Eval(QStringLiteral("String(document.querySelectorAll('%1').length)").arg(QLatin1String(selector)))
+        .toInt();
+  }
+  bool Listed(const char* selector, int n) {
+    return WaitUntil([&] { return Count(selector) >= n; }, 10000);
+  }
+  QString Text(const char* id) {
+    return Eval(QStringLiteral("document.getElementById('%1').textContent").arg(QLatin1String(id)));
   }
 
   DemoService service_;
+  std::optional<Visitor> visitor_;
   QWebEnginePage page_;
 };
 
 TEST_F(AgentPageTest, WithoutTheProgramItSaysNotEmbedded) {
   ASSERT_TRUE(service_.Ok());
   ASSERT_TRUE(Load(false));
-  EXPECT_TRUE(
-      Eval(QStringLiteral("document.getElementById('embedded').textContent")).contains("not embedded"));
-  Eval(QStringLiteral("document.getElementById('capture').click(); 0"));
-  EXPECT_TRUE(
-      Eval(QStringLiteral("document.getElementById('status').textContent")).startsWith("not embedded"));
+  EXPECT_TRUE(Text("embedded").contains("not embedded"));
+  Eval(QStringLiteral("document.getElementById('maximize').click(); 0"));
+  EXPECT_TRUE(Text("status").startsWith("not embedded"));
 }
 
-TEST_F(AgentPageTest, EveryButtonReachesItsCall) {
+TEST_F(AgentPageTest, EveryButtonReachesItsCallAndCaptureTakesTheChosenConversation) {
   ASSERT_TRUE(service_.Ok());
+  ASSERT_TRUE(PostMessage("你好"));
+  auto client = service_.Client();
+  ASSERT_TRUE(AddVisitor(client, 7, -5));  // newer, so listed first
   ASSERT_TRUE(Load(true));
-  EXPECT_TRUE(
-      Eval(QStringLiteral("document.getElementById('embedded').textContent")).startsWith("embeded: true"));
+  EXPECT_TRUE(Text("embedded").startsWith("embeded: true"));
+  ASSERT_TRUE(Listed("#conversations li", 2));
+  // No conversation chosen: no capture.
+  Eval(QStringLiteral("document.getElementById('capture').click(); 0"));
+  EXPECT_EQ(Calls(), QString());
   Eval(
       QStringLiteral("document.getElementById('maximize').click();"
                      "document.getElementById('notify').click();"
-                     "document.getElementById('company').value = '-7';"
+                     "document.querySelectorAll('#conversations li')[0].click();"
                      "document.getElementById('capture').click();"
-                     "document.getElementById('visitor').value = '3.5';"
-                     "document.getElementById('capture').click();"  // not a whole number: no call
+                     "document.querySelectorAll('#conversations li')[1].click();"
+                     "document.getElementById('capture').click();"
                      "document.getElementById('quit').click(); 0"));
-  EXPECT_EQ(Calls(), QStringLiteral("maxmize,notify|Ostrel|你好,capture|-7|34|number,quit"));
+  EXPECT_EQ(Calls(),
+            QStringLiteral("maxmize,notify|Ostrel|你好,capture|7|-5|number,capture|12|34|number,quit"));
 }
 
 TEST_F(AgentPageTest, VisitorMessagesRaiseABalloonOnlyWhileHidden) {
   ASSERT_TRUE(service_.Ok());
-  ASSERT_TRUE(PostMessage("早先的消息"));  // history: shown, no balloon
+  ASSERT_TRUE(PostMessage("早先的消息"));  // history: listed, no balloon
   ASSERT_TRUE(Load(true));
   page_.setVisible(true);
-  auto listed = [&](int n) {
-    return WaitUntil(
-        [&] { return Eval(QStringLiteral("document.querySelectorAll('#messages li').length")).toInt() >= n; },
-        10000);
-  };
-  ASSERT_TRUE(listed(1));
+  ASSERT_TRUE(Listed("#conversations li", 1));
   ASSERT_TRUE(WaitUntil([&] { return Eval(QStringLiteral("String(document.hidden)")) == "false"; }, 5000));
   ASSERT_TRUE(PostMessage("看得见的时候"));
-  ASSERT_TRUE(listed(2));
+  ASSERT_TRUE(WaitUntil([&] { return Text("conversations").contains("看得见的时候"); }, 5000));
   EXPECT_EQ(Calls(), QString());
 
   page_.setVisible(false);
   ASSERT_TRUE(WaitUntil([&] { return Eval(QStringLiteral("String(document.hidden)")) == "true"; }, 5000));
   ASSERT_TRUE(PostMessage("窗口隐藏时"));
-  EXPECT_TRUE(WaitUntil([&] { return !Calls().isEmpty(); }, 10000));
+  EXPECT_TRUE(WaitUntil([&] { return !Calls().isEmpty(); }, 5000));
   EXPECT_EQ(Calls(), QStringLiteral("notify|新消息|窗口隐藏时"));
-  EXPECT_TRUE(Eval(QStringLiteral("document.getElementById('messages').textContent")).contains("窗口隐藏时"));
+  EXPECT_EQ(Eval(QStringLiteral("document.querySelector('#conversations .unread').textContent")),
+            QStringLiteral("3"));
 }
 
-TEST_F(AgentPageTest, OnFileSentShowsTheReplyAndTheStoredImage) {
+TEST_F(AgentPageTest, TheChosenConversationShowsItsMessagesAndTakesReplies) {
   ASSERT_TRUE(service_.Ok());
+  ASSERT_TRUE(PostMessage("请问订单 42"));
+  ASSERT_TRUE(Load(true));
+  page_.setVisible(true);
+  ASSERT_TRUE(Listed("#conversations li", 1));
+  EXPECT_EQ(Text("conversations"), QStringLiteral("1访客 34（公司 12）请问订单 42"));
+  Eval(QStringLiteral("document.querySelector('#conversations li').click(); 0"));
+  ASSERT_TRUE(WaitUntil([&] { return Text("messages").contains("请问订单 42"); }, 5000));
+  // Read once shown: the count goes.
+  EXPECT_TRUE(WaitUntil([&] { return Count("#conversations .unread") == 0; }, 5000));
+
+  // Enter in the reply box sends the reply into the conversation.
+  Eval(
+      QStringLiteral("var box = document.getElementById('reply-text'); box.value = '马上为您查询';"
+                     "box.dispatchEvent(new KeyboardEvent('keydown', {key: 'Enter', keyCode: 13})); 0"));
+  ASSERT_TRUE(WaitUntil([&] { return Text("messages").contains("马上为您查询"); }, 5000));
+  EXPECT_EQ(Eval(QStringLiteral("document.getElementById('reply-text').value")), QString());
+  auto listing = service_.Client().Get(visitor_->MessagesPath());
+  ASSERT_TRUE(listing);
+  EXPECT_NE(listing->body.find(R"("from":"agent","id":2,"text":"马上为您查询")"), std::string::npos)
+      << listing->body;
+
+  // A capture sent for it appears in it; onFileSent says how it went.
   std::string image = MakeImage(service_.Dir().File("shot.jpg"), 64, 48, "red");
   ASSERT_FALSE(image.empty());
   auto uploaded = service_.Client().Post("/resource/staff/image", UploadForm("12", "34", image));
   ASSERT_TRUE(uploaded && uploaded->status == 200);
-  const QString reply = QString::fromStdString(uploaded->body);
-  ASSERT_TRUE(Load(true));
-
-  QString quoted = QString::fromStdString(nlohmann::json(uploaded->body).dump());
-  Eval(QStringLiteral("onFileSent(%1); 0").arg(quoted));
-  EXPECT_EQ(Eval(QStringLiteral("document.getElementById('reply').textContent")), reply);
-  // The image is the one the service stored, fetched from it.
   EXPECT_TRUE(WaitUntil(
       [&] {
-        return Eval(QStringLiteral("String(document.getElementById('reply-image').naturalWidth)")) == "64";
+        return Eval(QStringLiteral("String(document.querySelector('#messages img') ? "
+                                   "document.querySelector('#messages img').naturalWidth : 0)")) == "64";
       },
       10000));
-  EXPECT_EQ(Eval(QStringLiteral("String(document.getElementById('reply-image').naturalHeight)")),
-            QStringLiteral("48"));
-
-  // A failed upload hands the page the empty text.
+  Eval(
+      QStringLiteral("onFileSent(%1); 0").arg(QString::fromStdString(nlohmann::json(uploaded->body).dump())));
+  EXPECT_EQ(Text("status"), QStringLiteral("截图已发送（64×48）"));
   Eval(QStringLiteral("onFileSent(''); 0"));
-  EXPECT_EQ(Eval(QStringLiteral("document.getElementById('reply').textContent")),
-            QStringLiteral("（空回复：上传失败）"));
-  EXPECT_EQ(Eval(QStringLiteral("document.getElementById('reply-image').style.display")),
-            QStringLiteral("none"));
+  EXPECT_EQ(Text("status"), QStringLiteral("截图未发送"));
 }
 
 }  // namespace
