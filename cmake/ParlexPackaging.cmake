@@ -49,6 +49,11 @@ elseif(TARGET parlex)
   # entries, WebEngine's renderer process (libqt6webenginecore6-bin) and the
   # package of the JPEG writer and X11 plugins Qt loads at run time (libqt6gui6).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Qt's Wayland plugin is loaded at run time, so no library names it: without
+  # it the program runs through Xwayland on a Wayland desktop. grim reads the
+  # screen on wlroots desktops, which have no screenshot portal.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "grim")
 endif()
 
 include(CPack)

@@ -10,7 +10,6 @@
 // call returns, and the visitor's page shows the image at the selection's
 // size. The other visitor sees none of it. Then Esc (nothing sent, nothing
 // called back) and the page's quit.
-#include <httplib.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "e2e/e2e_support.h"
 #include "headless_chromium.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
@@ -48,16 +48,6 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-constexpr int kChatPort = 18380;  // the built-in chat address's port
-
-// The colour of the pattern at a screen point: blocks of 64 pixels with no
-// red in them, so the annotations stand out.
-QColor PatternAt(int x, int y) {
-  const int bx = x / 64;
-  const int by = y / 64;
-  return QColor(0, 60 + (bx * 37) % 150, 90 + (by * 53) % 160);
-}
-
 class PatternWindow : public QWidget {
  public:
   PatternWindow() {
@@ -66,11 +56,10 @@ class PatternWindow : public QWidget {
   }
 
  protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    for (int y = 0; y < height(); y += 64)
-      for (int x = 0; x < width(); x += 64) painter.fillRect(x, y, 64, 64, PatternAt(x, y));
-  }
+  void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, pattern_); }
+
+ private:
+  QImage pattern_ = PatternImage(1920, 1080);
 };
 
 // Keeps the test's own windows painting while it waits.
@@ -113,70 +102,6 @@ void Drag(int x1, int y1, int x2, int y2) {
   Pump(400);
 }
 
-// The agent page's reports, as the service keeps them.
-std::vector<json> AgentLog() {
-  httplib::Client client("127.0.0.1", kChatPort);
-  client.set_connection_timeout(2);
-  client.set_read_timeout(5);
-  auto res = client.Get("/agent-log");
-  if (!res || res->status != 200) return {};
-  json body = json::parse(res->body, nullptr, false);
-  if (body.is_discarded()) return {};
-  std::vector<json> reports;
-  for (const json& entry : body["entries"]) reports.push_back(entry["report"]);
-  return reports;
-}
-
-std::optional<json> LastReport(const std::string& event) {
-  std::vector<json> log = AgentLog();
-  for (auto it = log.rbegin(); it != log.rend(); ++it) {
-    if ((*it)["event"] == event) return *it;
-  }
-  return std::nullopt;
-}
-
-// Where the page last said its controls are (its first listing, or the
-// last time the list's order or the window's size changed).
-std::optional<json> LastLayout() {
-  std::vector<json> log = AgentLog();
-  for (auto it = log.rbegin(); it != log.rend(); ++it) {
-    if ((*it)["event"] == "layout" || (*it)["event"] == "loaded") return *it;
-  }
-  return std::nullopt;
-}
-
-// The centre of a rectangle the page reported, on screen.
-QPoint Centre(const QPoint& origin, const json& rect) {
-  return QPoint(origin.x() + rect["x"].get<int>() + rect["width"].get<int>() / 2,
-                origin.y() + rect["y"].get<int>() + rect["height"].get<int>() / 2);
-}
-
-// The rectangle of the conversation of visitorId in a layout report.
-std::optional<json> ConversationRect(const json& layout, int visitorId) {
-  for (const json& c : layout["conversations"]) {
-    if (c["visitorId"] == visitorId) return c["rect"];
-  }
-  return std::nullopt;
-}
-
-size_t CountReports(const std::string& event) {
-  size_t n = 0;
-  for (const json& r : AgentLog()) n += r["event"] == event ? 1 : 0;
-  return n;
-}
-
-std::vector<fs::path> StoredImages(const fs::path& dir) {
-  std::vector<fs::path> files;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(dir, error)) {
-    // The database lies beside the images.
-    if (entry.is_regular_file() && entry.path().filename().string().rfind("img-", 0) == 0) {
-      files.push_back(entry.path());
-    }
-  }
-  return files;
-}
-
 // Some pixel within `radius` of (x, y) carries the annotations' red. The
 // pattern holds no red at all, and JPEG blends a one-pixel red line into its
 // neighbours (a diagonal on cyan keeps about a third of its red), so a clear
@@ -189,11 +114,6 @@ bool RedNear(const QImage& image, int x, int y, int radius = 2) {
     }
   }
   return false;
-}
-
-bool Close(const QColor& a, const QColor& b, int tolerance) {
-  return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
-         std::abs(a.blue() - b.blue()) <= tolerance;
 }
 
 // A program's main window ("Ostrel") on screen: the largest of its visible
@@ -280,19 +200,8 @@ class LinuxEndToEnd : public ::testing::Test {
   }
 
   void StartService() {
-    // The built-in address's port may still be held for a moment by a test
-    // that ran just before this one.
-    std::optional<std::string> first;
-    for (int attempt = 0; attempt < 20 && !first; ++attempt) {
-      if (attempt > 0) Pump(1000);
-      service_ = std::make_unique<ChildProcess>();
-      ASSERT_TRUE(service_->Start(
-          PARLEX_DEMO_SERVICE_PATH,
-          {"parlex-demo-service", "--port", std::to_string(kChatPort), "--data-dir", dataDir_.string()}));
-      first = service_->ReadLine(10000);
-    }
-    ASSERT_TRUE(first.has_value()) << "the demo service did not start (is port 18380 taken?)";
-    ASSERT_NE(first->find("listening on http://127.0.0.1:18380/"), std::string::npos) << *first;
+    service_ = StartDemoService(dataDir_);
+    ASSERT_TRUE(service_) << "the demo service did not start (is port 18380 taken?)";
   }
 
   // Stops the service as its owner would (SIGTERM) and starts it again over

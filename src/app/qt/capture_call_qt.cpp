@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <QWindow>
 
 #include "app/address_settings.h"
 #include "app/qt/main_window_qt.h"
@@ -25,6 +26,8 @@ CaptureOutcome MainWindowQt::Capture(int32_t companyId, int32_t visitorId) {
   if (capturing_) return {};
   capturing_ = true;
 
+  // The screen the agent works on, while the window still says so.
+  QScreen* workScreen = windowHandle() ? windowHandle()->screen() : nullptr;
   hide();
   QCoreApplication::processEvents();
   // Paints and the page's timers go on while the screen settles.
@@ -42,6 +45,7 @@ CaptureOutcome MainWindowQt::Capture(int32_t companyId, int32_t visitorId) {
   // A way out asked for while the screen settled: no capture at all.
   if (!pendingExit_) {
     parlex::qt::ScreenViewQt view(dialog);
+    view.SetWorkScreen(workScreen);
     capture_ = &dialog;
     view.Run();
     capture_ = nullptr;

@@ -1,5 +1,6 @@
 #include "capture/qt/screen_grab_qt.h"
 
+#include <QCursor>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMessageBox>
@@ -9,7 +10,7 @@
 
 #include <cstring>
 
-#include "capture/qt/screenshot_portal_qt.h"
+#include "capture/qt/snapshot_sources_qt.h"
 
 namespace parlex::qt {
 
@@ -21,18 +22,23 @@ QImage PrimaryScreenPart(const QImage& desktop, const QRect& geometry, qreal rat
   return desktop.rect().contains(part) ? desktop.copy(part) : QImage();
 }
 
-std::optional<ScreenSnapshotQt> GrabPrimaryScreenQt() {
-  QScreen* screen = QGuiApplication::primaryScreen();
+std::optional<ScreenSnapshotQt> GrabPrimaryScreenQt(QScreen* workScreen) {
+  // On a Wayland desktop, where one window covers one output, the capture
+  // covers the output the agent works on.
+  const bool wayland = InWaylandSessionQt() || QGuiApplication::platformName().startsWith(
+                                                   QLatin1String("wayland"), Qt::CaseInsensitive);
+  QScreen* screen = !wayland ? nullptr : workScreen ? workScreen : QGuiApplication::screenAt(QCursor::pos());
+  if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return std::nullopt;
   ScreenSnapshotQt shot;
   shot.screen = screen;
   shot.geometry = screen->geometry();
   shot.ratio = screen->devicePixelRatio();
   // A Wayland compositor answers a program's own grab with nothing or with
-  // black; its portal hands out a picture of the desktop.
-  const bool wayland =
-      QGuiApplication::platformName().startsWith(QLatin1String("wayland"), Qt::CaseInsensitive);
-  const QImage image = (wayland ? PrimaryScreenPart(ScreenshotThroughPortalQt(), shot.geometry, shot.ratio)
+  // black, and so does Xwayland's root window: the picture comes from the
+  // desktop's own sources, whose origin is the desktop's top-left corner.
+  const QRect onDesktop = shot.geometry.translated(-screen->virtualGeometry().topLeft());
+  const QImage image = (wayland ? PrimaryScreenPart(DesktopSnapshotQt(), onDesktop, shot.ratio)
                                 : screen->grabWindow(0).toImage())
                            .convertToFormat(QImage::Format_RGB32);
   const int width = qRound(shot.geometry.width() * shot.ratio);

@@ -1,8 +1,9 @@
 // The snapshot of the primary screen on Linux, in the screen's own device
-// pixels: read from the X server, or on a Wayland session (where a program
-// cannot read the screen) asked of the desktop portal. When neither gives
-// the screen's pixels there is no snapshot: the capture then ends with a
-// message to the agent instead of showing a black screen.
+// pixels: read from the X server, or on a Wayland desktop (where a program
+// cannot read the screen, also through Xwayland) the pointer's screen asked
+// of the desktop portal or grim. When none gives the screen's pixels there
+// is no snapshot: the capture then ends with a message to the agent instead
+// of showing a black screen.
 #pragma once
 
 #include <QImage>
@@ -29,10 +30,14 @@ struct ScreenSnapshotQt {
   qreal ratio = 1.0;  // device pixels per logical pixel
 };
 
-// The primary screen's pixels (QScreen::grabWindow(0), or the portal's
-// screenshot on Wayland); none when there is no screen or no picture of the
-// screen's device size comes back.
-std::optional<ScreenSnapshotQt> GrabPrimaryScreenQt();
+// The primary screen's pixels (QScreen::grabWindow(0)); on Wayland those of
+// the screen the agent works on, cut out of the portal's or grim's picture.
+// A program on Wayland learns where the pointer is only over its own
+// windows, so the caller names the screen of the window the agent just
+// used (`workScreen`); without one, the screen under the pointer as last
+// seen. None when there is no screen or no picture of the screen's device
+// size comes back.
+std::optional<ScreenSnapshotQt> GrabPrimaryScreenQt(QScreen* workScreen = nullptr);
 
 // The primary screen's part of a picture of the whole desktop (device
 // pixels): the picture itself when it is the screen's size, else the

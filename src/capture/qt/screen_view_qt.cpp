@@ -131,7 +131,7 @@ QPushButton* ScreenViewQt::FindButton(int id) const {
 }
 
 int ScreenViewQt::Run() {
-  std::optional<ScreenSnapshotQt> shot = GrabPrimaryScreenQt();
+  std::optional<ScreenSnapshotQt> shot = GrabPrimaryScreenQt(workScreen_.data());
   if (!shot) {
     TellGrabFailedQt(nullptr);
     return kCaptureCancelled;

@@ -12,6 +12,7 @@
 
 #include <QEventLoop>
 #include <QPointer>
+#include <QScreen>
 
 #include <array>
 #include <memory>
@@ -44,6 +45,10 @@ class ScreenViewQt : public IScreenView {
   // dialog's result, or kCaptureCancelled when the screen could not be read
   // (the agent has been told).
   int Run();
+
+  // On Wayland, the screen the capture covers: that of the window the agent
+  // just used (see GrabPrimaryScreenQt).
+  void SetWorkScreen(QScreen* screen) { workScreen_ = screen; }
 
   // While Run runs: the window, for tests that drive it.
   QWidget* Window() const;
@@ -98,6 +103,7 @@ class ScreenViewQt : public IScreenView {
   Rect EditorFrame() const;
 
   CScreenDlg& dialog_;
+  QPointer<QScreen> workScreen_;
   QPointer<CaptureWindowQt> window_;
   std::unique_ptr<TrackHostQt> trackHost_;
   std::array<QPointer<QPushButton>, 6> buttons_{};

@@ -7,6 +7,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QEventLoop>
+#include <QFile>
 #include <QObject>
 #include <QRandomGenerator>
 #include <QTimer>
@@ -98,10 +99,20 @@ QImage ScreenshotThroughPortalQt(int timeoutMs) {
   }
   bus.disconnect(QString::fromLatin1(kService), handle, QString::fromLatin1(kRequestInterface),
                  QStringLiteral("Response"), &response, SLOT(Response(uint, QVariantMap)));
-  if (!response.answered || response.code != 0) return {};
+  if (!response.answered) {
+    // A question the portal may still show goes away with the request.
+    bus.call(QDBusMessage::createMethodCall(QString::fromLatin1(kService), handle,
+                                            QString::fromLatin1(kRequestInterface), QStringLiteral("Close")),
+             QDBus::NoBlock);
+    return {};
+  }
+  if (response.code != 0) return {};
   const QUrl uri(response.results.value(QStringLiteral("uri")).toString());
   if (!uri.isLocalFile()) return {};
-  return QImage(uri.toLocalFile());
+  const QString file = uri.toLocalFile();
+  QImage image(file);
+  QFile::remove(file);
+  return image;
 }
 
 }  // namespace parlex::qt

@@ -10,8 +10,9 @@ namespace parlex::qt {
 
 // A screenshot of the whole desktop without questions to the agent (the
 // portal may still ask); a null image when there is no portal, it refuses,
-// or no answer comes within `timeoutMs`. The image file the portal wrote is
-// the portal's and stays where it put it.
-QImage ScreenshotThroughPortalQt(int timeoutMs = 30000);
+// or no answer comes within `timeoutMs` (the request is then closed). The
+// image file the portal wrote for us is removed once read: it is no picture
+// the agent asked to keep.
+QImage ScreenshotThroughPortalQt(int timeoutMs = 5000);
 
 }  // namespace parlex::qt

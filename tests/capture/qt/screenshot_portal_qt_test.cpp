@@ -2,14 +2,17 @@
 // private session bus (a dbus-daemon the test starts and ends): the call's
 // options, the answer through the request's Response signal, refusals, old
 // portals that pick their own request path, and silence. Also how the
-// primary screen is cut out of a picture of the whole desktop.
+// primary screen is cut out of a picture of the whole desktop, and grim,
+// the next source on a Wayland desktop, bounded in time and size.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QImage>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QVariantMap>
@@ -18,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <spawn.h>
 #include <sys/types.h>
@@ -26,6 +30,8 @@
 
 #include "capture/qt/screen_grab_qt.h"
 #include "capture/qt/screenshot_portal_qt.h"
+#include "capture/qt/snapshot_sources_qt.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace parlex::qt {
@@ -34,6 +40,18 @@ namespace {
 QString g_busAddress;
 
 // The portal's Screenshot method as the test wants it answered.
+// A request the portal keeps open: the caller may close it.
+class FakeRequest : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Request")
+
+ public:
+  int closed = 0;
+
+ public slots:
+  void Close() { ++closed; }
+};
+
 class FakePortal : public QObject, protected QDBusContext {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Screenshot")
@@ -42,6 +60,7 @@ class FakePortal : public QObject, protected QDBusContext {
   explicit FakePortal(QDBusConnection connection) : connection_(connection) {}
 
   QString uri;
+  FakeRequest* silentRequest = nullptr;  // stands at the path of a request left unanswered
   uint code = 0;
   bool answer = true;
   bool ownPath = false;  // an old portal: a request path of its own choosing
@@ -67,11 +86,17 @@ class FakePortal : public QObject, protected QDBusContext {
         connection_.send(signal);
       });
     }
+    if (!answer && silentRequest) {
+      connection_.unregisterObject(silentPath_);
+      silentPath_ = path;
+      connection_.registerObject(path, silentRequest, QDBusConnection::ExportAllSlots);
+    }
     return QDBusObjectPath(path);
   }
 
  private:
   QDBusConnection connection_;
+  QString silentPath_;
 };
 
 class PortalTest : public ::testing::Test {
@@ -103,6 +128,7 @@ class PortalTest : public ::testing::Test {
 TEST_F(PortalTest, TheAnswersImageComesBack) {
   const QImage image = ScreenshotThroughPortalQt(5000);
   ASSERT_EQ(image.size(), QSize(64, 48));
+  EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "shot.png")) << "the portal's file was left behind";
   EXPECT_EQ(image.pixel(5, 7) & 0xFFFFFF, 0xFF0000u);
   EXPECT_EQ(image.pixel(6, 7) & 0xFFFFFF, 0x0AC81Eu);
   EXPECT_EQ(portal_.calls, 1);
@@ -128,11 +154,81 @@ TEST_F(PortalTest, RefusalSilenceAndNoPortalGiveNothing) {
   clock.start();
   EXPECT_TRUE(ScreenshotThroughPortalQt(400).isNull());
   EXPECT_LT(clock.elapsed(), 3000);
+  // The silent request is closed, so a question it shows goes away.
+  FakeRequest request;
+  portal_.silentRequest = &request;
+  EXPECT_TRUE(ScreenshotThroughPortalQt(400).isNull());
+  for (int i = 0; i < 40 && request.closed == 0; ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QThread::msleep(50);
+  }
+  EXPECT_EQ(request.closed, 1);
+  portal_.silentRequest = nullptr;
 
   connection_.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
   clock.restart();
   EXPECT_TRUE(ScreenshotThroughPortalQt(5000).isNull());
   EXPECT_LT(clock.elapsed(), 3000) << "waited for a portal that is not there";
+}
+
+// A stand-in for grim in a folder put first on PATH: writes a 40 x 30 PPM,
+// red at (3, 4), or what the test asks of it.
+class HelperTest : public PortalTest {
+ protected:
+  void SetUp() override {
+    PortalTest::SetUp();
+    QImage picture(40, 30, QImage::Format_RGB32);
+    picture.fill(QColor(0, 0, 255));
+    picture.setPixel(3, 4, qRgb(255, 0, 0));
+    ASSERT_TRUE(picture.save(QString::fromStdString((dir_.Path() / "shot.ppm").string()), "PPM"));
+    Grim("cat '" + (dir_.Path() / "shot.ppm").string() + "'");
+  }
+  void Grim(const std::string& body) {
+    const std::filesystem::path grim = dir_.Write("grim", "#!/bin/sh\n" + body + "\n");
+    std::filesystem::permissions(grim, std::filesystem::perms::owner_all);
+  }
+  test::ScopedEnv path_{"PATH", (dir_.Path().string() + ":" + std::getenv("PATH")).c_str()};
+};
+
+TEST_F(HelperTest, ThePortalFirstThenGrimThenNothing) {
+  EXPECT_EQ(DesktopSnapshotQt().size(), QSize(64, 48));
+  connection_.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
+  const QImage image = DesktopSnapshotQt();
+  ASSERT_EQ(image.size(), QSize(40, 30));
+  EXPECT_EQ(image.pixel(3, 4) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(image.pixel(4, 4) & 0xFFFFFF, 0x0000FFu);
+  Grim("exit 1");
+  EXPECT_TRUE(DesktopSnapshotQt().isNull());
+}
+
+TEST_F(HelperTest, AHelperIsBoundInTimeAndSize) {
+  const QString grim = QString::fromStdString((dir_.Path() / "grim").string());
+  Grim("cat '" + (dir_.Path() / "shot.ppm").string() + "'; exit 3");
+  EXPECT_TRUE(ImageFromHelperQt(grim, {}).isNull()) << "a failed helper's output was used";
+  Grim("echo not a picture");
+  EXPECT_TRUE(ImageFromHelperQt(grim, {}).isNull());
+  EXPECT_TRUE(ImageFromHelperQt(QStringLiteral("parlex-no-such-helper"), {}).isNull());
+
+  QElapsedTimer clock;
+  clock.start();
+  Grim("exec sleep 30");
+  EXPECT_TRUE(ImageFromHelperQt(grim, {}, 300).isNull());
+  EXPECT_LT(clock.elapsed(), 3000) << "waited for a silent helper";
+  clock.restart();
+  Grim("exec yes");
+  EXPECT_TRUE(ImageFromHelperQt(grim, {}, 20000, 1 << 20).isNull());
+  EXPECT_LT(clock.elapsed(), 10000) << "read on past the size bound";
+}
+
+TEST(WaylandSession, KnownByTheSessionTypeOrTheDisplay) {
+  test::ScopedEnv type("XDG_SESSION_TYPE", "x11");
+  test::ScopedEnv display("WAYLAND_DISPLAY", nullptr);
+  EXPECT_FALSE(InWaylandSessionQt());
+  display.Set("wayland-0");
+  EXPECT_TRUE(InWaylandSessionQt());
+  display.Set(nullptr);
+  type.Set("wayland");
+  EXPECT_TRUE(InWaylandSessionQt());
 }
 
 TEST(PrimaryScreenPart, CutsTheScreenOutOfTheDesktopInDevicePixels) {
