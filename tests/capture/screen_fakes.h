@@ -81,7 +81,8 @@ class FakeScreenView : public IScreenView {
   }
   // The push-like radio group: checking one tool unchecks the others.
   void Check(int id) {
-    for (int tool : {kBtnArrow, kBtnEllipse, kBtnRectangle, kBtnText}) buttons[tool].checked = tool == id;
+    for (int tool : {kBtnArrow, kBtnEllipse, kBtnRectangle, kBtnText, kBtnPen, kBtnMosaic})
+      buttons[tool].checked = tool == id;
   }
 
   // What a paint of the whole window shows now.
@@ -185,7 +186,16 @@ class FakeScreenView : public IScreenView {
   std::optional<std::string> EncodeImage(size_t index, const PixelBuffer& image) override {
     return EncodeBlob(index, image);
   }
+  bool CopyImage(const PixelBuffer& image) override {
+    if (!clipboardWorks) return false;
+    clipboard = image;
+    return true;
+  }
   void EndDialog(int result) override { results.push_back(result); }
+  void ShowSizeLabel(const Rect& where, std::u16string_view text) override {
+    sizeLabels.emplace_back(text);
+    sizeLabelAt = where;
+  }
   void ShowStatus(const Rect& where, std::u16string_view text) override {
     statusTexts.emplace_back(text);
     statusAt = where;
@@ -222,6 +232,10 @@ class FakeScreenView : public IScreenView {
   std::vector<std::u16string> statusTexts;  // ShowStatus calls; u"" hides
   Rect statusAt{};
   std::function<void(int turn)> onServe;
+  bool clipboardWorks = true;
+  std::optional<PixelBuffer> clipboard;
+  std::vector<std::u16string> sizeLabels;  // ShowSizeLabel calls; u"" hides
+  Rect sizeLabelAt{};
 };
 
 // A dialog on a noisy screen of w x h, initialised and painted once.

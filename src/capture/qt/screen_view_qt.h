@@ -14,6 +14,7 @@
 #include <QPointer>
 
 #include <array>
+#include <iterator>
 #include <memory>
 #include <optional>
 
@@ -78,20 +79,23 @@ class ScreenViewQt : public IScreenView {
   std::optional<std::u16string> AskSavePath() override;
   std::vector<ImageEncoderInfo> ImageEncoders() override;
   std::optional<std::string> EncodeImage(size_t index, const PixelBuffer& image) override;
+  bool CopyImage(const PixelBuffer& image) override;
   void EndDialog(int result) override;
+  void ShowSizeLabel(const Rect& where, std::u16string_view text) override;
   void ShowStatus(const Rect& where, std::u16string_view text) override;
   void ServeWhile(const std::function<bool()>& busy) override;
 
   // While an upload runs: the note the window shows, for tests.
   QLabel* StatusNote() const;
+  // While the selection is spanned or tracked: the size note, for tests.
+  QLabel* SizeNote() const;
 
   // For the window: brings the invalid area of the image up to date (the
   // dialog's background and overlay, then the editor's frame).
   void ComposeInvalid();
 
  private:
-  static constexpr std::array<int, 6> kButtonIds = {kBtnRectangle, kBtnEllipse, kBtnArrow,
-                                                    kBtnText,      kBtnSave,    kBtnSend};
+  static constexpr size_t kButtonCount = std::size(kToolbarButtons);
   QPushButton* FindButton(int id) const;
   void CreateButtons();
   // The editor's frame: its rectangle grown by 1 pixel.
@@ -100,10 +104,11 @@ class ScreenViewQt : public IScreenView {
   CScreenDlg& dialog_;
   QPointer<CaptureWindowQt> window_;
   std::unique_ptr<TrackHostQt> trackHost_;
-  std::array<QPointer<QPushButton>, 6> buttons_{};
+  std::array<QPointer<QPushButton>, kButtonCount> buttons_{};
   QButtonGroup* tools_ = nullptr;
   QPointer<TextEditorQt> editor_;
   QPointer<QLabel> status_;
+  QPointer<QLabel> sizeNote_;
   Rect editorRect_{};
   Region invalid_;
   std::unique_ptr<PixelCanvas> dragCanvas_;
