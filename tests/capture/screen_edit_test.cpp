@@ -3,6 +3,8 @@
 // toolbar on a desktop of several monitors.
 #include <gtest/gtest.h>
 
+#include "capture/desktop_layout.h"
+#include "capture/dib_image.h"
 #include "screen_fakes.h"
 
 namespace parlex::testing {
@@ -218,6 +220,46 @@ TEST(ScreenMonitors, ToolbarStaysInTheWorkAreaOfTheBottomRightMonitor) {
     EXPECT_EQ(view.buttons[kBtnRectangle].cell, (Rect{c.x, c.y, c.x + 50, c.y + 30})) << c.b.x;
     EXPECT_EQ(view.buttons[kBtnSend].cell.right, c.x + 500);
   }
+}
+
+TEST(ScreenMonitors, DesktopOfMonitorsAtNegativeOffsetsBecomesClientPixels) {
+  // The primary at (0, 0), a 144-dpi monitor left of it and higher up (its
+  // device pixels as a per-monitor aware program sees them), and an empty one.
+  const DesktopLayout layout = LayOutDesktop({
+      MonitorArea{{0, 0, 1920, 1080}, {0, 0, 1920, 1040}},
+      MonitorArea{{-2880, -300, 0, 1320}, {-2880, -300, 0, 1280}},
+      MonitorArea{{5000, 0, 5000, 0}, {}},
+  });
+  EXPECT_EQ(layout.desktop, (Rect{-2880, -300, 1920, 1320}));
+  ASSERT_EQ(layout.monitors.size(), 2u);
+  EXPECT_EQ(layout.monitors[0].bounds, (Rect{2880, 300, 4800, 1380}));
+  EXPECT_EQ(layout.monitors[0].work, (Rect{2880, 300, 4800, 1340}));
+  EXPECT_EQ(layout.monitors[1].bounds, (Rect{0, 0, 2880, 1620}));
+  // A selection at the left monitor's bottom-right gets its toolbar there,
+  // above its task bar, not on the primary.
+  CScreenDlg dlg(1, 2);
+  FakeScreenView view(4800, 1620);
+  view.Attach(&dlg);
+  dlg.OnInitDialog(PixelBuffer(4800, 1620), layout.monitors);
+  dlg.OnLButtonDown({2000, 1000});
+  dlg.OnMouseMove({2879, 1590});
+  dlg.OnLButtonUp({2879, 1590});
+  EXPECT_EQ(view.buttons[kBtnRectangle].cell, (Rect{2379, 965, 2429, 995}));
+  // Off every monitor (above the primary): the nearest one.
+  EXPECT_EQ(dlg.MonitorAt({3000, 10}).bounds, layout.monitors[1].bounds);
+  EXPECT_EQ(dlg.MonitorAt({3000, 200}).bounds, layout.monitors[0].bounds);
+}
+
+TEST(ScreenCopy, PackedDibIsBottomUpBgrWithPaddedRows) {
+  PixelBuffer image(3, 2);
+  image.Set(0, 0, Rgb(1, 2, 3));
+  image.Set(2, 1, Rgb(250, 251, 252));
+  const std::string dib = PackedDib(image);
+  ASSERT_EQ(dib.size(), 40u + 2 * 12);  // 9 bytes a row, padded to 12
+  EXPECT_EQ(dib.substr(0, 16), std::string("\x28\0\0\0\x03\0\0\0\x02\0\0\0\x01\0\x18\0", 16));
+  // The first row stored is the bottom one.
+  EXPECT_EQ(dib.substr(40 + 6, 3), "\xFC\xFB\xFA");
+  EXPECT_EQ(dib.substr(40 + 12, 3), "\x03\x02\x01");
 }
 
 }  // namespace

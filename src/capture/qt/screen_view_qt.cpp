@@ -137,7 +137,7 @@ QPushButton* ScreenViewQt::FindButton(int id) const {
 }
 
 int ScreenViewQt::Run() {
-  std::optional<ScreenSnapshotQt> shot = GrabPrimaryScreenQt();
+  std::optional<ScreenSnapshotQt> shot = GrabDesktopQt();
   if (!shot) {
     TellGrabFailedQt(nullptr);
     return kCaptureCancelled;
@@ -158,14 +158,17 @@ int ScreenViewQt::Run() {
 
   InitTrackerQt(dialog_.Tracker());
   dialog_.SetView(this);
-  dialog_.OnInitDialog(std::move(shot->pixels));
+  dialog_.OnInitDialog(std::move(shot->pixels), std::move(shot->monitors));
   Invalidate(nullptr);
   ComposeInvalid();
 
   window->createWinId();
   if (QWindow* handle = window->windowHandle()) handle->setScreen(shot->screen);
   window->setGeometry(shot->geometry);
-  window->showFullScreen();
+  if (shot->single)
+    window->showFullScreen();
+  else
+    window->show();  // over every monitor: no one screen to fill
   window->raise();
   window->activateWindow();
   if (!ended_) loop_.exec();

@@ -1,12 +1,12 @@
 // ScreenViewQt: the capture window of the Linux build, the view CScreenDlg's
-// logic runs over. A frameless, topmost window covers the primary screen and
-// shows the snapshot; everything it shows is drawn into its image with
+// logic runs over. A frameless, topmost window covers the whole desktop (every
+// monitor) and shows the snapshot; everything it shows is drawn into its image with
 // PixelCanvas (the dialog's background and overlay, the editor's frame), the
-// six toolbar buttons and the text editor are child widgets, and the run is
+// toolbar buttons and the text editor are child widgets, and the run is
 // modal: a nested event loop until the dialog ends.
 //
-// All coordinates the dialog sees are device pixels of the primary screen,
-// also on scaled displays: mouse positions are multiplied by the screen's
+// All coordinates the dialog sees are device pixels of the desktop, also on
+// scaled displays: mouse positions are multiplied by the screen's
 // device pixel ratio, widget geometry divided by it.
 #pragma once
 
@@ -40,7 +40,7 @@ class ScreenViewQt : public IScreenView {
   ScreenViewQt(const ScreenViewQt&) = delete;
   ScreenViewQt& operator=(const ScreenViewQt&) = delete;
 
-  // Grabs the primary screen, hands it to the dialog, covers the screen and
+  // Grabs the whole desktop, hands it to the dialog, covers the desktop and
   // runs until the dialog ends; the window is gone afterwards. Answers the
   // dialog's result, or kCaptureCancelled when the screen could not be read
   // (the agent has been told).
