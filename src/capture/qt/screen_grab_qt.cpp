@@ -31,11 +31,13 @@ QImage DesktopPictureQt(const QRect& desktop) {
   // black; its portal hands out a picture of the desktop.
   if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"), Qt::CaseInsensitive))
     return ScreenshotThroughPortalQt();
+  const QList<QScreen*> screens = QGuiApplication::screens();
+  if (screens.size() == 1) return screens.front()->grabWindow(0).toImage();  // no copy to make
   QImage picture(desktop.size(), QImage::Format_RGB32);
   picture.fill(Qt::black);  // what lies between monitors of different sizes
   QPainter painter(&picture);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
-  for (QScreen* screen : QGuiApplication::screens()) {
+  for (QScreen* screen : screens) {
     const QRect place = DeviceRect(screen->geometry(), screen->devicePixelRatio());
     QImage part = screen->grabWindow(0).toImage();
     if (part.isNull() || part.size() != place.size()) return {};
