@@ -10,11 +10,13 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "capture/dib_image.h"
 #include "capture/win32/capture_files_win32.h"
 #include "capture/win32/dib_section_win32.h"
 #include "capture/win32/image_encoder_win32.h"
@@ -703,6 +705,89 @@ TEST(ImageEncoderWin32Test, JpegAndPngEncodeTheirPixels) {
     EXPECT_TRUE(test::Near(back->At(56, 40), Rgb(40, 60, 200), index == *png ? 0 : 12));
   }
   EXPECT_EQ(std::string_view(*EncodeWithEncoder(*png, image)).substr(1, 3), "PNG");
+}
+
+// The clipboard's CF_DIB as bytes; empty when there is none.
+std::string ClipboardDib() {
+  std::string out;
+  if (!::OpenClipboard(nullptr)) return out;
+  if (HANDLE data = ::GetClipboardData(CF_DIB)) {
+    if (const void* bytes = ::GlobalLock(data)) {
+      out.assign(static_cast<const char*>(bytes), ::GlobalSize(data));
+      ::GlobalUnlock(data);
+    }
+  }
+  ::CloseClipboard();
+  return out;
+}
+
+TEST_F(ScreenViewWin32Test, MosaicPenUndoThenCopyLeavesTheMarkedSelectionOnTheClipboard) {
+  PatternWindow pattern;
+  std::optional<PixelBuffer> afterMosaic, afterPen;
+  RECT window{};
+  // Blocks from (125, 125) straddle the pattern's cell edges at x, y = 160.
+  const int result = Run({Select(kSelection),
+                          Drag(kBtnMosaic, {125, 125}, {235, 215}),
+                          {InputScript::Do([&] { afterMosaic = dialog_.Snapshot(); })},
+                          Drag(kBtnPen, {250, 150}, {380, 300}),
+                          {InputScript::Do([&] {
+                             afterPen = dialog_.Snapshot();
+                             ::GetWindowRect(Capture(), &window);
+                             test::PostClick(Capture(), kBtnUndo);
+                           }),
+                           InputScript::WaitFor([&] { return dialog_.Snapshot() == *afterMosaic; }),
+                           InputScript::Do([this] { test::PostClick(Capture(), kBtnCopy); })}});
+  EXPECT_EQ(result, kCaptureDone);
+  EXPECT_FALSE(dialog_.m_bSent);
+  // The window and the picture cover the virtual desktop.
+  EXPECT_EQ(window.left, ::GetSystemMetrics(SM_XVIRTUALSCREEN));
+  EXPECT_EQ(window.right - window.left, ::GetSystemMetrics(SM_CXVIRTUALSCREEN));
+  EXPECT_EQ(dialog_.Snapshot().Width(), ::GetSystemMetrics(SM_CXVIRTUALSCREEN));
+  ASSERT_TRUE(afterMosaic && afterPen);
+  EXPECT_NE(afterMosaic->At(157, 157), PatternWindow::At(157, 157));
+  EXPECT_EQ(afterPen->At(250, 150), Rgb(255, 0, 0));
+  EXPECT_EQ(dialog_.Snapshot(), *afterMosaic);
+
+  // The clipboard holds the selection with the mosaic and without the pen,
+  // pixel for pixel, after the window has gone.
+  const std::string dib = ClipboardDib();
+  ASSERT_GE(dib.size(), sizeof(BITMAPINFOHEADER));
+  BITMAPINFOHEADER header{};
+  std::memcpy(&header, dib.data(), sizeof header);
+  EXPECT_EQ(header.biWidth, kSelection.right - kSelection.left);
+  EXPECT_EQ(header.biHeight, kSelection.bottom - kSelection.top);
+  const std::string want = PackedDib(dialog_.SelectionPixels());
+  ASSERT_GE(dib.size(), want.size());
+  EXPECT_EQ(dib.substr(0, want.size()), want);
+}
+
+TEST_F(ScreenViewWin32Test, TheWholeVirtualDesktopIsCapturedAndTheToolbarStaysOnIt) {
+  const int vx = ::GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const int vy = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
+  const int vw = ::GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  const int vh = ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  const std::optional<PixelBuffer> before = GrabScreen(vx, vy, vw, vh);
+  ASSERT_TRUE(before);
+  // At the desktop's right edge: right of x = 1920 wherever the desktop is
+  // wider than one such screen.
+  const Rect s{vw - 330, 100, vw - 10, 340};
+  RECT send{};
+  const int result = Run({Select(s), {InputScript::Do([&] {
+                            ::GetWindowRect(::GetDlgItem(Capture(), kBtnSend), &send);
+                            ::PostMessageW(Capture(), WM_COMMAND, IDCANCEL, 0);
+                          })}});
+  EXPECT_EQ(result, kCaptureCancelled);
+  EXPECT_EQ(dialog_.m_rcSelection, s);
+  if (vw > 1920 + 330) {
+    EXPECT_GT(dialog_.m_rcSelection.left, 1920);
+  }
+  const PixelBuffer& snap = dialog_.Snapshot();
+  ASSERT_EQ(snap.Width(), vw);
+  ASSERT_EQ(snap.Height(), vh);
+  for (int x = s.left; x < s.right; x += 7) EXPECT_EQ(snap.At(x, 200), before->At(x, 200)) << x;
+  // The row ends at the selection's right edge, inside the desktop.
+  EXPECT_EQ(send.right - vx, s.right);
+  EXPECT_EQ(send.top - vy, s.bottom + 5);
 }
 
 }  // namespace
