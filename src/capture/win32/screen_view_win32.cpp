@@ -521,12 +521,16 @@ LRESULT CALLBACK ScreenViewWin32::KeyFilter(int code, WPARAM wParam, LPARAM lPar
   auto* msg = reinterpret_cast<MSG*>(lParam);
   ScreenViewWin32* view = g_keyView;
   if (code == MSGF_DIALOGBOX && view && msg && msg->message == WM_KEYDOWN && view->GetHwnd() &&
-      msg->hwnd != view->editor_ && (msg->hwnd == view->GetHwnd() || ::IsChild(view->GetHwnd(), msg->hwnd))) {
-    // An open editor keeps its own Ctrl+Z and Ctrl+C.
+      (msg->hwnd == view->GetHwnd() || ::IsChild(view->GetHwnd(), msg->hwnd))) {
+    const auto key = static_cast<uint32_t>(msg->wParam);
     const bool ctrl = ::GetKeyState(VK_CONTROL) < 0;
     const bool shift = ::GetKeyState(VK_SHIFT) < 0;
     const bool alt = ::GetKeyState(VK_MENU) < 0;
-    if (view->dialog_.OnKeyDown(static_cast<uint32_t>(msg->wParam), ctrl, shift, alt)) return TRUE;
+    // An open editor keeps its own undo, redo and copy; Ctrl+S saves from it
+    // too (the editor commits when the save question takes the focus).
+    const bool editorKeeps =
+        msg->hwnd == view->editor_ && ShortcutCommand(key, ctrl, shift, alt) != CaptureCommand::kSave;
+    if (!editorKeeps && view->dialog_.OnKeyDown(key, ctrl, shift, alt)) return TRUE;
   }
   return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }

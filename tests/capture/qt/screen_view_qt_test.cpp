@@ -696,6 +696,7 @@ TEST_F(CaptureQtTest, MosaicPenUndoThenCopyLeavesTheMarkedSelectionOnTheClipboar
                 QTest::qWait(50);
                 if (view.SizeNote() && view.SizeNote()->isVisible())
                   sizeWhileSelecting = view.SizeNote()->text();
+                Shoot("capture_size_note.png");
               }},
              MoveTo(700, 500),
              Up()},
