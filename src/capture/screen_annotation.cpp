@@ -176,6 +176,7 @@ void CScreenDlg::ShapeRelease() {
   PixelCanvas canvas(m_snapshot, 0xFF);
   DrawShape(canvas);
   m_history.Commit(m_snapshot);
+  UpdateUndoButton();
   m_penPoints.clear();
   RefreshDimmed(area);
 }
@@ -248,6 +249,7 @@ void CScreenDlg::CommitText() {
           if (c != kEditorBackground) m_snapshot.Set(x, y, 0xFF000000u | c);
         }
       m_history.Commit(m_snapshot);
+      UpdateUndoButton();
       RefreshDimmed(target);
     }
   }

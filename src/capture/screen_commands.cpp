@@ -74,8 +74,13 @@ bool CScreenDlg::AtRest() const {
   return m_view && m_nResult < 0 && !m_bSending && !m_bDrawing && !m_bSelecting && !m_view->HasEditor();
 }
 
+void CScreenDlg::UpdateUndoButton() {
+  if (m_view) m_view->EnableButton(kBtnUndo, m_history.CanUndo());
+}
+
 void CScreenDlg::AfterHistoryStep(const std::optional<Rect>& changed) {
   if (!changed) return;
+  UpdateUndoButton();
   RefreshDimmed(*changed);
   m_view->InvalidateRect(*changed);
   m_view->UpdateNow();

@@ -369,6 +369,7 @@ void CScreenDlg::PlaceToolbar(const Rect& rect) {
     m_view->ShowButton(id, true);
     x += kCellWidth;
   }
+  UpdateUndoButton();
 }
 
 void CScreenDlg::HideToolbar() {

@@ -253,6 +253,8 @@ class CScreenDlg : public IAxTrackerEvents {
   // upload.
   bool AtRest() const;
   void AfterHistoryStep(const std::optional<Rect>& changed);
+  // The undo button is greyed out while there is nothing to undo.
+  void UpdateUndoButton();
   // Brings the dimmed copy up to date with the snapshot inside area.
   void RefreshDimmed(const Rect& area);
   void ShapeMove(Point p);

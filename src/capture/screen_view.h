@@ -77,6 +77,8 @@ class IScreenView {
   virtual bool IsButtonChecked(int id) = 0;
   // Unchecks a button and repaints it at once.
   virtual void UncheckButton(int id) = 0;
+  // A button that has nothing to do is greyed out and takes no clicks.
+  virtual void EnableButton(int id, bool enable) = 0;
 
   // --- Repaint requests. Every invalidation also erases (the snapshot is
   // put back first). nullptr: the whole client area.

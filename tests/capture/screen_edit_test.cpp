@@ -24,6 +24,7 @@ TEST(ScreenUndo, EachKindComesOffExactlyAndRedoPutsItBack) {
   ScreenFixture f(300, 200);
   f.Select({20, 20}, {220, 150});
   std::vector<PixelBuffer> states{f.dlg.Snapshot()};
+  EXPECT_FALSE(f.view.buttons[kBtnUndo].enabled);  // nothing to undo yet
 
   f.view.Check(kBtnRectangle);
   f.Drag({30, 30}, {{90, 80}});
@@ -50,9 +51,11 @@ TEST(ScreenUndo, EachKindComesOffExactlyAndRedoPutsItBack) {
   }
   f.dlg.OnUndo();  // nothing left: no change
   EXPECT_TRUE(SamePixels(f.dlg.Snapshot(), states[0]));
+  EXPECT_FALSE(f.view.buttons[kBtnUndo].enabled);
   // Ctrl+Y and Ctrl+Shift+Z both redo; the undo button does what Ctrl+Z does.
   f.dlg.OnKeyDown(kY, true, false, false);
   EXPECT_TRUE(SamePixels(f.dlg.Snapshot(), states[1]));
+  EXPECT_TRUE(f.view.buttons[kBtnUndo].enabled);
   f.dlg.OnKeyDown(kZ, true, true, false);
   EXPECT_TRUE(SamePixels(f.dlg.Snapshot(), states[2]));
   EXPECT_TRUE(f.dlg.m_bAnnotated);

@@ -69,6 +69,7 @@ class FakeScreenView : public IScreenView {
   struct Button {
     bool shown = false;
     bool checked = false;
+    bool enabled = true;
     Rect cell{};
   };
 
@@ -102,6 +103,7 @@ class FakeScreenView : public IScreenView {
   void MoveButton(int id, const Rect& cell) override { buttons[id].cell = cell; }
   bool IsButtonChecked(int id) override { return buttons[id].checked; }
   void UncheckButton(int id) override { buttons[id].checked = false; }
+  void EnableButton(int id, bool enable) override { buttons[id].enabled = enable; }
 
   void Invalidate(const Region* region) override {
     if (region)

@@ -243,6 +243,10 @@ void ScreenViewQt::UncheckButton(int id) {
   b->repaint();
 }
 
+void ScreenViewQt::EnableButton(int id, bool enable) {
+  if (QPushButton* b = FindButton(id)) b->setEnabled(enable);
+}
+
 void ScreenViewQt::Invalidate(const Region* region) {
   if (!window_) return;
   const QImage& image = window_->Image();

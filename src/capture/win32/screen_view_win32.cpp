@@ -322,6 +322,10 @@ void ScreenViewWin32::UncheckButton(int id) {
   }
 }
 
+void ScreenViewWin32::EnableButton(int id, bool enable) {
+  if (HWND button = ::GetDlgItem(GetHwnd(), id)) ::EnableWindow(button, enable ? TRUE : FALSE);
+}
+
 void ScreenViewWin32::Invalidate(const Region* region) {
   HWND hwnd = GetHwnd();
   if (!region) {

@@ -46,6 +46,7 @@ class ScreenViewWin32 final : public IScreenView, public CDialogBase {
   void MoveButton(int id, const Rect& cell) override;
   bool IsButtonChecked(int id) override;
   void UncheckButton(int id) override;
+  void EnableButton(int id, bool enable) override;
   void Invalidate(const Region* region) override;
   void InvalidateRect(const Rect& rect) override;
   void UpdateNow() override;
