@@ -51,6 +51,8 @@ std::u16string CaptureOutcomeText(const CaptureReport& report, std::u16string_vi
       return u"saved, " + size;
     case Outcome::kSaveFailed:
       return u"not saved: " + report.reason;
+    case Outcome::kCopied:
+      return u"copied to the clipboard";
     case Outcome::kSent:
       return u"sent, HTTP " + Number(report.httpStatus) + u", " + size + u", " + Number(report.milliseconds) +
              u" ms";

@@ -14,6 +14,7 @@ struct CaptureReport {
     kCancelled,   // Esc or the cancel command, nothing sent or saved
     kSaved,       // written where the agent chose
     kSaveFailed,  // the agent chose a file, but it could not be written
+    kCopied,      // put on the clipboard
     kSent,        // uploaded, the server answered
     kNotSent,     // the upload failed or was given up; the picture was kept
   };

@@ -1,7 +1,8 @@
-// CScreenDlg's annotation tools: the shape drags (arrow, ellipse, rectangle)
-// with their drawing, and the text editor with its growth and commit. All of
-// them are red and stay inside the selection: drag points are held one
-// pixel inside it and drawing is clipped to its interior.
+// CScreenDlg's annotation tools: the shape drags (arrow, ellipse, rectangle,
+// pen, mosaic) with their drawing, and the text editor with its growth and
+// commit. All of them stay inside the selection: drag points are held one
+// pixel inside it and drawing is clipped to its interior. Every commit is
+// recorded in the history, so it can be undone.
 #include "capture/screen_dlg.h"
 
 #include <algorithm>
@@ -28,6 +29,33 @@ inline float F32(float v) {
 }
 
 }  // namespace
+
+void DrawMosaic(Canvas& dc, const PixelBuffer& pixels, const Rect& area, const Rect& clip) {
+  const Rect drawn = Intersection(Intersection(area, clip), Rect{0, 0, pixels.Width(), pixels.Height()});
+  if (IsRectEmpty(drawn)) return;
+  // Blocks laid from the area's top-left; only those that reach `drawn`.
+  const int32_t firstX = area.left + (drawn.left - area.left) / kMosaicBlock * kMosaicBlock;
+  const int32_t firstY = area.top + (drawn.top - area.top) / kMosaicBlock * kMosaicBlock;
+  for (int32_t by = firstY; by < drawn.bottom; by += kMosaicBlock) {
+    for (int32_t bx = firstX; bx < drawn.right; bx += kMosaicBlock) {
+      const Rect block = Intersection(Rect{bx, by, bx + kMosaicBlock, by + kMosaicBlock},
+                                      Rect{0, 0, pixels.Width(), pixels.Height()});
+      uint32_t r = 0, g = 0, b = 0;
+      for (int32_t y = block.top; y < block.bottom; ++y) {
+        const uint32_t* row = pixels.Data() + static_cast<size_t>(y) * pixels.Width();
+        for (int32_t x = block.left; x < block.right; ++x) {
+          r += (row[x] >> 16) & 0xFF;
+          g += (row[x] >> 8) & 0xFF;
+          b += row[x] & 0xFF;
+        }
+      }
+      const uint32_t n = static_cast<uint32_t>((block.right - block.left) * (block.bottom - block.top));
+      const Color average = Rgb(static_cast<uint8_t>((r + n / 2) / n), static_cast<uint8_t>((g + n / 2) / n),
+                                static_cast<uint8_t>((b + n / 2) / n));
+      dc.FillRect(Intersection(block, drawn), Brush::Solid(average));
+    }
+  }
+}
 
 void CScreenDlg::DrawArrow(Canvas& dc, Point tip, const ArrowHead& head) {
   const Point from = dc.MoveTo(Point{0, 0});
@@ -82,6 +110,19 @@ void CScreenDlg::DrawShape(Canvas& dc) {
       case CaptureTool::kRectangle:
         dc.Rectangle(DragBounds());
         break;
+      case CaptureTool::kPen:
+        if (!m_penPoints.empty()) {
+          dc.MoveTo(m_penPoints.front());
+          for (size_t i = 1; i < m_penPoints.size(); ++i) dc.LineTo(m_penPoints[i]);
+          // A line leaves out its end point; the pen's stroke ends on it.
+          dc.SetPixel(m_penPoints.back(), kInk);
+        }
+        break;
+      case CaptureTool::kMosaic:
+        // Averages of the snapshot as it is: the screen shows what the
+        // commit will write.
+        DrawMosaic(dc, m_snapshot, DragBounds(), clip);
+        break;
       case CaptureTool::kText:
       case CaptureTool::kNone:
         break;
@@ -95,28 +136,49 @@ void CScreenDlg::ShapeMove(Point p) {
   m_bAnnotated = true;
   const Rect& s = m_rcSelection;
   const Rect clip = Inflated(s, -1, -1);
+  const bool pen = ToolInForce() == CaptureTool::kPen;
+  // The pen repaints only its new segment: the line drawn so far is on the
+  // screen already.
   auto area = [&] {
-    const Rect grown = Inflated(DragBounds(), kShapeMargin, kShapeMargin);
+    const Point a = m_penPoints.back();
+    const Rect grown = pen ? Inflated(Rect{std::min(a.x, m_ptEnd.x), std::min(a.y, m_ptEnd.y),
+                                           std::max(a.x, m_ptEnd.x) + 1, std::max(a.y, m_ptEnd.y) + 1},
+                                      1, 1)
+                           : Inflated(DragBounds(), kShapeMargin, kShapeMargin);
     return IsRectEmpty(clip) ? grown : Intersection(grown, clip);
   };
   const Rect before = area();
-  if (!IsRectEmpty(before)) m_view->InvalidateRect(before);
+  if (!IsRectEmpty(before) && !pen) m_view->InvalidateRect(before);
   if (p.x <= s.left) p.x = s.left + 1;
   if (p.x >= s.right) p.x = s.right - 1;
   if (p.y <= s.top) p.y = s.top + 1;
   if (p.y >= s.bottom) p.y = s.bottom - 1;
   m_ptEnd = p;
   const Rect after = area();
+  if (pen && m_penPoints.back() != p) m_penPoints.push_back(p);
   if (!IsRectEmpty(after)) m_view->InvalidateRect(after);
+}
+
+Rect CScreenDlg::ShapeArea() const {
+  Rect bounds = DragBounds();
+  for (const Point& p : m_penPoints)
+    bounds = Rect{std::min(bounds.left, p.x), std::min(bounds.top, p.y), std::max(bounds.right, p.x),
+                  std::max(bounds.bottom, p.y)};
+  return Intersection(Inflated(bounds, kShapeMargin, kShapeMargin), m_rcSelection);
 }
 
 void CScreenDlg::ShapeRelease() {
   m_bDrawing = false;
   EndDrag();
   // The shape becomes part of the snapshot; the screen already shows it.
+  const Rect area = ShapeArea();
+  m_history.Begin(m_snapshot, area);
   PixelCanvas canvas(m_snapshot, 0xFF);
   DrawShape(canvas);
-  RefreshDimmed(Intersection(Inflated(DragBounds(), kShapeMargin, kShapeMargin), m_rcSelection));
+  m_history.Commit(m_snapshot);
+  UpdateUndoButton();
+  m_penPoints.clear();
+  RefreshDimmed(area);
 }
 
 void CScreenDlg::TextPress(Point p) {
@@ -180,11 +242,14 @@ void CScreenDlg::CommitText() {
       const Rect target = Intersection(
           Rect{r.left, r.top, r.left + std::min(w, pixels.Width()), r.top + std::min(h, pixels.Height())},
           Rect{0, 0, m_cxScreen, m_cyScreen});
+      m_history.Begin(m_snapshot, target);
       for (int32_t y = target.top; y < target.bottom; ++y)
         for (int32_t x = target.left; x < target.right; ++x) {
           const Color c = pixels.At(x - r.left, y - r.top);
           if (c != kEditorBackground) m_snapshot.Set(x, y, 0xFF000000u | c);
         }
+      m_history.Commit(m_snapshot);
+      UpdateUndoButton();
       RefreshDimmed(target);
     }
   }

@@ -4,8 +4,8 @@
 #include "capture/screen_dlg.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace parlex {
@@ -15,14 +15,18 @@ constexpr uint32_t kAllParts = CAxTracker::rgnLeft | CAxTracker::rgnTop | CAxTra
                                CAxTracker::rgnBottom | CAxTracker::rgnInterior;
 constexpr uint32_t kOpaque = 0xFF000000u;
 
-// Toolbar: six cells of 50 x 30 from left to right in this order, 5 pixels
-// off the selection; hidden in the same order when a track starts.
-constexpr std::array<int, 6> kToolbarOrder = {kBtnRectangle, kBtnEllipse, kBtnArrow,
-                                              kBtnText,      kBtnSave,    kBtnSend};
+// Toolbar: cells of 50 x 30 from left to right in the order of
+// kToolbarButtons, 5 pixels off the selection; hidden in the same order when
+// a track starts.
 constexpr int32_t kCellWidth = 50;
 constexpr int32_t kCellHeight = 30;
-constexpr int32_t kToolbarWidth = 300;
+constexpr int32_t kToolbarWidth = kCellWidth * static_cast<int32_t>(std::size(kToolbarButtons));
 constexpr int32_t kToolbarGap = 5;
+
+// The size note: one line of small digits, 7 pixels a character and a margin.
+constexpr int32_t kSizeLabelHeight = 18;
+constexpr int32_t kSizeLabelCharWidth = 7;
+constexpr int32_t kSizeLabelPadding = 8;
 
 // The drag loop's grow and shrink steps for the extension keys.
 constexpr uint16_t kGrowStep = 8;
@@ -58,10 +62,19 @@ void CScreenDlg::Detach() {
   m_view = nullptr;
 }
 
-void CScreenDlg::OnInitDialog(PixelBuffer snapshot) {
+void CScreenDlg::OnInitDialog(PixelBuffer snapshot, std::vector<MonitorArea> monitors) {
   m_cxScreen = snapshot.Width();
   m_cyScreen = snapshot.Height();
   m_snapshot = std::move(snapshot);
+  const Rect desktop{0, 0, m_cxScreen, m_cyScreen};
+  m_monitors.clear();
+  for (MonitorArea& m : monitors) {
+    m.bounds = Intersection(m.bounds, desktop);
+    m.work = Intersection(m.work, m.bounds);
+    if (IsRectEmpty(m.work)) m.work = m.bounds;
+    if (!IsRectEmpty(m.bounds)) m_monitors.push_back(m);
+  }
+  if (m_monitors.empty()) m_monitors.push_back(MonitorArea{desktop, desktop});
   // One pass makes the snapshot opaque (what the surface shows) and the
   // dimmed copy the area outside the selection shows; a paint then only
   // copies rows.
@@ -148,6 +161,11 @@ void CScreenDlg::ChangeSelection(const Rect& newSelection, bool updateNow) {
   const Rect oldInner = Inflated(m_tracker.rect, -h, -h);
   const bool same = newSelection == m_rcSelection && m_tracker.rect == TrackerOuter(newSelection);
   m_rcSelection = newSelection;
+  // The history may hold four copies of the selection's pixels, whatever
+  // the number of annotations.
+  const Rect area = Ordered(newSelection);
+  m_history.SetLimit(4 * sizeof(uint32_t) * static_cast<size_t>(area.right - area.left) *
+                     static_cast<size_t>(area.bottom - area.top));
   // The tracker's rectangle is set now, not at the next paint, so that its
   // region covers the new place and that paint reaches it.
   m_tracker.rect = TrackerOuter(newSelection);
@@ -206,6 +224,7 @@ void CScreenDlg::OnLButtonDown(Point p) {
     if (!m_tracker.Track(m_view->TrackHost(), p, false, kGrowStep, kGrowStep, kShrinkStep, kShrinkStep,
                          false))
       PlaceToolbar(m_rcSelection);
+    HideSize();
     return;
   }
   if (!PtInRect(m_rcSelection, p)) return;
@@ -215,6 +234,7 @@ void CScreenDlg::OnLButtonDown(Point p) {
   }
   m_bDrawing = true;
   m_ptStart = m_ptEnd = p;
+  m_penPoints.assign(1, p);
   BeginDrag();
 }
 
@@ -223,6 +243,7 @@ void CScreenDlg::OnMouseMove(Point p) {
   if (m_bSelecting) {
     m_ptEnd = p;
     ChangeSelection(DragBounds(), true);
+    ShowSize();
   } else if (m_bPlaced && m_bDrawing) {
     ShapeMove(p);
   }
@@ -234,6 +255,7 @@ void CScreenDlg::OnLButtonUp(Point p) {
   if (m_bSelecting) {
     // A click without a drag places an empty selection at the click point.
     OnTrackEnd(&m_rcSelection);
+    HideSize();
     m_bPlaced = true;
     m_bSelecting = false;
     EndDrag();
@@ -262,6 +284,7 @@ void CScreenDlg::OnTracking(Rect* proposed, int32_t hit, const Rect* previous, b
   // The drag loop keeps its edges as dragged (they may cross); the dialog's
   // selection is always in order.
   ChangeSelection(Ordered(*proposed), true);
+  ShowSize();
 }
 
 void CScreenDlg::GetRect(Rect* out) { *out = m_rcSelection; }
@@ -271,6 +294,7 @@ void CScreenDlg::OnTrackEnd(const Rect* final) {
   // extension key held reports it without the extension.
   const Rect r = Ordered(*final);
   ChangeSelection(r, false);
+  HideSize();
   if (m_view) {
     // The frame is redrawn at its final place with the next paint.
     const std::optional<Region> area = m_tracker.GetRegion(kAllParts);
@@ -281,33 +305,76 @@ void CScreenDlg::OnTrackEnd(const Rect* final) {
 
 void CScreenDlg::OnDrawTracking(Canvas* dc, const Rect* rect) { (void)dc, (void)rect; }
 
+const MonitorArea& CScreenDlg::MonitorAt(Point p) const {
+  static const MonitorArea kNone{};
+  if (m_monitors.empty()) return kNone;
+  const MonitorArea* nearest = &m_monitors.front();
+  int64_t best = INT64_MAX;
+  for (const MonitorArea& m : m_monitors) {
+    if (PtInRect(m.bounds, p)) return m;
+    const int64_t dx = p.x < m.bounds.left ? m.bounds.left - p.x : std::max(0, p.x - (m.bounds.right - 1));
+    const int64_t dy = p.y < m.bounds.top ? m.bounds.top - p.y : std::max(0, p.y - (m.bounds.bottom - 1));
+    if (dx * dx + dy * dy < best) {
+      best = dx * dx + dy * dy;
+      nearest = &m;
+    }
+  }
+  return *nearest;
+}
+
 Rect CScreenDlg::ToolbarArea(const Rect& rect) const {
+  // Below, above or inside the selection as on one screen, but within the
+  // work area of the monitor that holds the selection's bottom-right corner.
+  const Rect work = MonitorAt(Point{rect.right - 1, rect.bottom - 1}).work;
   int32_t y;
-  if (rect.bottom + kCellHeight + kToolbarGap <= m_cyScreen)
+  if (rect.bottom + kCellHeight + kToolbarGap <= work.bottom)
     y = rect.bottom + kToolbarGap;  // below
-  else if (rect.top - kCellHeight - kToolbarGap > 0)
+  else if (rect.top - kCellHeight - kToolbarGap > work.top)
     y = rect.top - kCellHeight - kToolbarGap;  // above
   else
     y = rect.bottom - kCellHeight - kToolbarGap;  // inside, along the bottom edge
+  y = std::max(work.top, std::min(y, work.bottom - kCellHeight));
   int32_t x = rect.right - kToolbarWidth;
-  if (x < 0) x = 0;
+  x = std::min(x, work.right - kToolbarWidth);
+  if (x < work.left) x = work.left;
   return Rect{x, y, x + kToolbarWidth, y + kCellHeight};
+}
+
+Rect CScreenDlg::SizeLabelArea(const Rect& selection) const {
+  const int32_t w =
+      kSizeLabelPadding + kSizeLabelCharWidth * static_cast<int32_t>(SizeText(selection).size());
+  const Rect screen = MonitorAt(Point{selection.left, selection.top}).bounds;
+  // Just above the top-left corner; inside it when there is no room above.
+  int32_t y = selection.top - kSizeLabelHeight;
+  if (y < screen.top) y = selection.top;
+  y = std::max(screen.top, std::min(y, screen.bottom - kSizeLabelHeight));
+  const int32_t x = std::max(screen.left, std::min(selection.left, screen.right - w));
+  return Rect{x, y, x + w, y + kSizeLabelHeight};
+}
+
+void CScreenDlg::ShowSize() {
+  if (m_view) m_view->ShowSizeLabel(SizeLabelArea(m_rcSelection), SizeText(m_rcSelection));
+}
+
+void CScreenDlg::HideSize() {
+  if (m_view) m_view->ShowSizeLabel(Rect{}, u"");
 }
 
 void CScreenDlg::PlaceToolbar(const Rect& rect) {
   if (!m_view) return;
   const Rect area = ToolbarArea(rect);
   int32_t x = area.left;
-  for (int id : kToolbarOrder) {
+  for (int id : kToolbarButtons) {
     m_view->MoveButton(id, Rect{x, area.top, x + kCellWidth, area.bottom});
     m_view->ShowButton(id, true);
     x += kCellWidth;
   }
+  UpdateUndoButton();
 }
 
 void CScreenDlg::HideToolbar() {
   if (!m_view) return;
-  for (int id : kToolbarOrder) m_view->ShowButton(id, false);
+  for (int id : kToolbarButtons) m_view->ShowButton(id, false);
 }
 
 Rect CScreenDlg::DragBounds() const {
@@ -321,6 +388,8 @@ CaptureTool CScreenDlg::ToolInForce() const {
   if (m_view->IsButtonChecked(kBtnEllipse)) return CaptureTool::kEllipse;
   if (m_view->IsButtonChecked(kBtnRectangle)) return CaptureTool::kRectangle;
   if (m_view->IsButtonChecked(kBtnText)) return CaptureTool::kText;
+  if (m_view->IsButtonChecked(kBtnPen)) return CaptureTool::kPen;
+  if (m_view->IsButtonChecked(kBtnMosaic)) return CaptureTool::kMosaic;
   return CaptureTool::kNone;
 }
 

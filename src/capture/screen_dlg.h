@@ -1,12 +1,14 @@
 // CScreenDlg: the logic of the full-screen capture dialog. The agent spans a
-// selection over the frozen screen, moves and resizes it with the tracker,
-// marks it in red (arrow, ellipse, rectangle, text) and saves or sends it.
+// selection over the frozen desktop, moves and resizes it with the tracker,
+// marks it (red arrow, ellipse, rectangle, pen and text; mosaic over what must
+// not be seen), undoes and redoes marks, and copies, saves or sends it.
 // Everything here is platform-free: the window, its buttons and editor are
 // reached through IScreenView, files through ICaptureFiles, the upload
 // through GenericHTTPClient over a Transport, and drawing through Canvas.
 //
 // The platform half (ScreenViewWin32, ScreenViewQt) creates the window, grabs
-// the primary screen into a PixelBuffer and hands it to OnInitDialog, then
+// the whole desktop into a PixelBuffer and hands it with the monitors' areas
+// to OnInitDialog, then
 // turns its messages into the On... calls below and paints with
 // ComposeBackground + PaintOverlay. After the modal run the caller reads
 // m_bSent, m_szReply and m_szKeptFile.
@@ -22,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "capture/annotation_history.h"
 #include "capture/ax_tracker.h"
 #include "capture/canvas.h"
 #include "capture/capture_report.h"
@@ -39,8 +42,37 @@ struct ArrowHead {
 };
 
 // The annotation tool in force, read from the buttons' check state in the
-// order arrow, ellipse, rectangle, text.
-enum class CaptureTool : uint8_t { kNone, kArrow, kEllipse, kRectangle, kText };
+// order arrow, ellipse, rectangle, text, pen, mosaic.
+enum class CaptureTool : uint8_t { kNone, kArrow, kEllipse, kRectangle, kText, kPen, kMosaic };
+
+// The toolbar from left to right: each button a cell of 50 x 30.
+inline constexpr int kToolbarButtons[] = {kBtnRectangle, kBtnEllipse, kBtnArrow, kBtnPen,  kBtnMosaic,
+                                          kBtnText,      kBtnUndo,    kBtnCopy,  kBtnSave, kBtnSend};
+inline constexpr bool IsToolButton(int id) {
+  return id == kBtnArrow || id == kBtnEllipse || id == kBtnRectangle || id == kBtnText || id == kBtnPen ||
+         id == kBtnMosaic;
+}
+// A button's label, and its tooltip (the label with its shortcut).
+std::u16string_view ButtonLabel(int id);
+std::u16string ButtonTooltip(int id);
+
+// Mosaic blocks are this many device pixels square.
+inline constexpr int32_t kMosaicBlock = 10;
+// Covers `area` of pixels with blocks of kMosaicBlock, laid from the area's
+// top-left, each filled with the average of its whole block (a block that
+// reaches past the area is averaged over all of it, as far as the picture
+// goes, so no pixel of the area keeps its own value); only pixels inside
+// both `area` and `clip` are drawn, on dc.
+void DrawMosaic(Canvas& dc, const PixelBuffer& pixels, const Rect& area, const Rect& clip);
+
+// The commands of the capture's shortcuts.
+enum class CaptureCommand : uint8_t { kNone, kUndo, kRedo, kCopy, kSave };
+// Ctrl+Z undo, Ctrl+Y and Ctrl+Shift+Z redo, Ctrl+C copy, Ctrl+S save; key is
+// the upper-case letter (the virtual-key code of Windows and Qt's key code).
+CaptureCommand ShortcutCommand(uint32_t key, bool ctrl, bool shift, bool alt);
+
+// "400 × 300": a selection's size in device pixels.
+std::u16string SizeText(const Rect& selection);
 
 // A channel of the snapshot as the dimmed area shows it: grey 127 blended
 // over it at opacity 127 of 255, (127 x 127 + d x 128) / 255.
@@ -94,10 +126,11 @@ class CScreenDlg : public IAxTrackerEvents {
   void Detach();
 
   // --- Events from the platform.
-  // The dialog's initialisation with the snapshot of the primary screen
-  // (its size is the screen's): the dimmed copy is made, the tracker gets
-  // its owner and style 0x37FC.
-  void OnInitDialog(PixelBuffer snapshot);
+  // The dialog's initialisation with the snapshot of the whole desktop (its
+  // size is the desktop's bounding box) and the monitors in it (none: one
+  // monitor as large as the snapshot): the dimmed copy is made, the tracker
+  // gets its owner and style 0x37FC.
+  void OnInitDialog(PixelBuffer snapshot, std::vector<MonitorArea> monitors = {});
   // The pixels the window shows under `area` before the overlay: the
   // snapshot inside the selection, its dimmed copy outside. Written into a
   // frame of the screen's size at `frame` (pixel (0, 0)), rows `stride`
@@ -126,6 +159,16 @@ class CScreenDlg : public IAxTrackerEvents {
   void OnSave();
   void OnSend();
   void OnCancel();
+  // Button 1011 and Ctrl+C: the selection with its marks to the clipboard,
+  // and the capture ends as a save does. A refused clipboard keeps it open.
+  void OnCopy();
+  // Button 1010 and Ctrl+Z; Ctrl+Y and Ctrl+Shift+Z. Once every annotation
+  // is undone the selection may be moved and sized again.
+  void OnUndo();
+  void OnRedo();
+  // A key pressed on the capture window (not in the editor): true when it
+  // was one of the shortcuts.
+  bool OnKeyDown(uint32_t key, bool ctrl, bool shift, bool alt);
   bool IsSending() const { return m_bSending; }
 
   // --- IAxTrackerEvents.
@@ -151,6 +194,13 @@ class CScreenDlg : public IAxTrackerEvents {
   const PixelBuffer& Snapshot() const { return m_snapshot; }
   const PixelBuffer& Dimmed() const { return m_dimmed; }
   CAxTracker& Tracker() { return m_tracker; }
+  const AnnotationHistory& History() const { return m_history; }
+  const std::vector<MonitorArea>& Monitors() const { return m_monitors; }
+  // The monitor holding p, else the one nearest to it.
+  const MonitorArea& MonitorAt(Point p) const;
+  // Where the toolbar goes for a selection, and where the size note.
+  Rect ToolbarArea(const Rect& rect) const;
+  Rect SizeLabelArea(const Rect& selection) const;
 
   // --- Fields.
   int32_t m_cxScreen = 0;
@@ -174,7 +224,10 @@ class CScreenDlg : public IAxTrackerEvents {
   // Where the picture of a send that failed or was cancelled was kept;
   // empty otherwise.
   std::u16string m_szKeptFile;
-  int m_nResult = -1;  // the modal result once ended
+  int m_nResult = -1;              // the modal result once ended
+  std::vector<Point> m_penPoints;  // the pen's line of the current drag
+  AnnotationHistory m_history;
+  std::vector<MonitorArea> m_monitors;
   // How the capture ended, for the support log.
   CaptureReport m_report;
 
@@ -192,11 +245,19 @@ class CScreenDlg : public IAxTrackerEvents {
   // The rectangle the tracker's Draw leaves behind for a selection (the
   // outer rectangle holding the frame and the handles).
   Rect TrackerOuter(const Rect& selection) const;
-  // The six buttons in their 50 x 30 cells beside the selection, shown.
+  // The buttons in their 50 x 30 cells beside the selection, shown.
   void PlaceToolbar(const Rect& rect);
   void HideToolbar();
-  // Where PlaceToolbar puts the six cells for a selection.
-  Rect ToolbarArea(const Rect& rect) const;
+  void ShowSize();
+  void HideSize();
+  // What a shape drag may touch: the area its commit is recorded over.
+  Rect ShapeArea() const;
+  // Undo and redo are for a capture at rest: no drag, no open editor, no
+  // upload.
+  bool AtRest() const;
+  void AfterHistoryStep(const std::optional<Rect>& changed);
+  // The undo button is greyed out while there is nothing to undo.
+  void UpdateUndoButton();
   // Brings the dimmed copy up to date with the snapshot inside area.
   void RefreshDimmed(const Rect& area);
   void ShapeMove(Point p);

@@ -1,14 +1,14 @@
 // What the capture dialog's logic (CScreenDlg, screen_dlg.h) needs of its
-// platform: the window with its six toolbar buttons and its text editor,
-// repaint requests, the mouse capture, the save question and the image
-// encoders (IScreenView), and the files and clock of the send button
+// platform: the window with its toolbar buttons and its text editor, repaint
+// requests, the mouse capture, the save question, the image encoders and the
+// clipboard (IScreenView), and the files and clock of the send button
 // (ICaptureFiles). Each build implements both over its own toolkit
 // (ScreenViewWin32: dialog 205, GDI, an EDIT control, GDI+; ScreenViewQt: a
 // frameless full-screen widget, PixelCanvas, a plain-text editor,
 // QImageWriter); tests implement them over memory.
 //
 // All coordinates are client pixels of the capture window, which covers the
-// primary screen: device pixels, also on scaled displays.
+// whole desktop (every monitor): device pixels, also on scaled displays.
 #pragma once
 
 #include <cstddef>
@@ -32,12 +32,23 @@ inline constexpr int kBtnArrow = 1004;      // "箭头"
 inline constexpr int kBtnEllipse = 1005;    // "椭圆"
 inline constexpr int kBtnRectangle = 1006;  // "矩形"
 inline constexpr int kBtnText = 1007;       // "文字"
+inline constexpr int kBtnPen = 1008;        // "画笔"
+inline constexpr int kBtnMosaic = 1009;     // "马赛克"
+inline constexpr int kBtnUndo = 1010;       // "撤销"
+inline constexpr int kBtnCopy = 1011;       // "复制"
 inline constexpr int kBtnSave = 1012;       // "保存"
 inline constexpr int kBtnSend = 1013;       // "发送"
 
 // Results of the modal run.
 inline constexpr int kCaptureDone = 0;       // saved or sent
 inline constexpr int kCaptureCancelled = 2;  // IDCANCEL: Esc or the close command
+
+// One monitor in client pixels of the capture window: its whole area and the
+// part of it that windows may use (without panels and task bars).
+struct MonitorArea {
+  Rect bounds;
+  Rect work;
+};
 
 // The editor font's measurements (GetTextMetricsW).
 struct EditorMetrics {
@@ -66,6 +77,8 @@ class IScreenView {
   virtual bool IsButtonChecked(int id) = 0;
   // Unchecks a button and repaints it at once.
   virtual void UncheckButton(int id) = 0;
+  // A button that has nothing to do is greyed out and takes no clicks.
+  virtual void EnableButton(int id, bool enable) = 0;
 
   // --- Repaint requests. Every invalidation also erases (the snapshot is
   // put back first). nullptr: the whole client area.
@@ -118,9 +131,17 @@ class IScreenView {
   // The image encoded by encoder `index` with its default settings; none
   // when it fails.
   virtual std::optional<std::string> EncodeImage(size_t index, const PixelBuffer& image) = 0;
+  // Puts the image on the clipboard, where it stays after the capture window
+  // has gone (while the program runs); false when the clipboard refused it.
+  virtual bool CopyImage(const PixelBuffer& image) = 0;
   // Ends the modal run with a result code. The window leaves the screen at
   // once; a tracker drag still running ends without commit.
   virtual void EndDialog(int result) = 0;
+
+  // --- The selection's size while it is spanned, moved or resized: a small
+  // note with text at `where`, above everything else; empty text takes it
+  // away. Never part of the picture.
+  virtual void ShowSizeLabel(const Rect& where, std::u16string_view text) = 0;
 
   // --- While an upload runs.
   // A note with text over the frozen screen at `where`; empty text takes it

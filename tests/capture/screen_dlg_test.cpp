@@ -107,19 +107,20 @@ TEST(ScreenToolbar, BelowAboveInsideAndClamped) {
     Point a, b;
     int32_t x, y;
   } cases[] = {
-      {{100, 100}, {400, 300}, 100, 305},  // below
-      {{100, 100}, {400, 565}, 100, 570},  // bottom + 35 == height: still below
-      {{100, 400}, {400, 580}, 100, 365},  // above
-      {{100, 35}, {400, 590}, 100, 555},   // top - 35 == 0: inside
+      {{100, 100}, {700, 300}, 200, 305},  // below
+      {{100, 100}, {700, 565}, 200, 570},  // bottom + 35 == height: still below
+      {{100, 400}, {700, 580}, 200, 365},  // above
+      {{100, 35}, {700, 590}, 200, 555},   // top - 35 == 0: inside
       {{10, 10}, {200, 100}, 0, 105},      // x clamped to 0
       {{300, 200}, {300, 200}, 0, 205},    // a click: empty selection, toolbar anyway
   };
   for (const Case& c : cases) {
-    ScreenFixture f(800, 600);
+    ScreenFixture f(1000, 600);
     f.Select(c.a, c.b);
     ASSERT_TRUE(f.dlg.m_bPlaced);
     int32_t x = c.x;
-    for (int id : {kBtnRectangle, kBtnEllipse, kBtnArrow, kBtnText, kBtnSave, kBtnSend}) {
+    for (int id : {kBtnRectangle, kBtnEllipse, kBtnArrow, kBtnPen, kBtnMosaic, kBtnText, kBtnUndo, kBtnCopy,
+                   kBtnSave, kBtnSend}) {
       EXPECT_TRUE(f.view.buttons[id].shown);
       EXPECT_EQ(f.view.buttons[id].cell, (Rect{x, c.y, x + 50, c.y + 30})) << id;
       x += 50;
@@ -163,10 +164,10 @@ TEST(ScreenTracking, DragStepsRepaintOnlyTheirAreaAndShowTheNewPlace) {
   f.view.UpdateNow();
   EXPECT_TRUE(SamePixels(f.view.surface, f.view.FullPaint()));
   // Hidden for the drag in the order rectangle ... send, shown again after it.
-  EXPECT_EQ(std::vector<int>(f.view.shown.begin() + 6, f.view.shown.begin() + 12),
-            (std::vector<int>{-1006, -1005, -1004, -1007, -1012, -1013}));
+  EXPECT_EQ(std::vector<int>(f.view.shown.begin() + 10, f.view.shown.begin() + 20),
+            (std::vector<int>{-1006, -1005, -1004, -1008, -1009, -1007, -1010, -1011, -1012, -1013}));
   EXPECT_TRUE(f.view.buttons[kBtnSend].shown);
-  EXPECT_EQ(f.view.buttons[kBtnSend].cell, (Rect{250, 205, 300, 235}));
+  EXPECT_EQ(f.view.buttons[kBtnSend].cell, (Rect{450, 205, 500, 235}));
 
   // A move by 8 pixels repaints the tracker's old and new area (outer
   // rectangles (48, 8, 192, 202) and (56, 8, 200, 202)) less the interior

@@ -69,6 +69,7 @@ class FakeScreenView : public IScreenView {
   struct Button {
     bool shown = false;
     bool checked = false;
+    bool enabled = true;
     Rect cell{};
   };
 
@@ -81,7 +82,8 @@ class FakeScreenView : public IScreenView {
   }
   // The push-like radio group: checking one tool unchecks the others.
   void Check(int id) {
-    for (int tool : {kBtnArrow, kBtnEllipse, kBtnRectangle, kBtnText}) buttons[tool].checked = tool == id;
+    for (int tool : {kBtnArrow, kBtnEllipse, kBtnRectangle, kBtnText, kBtnPen, kBtnMosaic})
+      buttons[tool].checked = tool == id;
   }
 
   // What a paint of the whole window shows now.
@@ -101,6 +103,7 @@ class FakeScreenView : public IScreenView {
   void MoveButton(int id, const Rect& cell) override { buttons[id].cell = cell; }
   bool IsButtonChecked(int id) override { return buttons[id].checked; }
   void UncheckButton(int id) override { buttons[id].checked = false; }
+  void EnableButton(int id, bool enable) override { buttons[id].enabled = enable; }
 
   void Invalidate(const Region* region) override {
     if (region)
@@ -185,7 +188,16 @@ class FakeScreenView : public IScreenView {
   std::optional<std::string> EncodeImage(size_t index, const PixelBuffer& image) override {
     return EncodeBlob(index, image);
   }
+  bool CopyImage(const PixelBuffer& image) override {
+    if (!clipboardWorks) return false;
+    clipboard = image;
+    return true;
+  }
   void EndDialog(int result) override { results.push_back(result); }
+  void ShowSizeLabel(const Rect& where, std::u16string_view text) override {
+    sizeLabels.emplace_back(text);
+    sizeLabelAt = where;
+  }
   void ShowStatus(const Rect& where, std::u16string_view text) override {
     statusTexts.emplace_back(text);
     statusAt = where;
@@ -222,6 +234,10 @@ class FakeScreenView : public IScreenView {
   std::vector<std::u16string> statusTexts;  // ShowStatus calls; u"" hides
   Rect statusAt{};
   std::function<void(int turn)> onServe;
+  bool clipboardWorks = true;
+  std::optional<PixelBuffer> clipboard;
+  std::vector<std::u16string> sizeLabels;  // ShowSizeLabel calls; u"" hides
+  Rect sizeLabelAt{};
 };
 
 // A dialog on a noisy screen of w x h, initialised and painted once.

@@ -226,7 +226,7 @@ TEST(ScreenSend, ASlowServerNeverHoldsTheScreenBeyondTheBoundAndEscCancels) {
     EXPECT_EQ(TempDir::Read(PathOf(f.dlg.m_szKeptFile)), f.ExpectedImage(1));
     // The note stood where the toolbar was, and went again.
     EXPECT_EQ(f.view.statusTexts, (std::vector<std::u16string>{kSendingText, u""}));
-    EXPECT_EQ(f.view.statusAt, (Rect{0, 245, 300, 275}));
+    EXPECT_EQ(f.view.statusAt, (Rect{0, 245, 500, 275}));
     for (int id : {kBtnRectangle, kBtnEllipse, kBtnArrow, kBtnText, kBtnSave, kBtnSend})
       EXPECT_FALSE(f.view.buttons[id].shown) << id;
   }

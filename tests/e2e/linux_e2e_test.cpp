@@ -319,13 +319,13 @@ TEST_F(LinuxEndToEnd, AVisitorAsksAndSeesTheAgentsMarkedUpCapture) {
                20000);
   }
   // The selection (100, 100)-(500, 400); its toolbar lands below it, ending
-  // at its right edge: cells of 50 x 30 from x = 200 at y = 405.
+  // at its right edge: ten cells of 50 x 30 from x = 0 at y = 405.
   Drag(100, 100, 500, 400);
-  Click(325, 420);  // "箭头"
+  Click(125, 420);  // "箭头"
   Drag(150, 150, 300, 250);
-  Click(225, 420);  // "矩形"
+  Click(25, 420);  // "矩形"
   Drag(320, 140, 460, 300);
-  Click(375, 420);  // "文字"
+  Click(275, 420);  // "文字"
   Click(120, 330);
   Xdotool({"type", "--delay", "50", "OK"});
   Pump(300);

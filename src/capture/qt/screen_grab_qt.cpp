@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPixmap>
 #include <QScreen>
 #include <QtMath>
@@ -22,32 +23,108 @@ QImage PrimaryScreenPart(const QImage& desktop, const QRect& geometry, qreal rat
   return desktop.rect().contains(part) ? desktop.copy(part) : QImage();
 }
 
-std::optional<ScreenSnapshotQt> GrabPrimaryScreenQt(QScreen* workScreen) {
-  // On a Wayland desktop, where one window covers one output, the capture
-  // covers the output the agent works on.
-  const bool wayland = InWaylandSessionQt() || QGuiApplication::platformName().startsWith(
-                                                   QLatin1String("wayland"), Qt::CaseInsensitive);
-  QScreen* screen = !wayland ? nullptr : workScreen ? workScreen : QGuiApplication::screenAt(QCursor::pos());
+QRect DeviceRect(const QRect& logical, qreal ratio) {
+  return QRect(logical.topLeft(), QSize(qRound(logical.width() * ratio), qRound(logical.height() * ratio)));
+}
+
+namespace {
+
+// A Wayland compositor answers a program's own grab with nothing or with
+// black, and so does Xwayland's root window: there the picture comes from
+// the desktop's own sources.
+bool OnWayland() {
+  return InWaylandSessionQt() ||
+         QGuiApplication::platformName().startsWith(QLatin1String("wayland"), Qt::CaseInsensitive);
+}
+
+// Copies an RGB32 picture of exactly width x height into the snapshot.
+bool FillPixels(ScreenSnapshotQt& shot, const QImage& picture, int width, int height) {
+  const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+  if (image.isNull() || image.width() != width || image.height() != height) return false;
+  shot.pixels = PixelBuffer(width, height);
+  for (int y = 0; y < height; ++y)
+    std::memcpy(shot.pixels.Data() + static_cast<size_t>(y) * width, image.constScanLine(y),
+                static_cast<size_t>(width) * 4);
+  return true;
+}
+
+MonitorArea AreaOf(const QRect& place, const QRect& work) {
+  return MonitorArea{Rect{place.left(), place.top(), place.right() + 1, place.bottom() + 1},
+                     Rect{work.left(), work.top(), work.right() + 1, work.bottom() + 1}};
+}
+
+// Wayland: the one screen the agent works on, cut out of the picture of the
+// whole desktop, whose origin is the desktop's top-left corner.
+std::optional<ScreenSnapshotQt> GrabWorkScreenQt(QScreen* workScreen) {
+  QScreen* screen = workScreen ? workScreen : QGuiApplication::screenAt(QCursor::pos());
   if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return std::nullopt;
   ScreenSnapshotQt shot;
   shot.screen = screen;
   shot.geometry = screen->geometry();
   shot.ratio = screen->devicePixelRatio();
-  // A Wayland compositor answers a program's own grab with nothing or with
-  // black, and so does Xwayland's root window: the picture comes from the
-  // desktop's own sources, whose origin is the desktop's top-left corner.
+  const QRect place = DeviceRect(shot.geometry, shot.ratio).translated(-shot.geometry.topLeft());
+  const QRect free = screen->availableGeometry();
+  const QRect work((free.topLeft() - shot.geometry.topLeft()) * shot.ratio,
+                   QSize(qRound(free.width() * shot.ratio), qRound(free.height() * shot.ratio)));
+  shot.monitors = {AreaOf(place, work)};
   const QRect onDesktop = shot.geometry.translated(-screen->virtualGeometry().topLeft());
-  const QImage image = (wayland ? PrimaryScreenPart(DesktopSnapshotQt(), onDesktop, shot.ratio)
-                                : screen->grabWindow(0).toImage())
-                           .convertToFormat(QImage::Format_RGB32);
-  const int width = qRound(shot.geometry.width() * shot.ratio);
-  const int height = qRound(shot.geometry.height() * shot.ratio);
-  if (image.isNull() || image.width() != width || image.height() != height) return std::nullopt;
-  shot.pixels = PixelBuffer(width, height);
-  for (int y = 0; y < height; ++y)
-    std::memcpy(shot.pixels.Data() + static_cast<size_t>(y) * width, image.constScanLine(y),
-                static_cast<size_t>(width) * 4);
+  if (!FillPixels(shot, PrimaryScreenPart(DesktopSnapshotQt(), onDesktop, shot.ratio), place.width(),
+                  place.height()))
+    return std::nullopt;
+  return shot;
+}
+
+}  // namespace
+
+QImage DesktopPictureQt(const QRect& desktop) {
+  if (OnWayland()) return DesktopSnapshotQt();
+  const QList<QScreen*> screens = QGuiApplication::screens();
+  if (screens.size() == 1) return screens.front()->grabWindow(0).toImage();  // no copy to make
+  QImage picture(desktop.size(), QImage::Format_RGB32);
+  picture.fill(Qt::black);  // what lies between monitors of different sizes
+  QPainter painter(&picture);
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  for (QScreen* screen : screens) {
+    const QRect place = DeviceRect(screen->geometry(), screen->devicePixelRatio());
+    QImage part = screen->grabWindow(0).toImage();
+    if (part.isNull() || part.size() != place.size()) return {};
+    part.setDevicePixelRatio(1.0);
+    painter.drawImage(place.topLeft() - desktop.topLeft(), part);
+  }
+  return picture;
+}
+
+std::optional<ScreenSnapshotQt> GrabDesktopQt(QScreen* workScreen) {
+  if (OnWayland()) return GrabWorkScreenQt(workScreen);
+  QScreen* primary = QGuiApplication::primaryScreen();
+  if (!primary) return std::nullopt;
+  ScreenSnapshotQt shot;
+  shot.screen = primary;
+  shot.ratio = primary->devicePixelRatio();
+  QRect desktop;
+  std::vector<MonitorArea> screens;
+  for (QScreen* screen : QGuiApplication::screens()) {
+    const qreal ratio = screen->devicePixelRatio();
+    const QRect place = DeviceRect(screen->geometry(), ratio);
+    const QRect free = screen->availableGeometry();
+    const QRect work(place.topLeft() + (free.topLeft() - screen->geometry().topLeft()) * ratio,
+                     QSize(qRound(free.width() * ratio), qRound(free.height() * ratio)));
+    screens.push_back(AreaOf(place, work));
+    desktop |= place;
+  }
+  shot.single = screens.size() == 1;
+  // The window: full-screen on the one screen, else over the bounding box
+  // of them all (logical pixels of the primary's ratio).
+  shot.geometry = shot.single ? primary->geometry()
+                              : QRect(desktop.topLeft(), QSize(qCeil(desktop.width() / shot.ratio),
+                                                               qCeil(desktop.height() / shot.ratio)));
+  for (MonitorArea& m : screens) {
+    m.bounds = Offset(m.bounds, -desktop.left(), -desktop.top());
+    m.work = Offset(m.work, -desktop.left(), -desktop.top());
+  }
+  shot.monitors = std::move(screens);
+  if (!FillPixels(shot, DesktopPictureQt(desktop), desktop.width(), desktop.height())) return std::nullopt;
   return shot;
 }
 

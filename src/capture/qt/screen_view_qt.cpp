@@ -1,6 +1,7 @@
 #include "capture/qt/screen_view_qt.h"
 
 #include <QButtonGroup>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDialog>
 #include <QGuiApplication>
@@ -62,6 +63,12 @@ class CaptureWindowQt : public CaptureSurfaceQt {
       dialog_.OnCancel();
       return;
     }
+    // Qt's codes of the letters are their upper-case ASCII codes.
+    const Qt::KeyboardModifiers m = e->modifiers();
+    if (e->key() >= Qt::Key_A && e->key() <= Qt::Key_Z &&
+        dialog_.OnKeyDown(static_cast<uint32_t>(e->key()), m & Qt::ControlModifier, m & Qt::ShiftModifier,
+                          m & Qt::AltModifier))
+      return;
     CaptureSurfaceQt::keyPressEvent(e);
   }
   void closeEvent(QCloseEvent* e) override {
@@ -84,24 +91,21 @@ class CaptureWindowQt : public CaptureSurfaceQt {
 
 namespace {
 
-const char16_t* ButtonLabel(int id) {
-  switch (id) {
-    case kBtnRectangle:
-      return u"矩形";
-    case kBtnEllipse:
-      return u"椭圆";
-    case kBtnArrow:
-      return u"箭头";
-    case kBtnText:
-      return u"文字";
-    case kBtnSave:
-      return u"保存";
-    default:
-      return u"发送";
-  }
+QString ToQString(std::u16string_view text) {
+  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-bool IsTool(int id) { return id == kBtnArrow || id == kBtnEllipse || id == kBtnRectangle || id == kBtnText; }
+// A note over the frozen screen: black on white, centred.
+QLabel* MakeNote(QWidget* parent) {
+  auto* note = new QLabel(parent);
+  note->setAlignment(Qt::AlignCenter);
+  note->setAutoFillBackground(true);
+  QPalette palette = note->palette();
+  palette.setColor(QPalette::Window, Qt::white);
+  palette.setColor(QPalette::WindowText, Qt::black);
+  note->setPalette(palette);
+  return note;
+}
 
 }  // namespace
 
@@ -124,14 +128,16 @@ TextEditorQt* ScreenViewQt::Editor() const { return editor_.data(); }
 
 QLabel* ScreenViewQt::StatusNote() const { return status_.data(); }
 
+QLabel* ScreenViewQt::SizeNote() const { return sizeNote_.data(); }
+
 QPushButton* ScreenViewQt::FindButton(int id) const {
-  for (size_t i = 0; i < kButtonIds.size(); ++i)
-    if (kButtonIds[i] == id) return buttons_[i].data();
+  for (size_t i = 0; i < kButtonCount; ++i)
+    if (kToolbarButtons[i] == id) return buttons_[i].data();
   return nullptr;
 }
 
 int ScreenViewQt::Run() {
-  std::optional<ScreenSnapshotQt> shot = GrabPrimaryScreenQt(workScreen_.data());
+  std::optional<ScreenSnapshotQt> shot = GrabDesktopQt(workScreen_.data());
   if (!shot) {
     TellGrabFailedQt(nullptr);
     return kCaptureCancelled;
@@ -152,14 +158,17 @@ int ScreenViewQt::Run() {
 
   InitTrackerQt(dialog_.Tracker());
   dialog_.SetView(this);
-  dialog_.OnInitDialog(std::move(shot->pixels));
+  dialog_.OnInitDialog(std::move(shot->pixels), std::move(shot->monitors));
   Invalidate(nullptr);
   ComposeInvalid();
 
   window->createWinId();
   if (QWindow* handle = window->windowHandle()) handle->setScreen(shot->screen);
   window->setGeometry(shot->geometry);
-  window->showFullScreen();
+  if (shot->single)
+    window->showFullScreen();
+  else
+    window->show();  // over every monitor: no one screen to fill
   window->raise();
   window->activateWindow();
   if (!ended_) loop_.exec();
@@ -178,19 +187,30 @@ int ScreenViewQt::Run() {
 void ScreenViewQt::CreateButtons() {
   tools_ = new QButtonGroup(window_);
   tools_->setExclusive(true);
-  for (size_t i = 0; i < kButtonIds.size(); ++i) {
-    const int id = kButtonIds[i];
-    auto* button = new QPushButton(QString::fromUtf16(ButtonLabel(id)), window_);
+  for (size_t i = 0; i < kButtonCount; ++i) {
+    const int id = kToolbarButtons[i];
+    auto* button = new QPushButton(ToQString(ButtonLabel(id)), window_);
+    button->setToolTip(ToQString(ButtonTooltip(id)));
     button->hide();
-    if (IsTool(id)) {
+    if (IsToolButton(id)) {
       button->setCheckable(true);
       tools_->addButton(button, id);
     } else {
       QObject::connect(button, &QPushButton::clicked, window_, [this, id] {
-        if (id == kBtnSave)
-          dialog_.OnSave();
-        else
-          dialog_.OnSend();
+        switch (id) {
+          case kBtnSave:
+            dialog_.OnSave();
+            break;
+          case kBtnSend:
+            dialog_.OnSend();
+            break;
+          case kBtnUndo:
+            dialog_.OnUndo();
+            break;
+          default:
+            dialog_.OnCopy();
+            break;
+        }
       });
     }
     buttons_[i] = button;
@@ -221,6 +241,10 @@ void ScreenViewQt::UncheckButton(int id) {
   b->setChecked(false);
   tools_->setExclusive(true);
   b->repaint();
+}
+
+void ScreenViewQt::EnableButton(int id, bool enable) {
+  if (QPushButton* b = FindButton(id)) b->setEnabled(enable);
 }
 
 void ScreenViewQt::Invalidate(const Region* region) {
@@ -368,6 +392,35 @@ std::optional<std::string> ScreenViewQt::EncodeImage(size_t index, const PixelBu
   return ImageEncodersQt::Installed().Encode(index, image);
 }
 
+bool ScreenViewQt::CopyImage(const PixelBuffer& image) {
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  if (!clipboard || image.Width() <= 0 || image.Height() <= 0) return false;
+  // A deep copy: the clipboard serves it for as long as the program runs,
+  // long after the capture's pixels are gone.
+  const QImage picture(reinterpret_cast<const uchar*>(image.Data()), image.Width(), image.Height(),
+                       image.Width() * 4, QImage::Format_RGB32);
+  clipboard->setImage(picture.copy(), QClipboard::Clipboard);
+  return true;
+}
+
+void ScreenViewQt::ShowSizeLabel(const Rect& where, std::u16string_view text) {
+  if (!window_) return;
+  if (text.empty()) {
+    if (sizeNote_) sizeNote_->hide();
+    return;
+  }
+  if (!sizeNote_) {
+    sizeNote_ = MakeNote(window_);
+    QFont font = sizeNote_->font();
+    font.setPixelSize(12);
+    sizeNote_->setFont(font);
+  }
+  sizeNote_->setText(ToQString(text));
+  sizeNote_->setGeometry(window_->ToWidget(where));
+  sizeNote_->show();
+  sizeNote_->raise();
+}
+
 void ScreenViewQt::EndDialog(int result) {
   if (ended_) return;
   ended_ = true;
@@ -390,16 +443,8 @@ void ScreenViewQt::ShowStatus(const Rect& where, std::u16string_view text) {
     if (status_) status_->hide();
     return;
   }
-  if (!status_) {
-    status_ = new QLabel(window_);
-    status_->setAlignment(Qt::AlignCenter);
-    status_->setAutoFillBackground(true);
-    QPalette palette = status_->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    palette.setColor(QPalette::WindowText, Qt::black);
-    status_->setPalette(palette);
-  }
-  status_->setText(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
+  if (!status_) status_ = MakeNote(window_);
+  status_->setText(ToQString(text));
   status_->setGeometry(window_->ToWidget(where));
   status_->show();
   status_->raise();

@@ -1,12 +1,12 @@
 // ScreenViewQt: the capture window of the Linux build, the view CScreenDlg's
-// logic runs over. A frameless, topmost window covers the primary screen and
-// shows the snapshot; everything it shows is drawn into its image with
+// logic runs over. A frameless, topmost window covers the whole desktop (every
+// monitor) and shows the snapshot; everything it shows is drawn into its image with
 // PixelCanvas (the dialog's background and overlay, the editor's frame), the
-// six toolbar buttons and the text editor are child widgets, and the run is
+// toolbar buttons and the text editor are child widgets, and the run is
 // modal: a nested event loop until the dialog ends.
 //
-// All coordinates the dialog sees are device pixels of the primary screen,
-// also on scaled displays: mouse positions are multiplied by the screen's
+// All coordinates the dialog sees are device pixels of the desktop, also on
+// scaled displays: mouse positions are multiplied by the screen's
 // device pixel ratio, widget geometry divided by it.
 #pragma once
 
@@ -15,6 +15,7 @@
 #include <QScreen>
 
 #include <array>
+#include <iterator>
 #include <memory>
 #include <optional>
 
@@ -40,14 +41,14 @@ class ScreenViewQt : public IScreenView {
   ScreenViewQt(const ScreenViewQt&) = delete;
   ScreenViewQt& operator=(const ScreenViewQt&) = delete;
 
-  // Grabs the primary screen, hands it to the dialog, covers the screen and
+  // Grabs the whole desktop, hands it to the dialog, covers the desktop and
   // runs until the dialog ends; the window is gone afterwards. Answers the
   // dialog's result, or kCaptureCancelled when the screen could not be read
   // (the agent has been told).
   int Run();
 
   // On Wayland, the screen the capture covers: that of the window the agent
-  // just used (see GrabPrimaryScreenQt).
+  // just used (see GrabDesktopQt).
   void SetWorkScreen(QScreen* screen) { workScreen_ = screen; }
 
   // While Run runs: the window, for tests that drive it.
@@ -61,6 +62,7 @@ class ScreenViewQt : public IScreenView {
   void MoveButton(int id, const Rect& cell) override;
   bool IsButtonChecked(int id) override;
   void UncheckButton(int id) override;
+  void EnableButton(int id, bool enable) override;
   void Invalidate(const Region* region) override;
   void InvalidateRect(const Rect& rect) override;
   void UpdateNow() override;
@@ -83,20 +85,23 @@ class ScreenViewQt : public IScreenView {
   std::optional<std::u16string> AskSavePath() override;
   std::vector<ImageEncoderInfo> ImageEncoders() override;
   std::optional<std::string> EncodeImage(size_t index, const PixelBuffer& image) override;
+  bool CopyImage(const PixelBuffer& image) override;
   void EndDialog(int result) override;
+  void ShowSizeLabel(const Rect& where, std::u16string_view text) override;
   void ShowStatus(const Rect& where, std::u16string_view text) override;
   void ServeWhile(const std::function<bool()>& busy) override;
 
   // While an upload runs: the note the window shows, for tests.
   QLabel* StatusNote() const;
+  // While the selection is spanned or tracked: the size note, for tests.
+  QLabel* SizeNote() const;
 
   // For the window: brings the invalid area of the image up to date (the
   // dialog's background and overlay, then the editor's frame).
   void ComposeInvalid();
 
  private:
-  static constexpr std::array<int, 6> kButtonIds = {kBtnRectangle, kBtnEllipse, kBtnArrow,
-                                                    kBtnText,      kBtnSave,    kBtnSend};
+  static constexpr size_t kButtonCount = std::size(kToolbarButtons);
   QPushButton* FindButton(int id) const;
   void CreateButtons();
   // The editor's frame: its rectangle grown by 1 pixel.
@@ -106,10 +111,11 @@ class ScreenViewQt : public IScreenView {
   QPointer<QScreen> workScreen_;
   QPointer<CaptureWindowQt> window_;
   std::unique_ptr<TrackHostQt> trackHost_;
-  std::array<QPointer<QPushButton>, 6> buttons_{};
+  std::array<QPointer<QPushButton>, kButtonCount> buttons_{};
   QButtonGroup* tools_ = nullptr;
   QPointer<TextEditorQt> editor_;
   QPointer<QLabel> status_;
+  QPointer<QLabel> sizeNote_;
   Rect editorRect_{};
   Region invalid_;
   std::unique_ptr<PixelCanvas> dragCanvas_;

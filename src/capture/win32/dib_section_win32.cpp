@@ -35,12 +35,12 @@ PixelBuffer DibSection::ToPixelBuffer() const {
   return out;
 }
 
-std::optional<PixelBuffer> GrabScreen(int width, int height) {
+std::optional<PixelBuffer> GrabScreen(int left, int top, int width, int height) {
   ScopedCreatedDc display(::CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr));
   if (!display) return std::nullopt;
   DibSection copy(display.Get(), width, height);
   if (!copy.Ok()) return std::nullopt;
-  if (!::BitBlt(copy.Dc(), 0, 0, width, height, display.Get(), 0, 0, SRCCOPY)) return std::nullopt;
+  if (!::BitBlt(copy.Dc(), 0, 0, width, height, display.Get(), left, top, SRCCOPY)) return std::nullopt;
   return copy.ToPixelBuffer();
 }
 

@@ -41,9 +41,14 @@ class DibSection {
   uint32_t* bits_ = nullptr;
 };
 
-// The primary display's pixels from (0, 0), width x height device pixels
-// (CreateDCW("DISPLAY") + BitBlt); none when they cannot be read.
-std::optional<PixelBuffer> GrabScreen(int width, int height);
+// The display's pixels from (left, top) of the virtual desktop (the primary
+// monitor's top-left is (0, 0); others may lie at negative offsets), width x
+// height device pixels (CreateDCW("DISPLAY") + BitBlt); none when they
+// cannot be read.
+std::optional<PixelBuffer> GrabScreen(int left, int top, int width, int height);
+inline std::optional<PixelBuffer> GrabScreen(int width, int height) {
+  return GrabScreen(0, 0, width, height);
+}
 
 // A window's client pixels as it shows them now (GetDC + BitBlt); none when
 // they cannot be read or the client area is empty.

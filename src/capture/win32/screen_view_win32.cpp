@@ -1,8 +1,13 @@
 #include "capture/win32/screen_view_win32.h"
 
+#include <commctrl.h>
+
 #include <array>
+#include <cstring>
 #include <vector>
 
+#include "capture/desktop_layout.h"
+#include "capture/dib_image.h"
 #include "capture/win32/image_encoder_win32.h"
 #include "capture/win32/save_dialog_win32.h"
 #include "capture/win32/tracker_resources_win32.h"
@@ -34,6 +39,34 @@ BOOL CALLBACK CancelOwnedQuestion(HWND window, LPARAM owner) {
 
 RECT ToRect(const Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 
+// The view whose shortcuts the thread's message filter serves: one capture
+// runs at a time, on the UI thread.
+ScreenViewWin32* g_keyView = nullptr;
+
+BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (::GetMonitorInfoW(monitor, &info)) {
+    const RECT& b = info.rcMonitor;
+    const RECT& w = info.rcWork;
+    reinterpret_cast<std::vector<MonitorArea>*>(data)->push_back(
+        MonitorArea{Rect{b.left, b.top, b.right, b.bottom}, Rect{w.left, w.top, w.right, w.bottom}});
+  }
+  return TRUE;
+}
+
+// Every monitor in virtual-desktop pixels; the process is per-monitor DPI
+// aware, so these are each monitor's own device pixels.
+std::vector<MonitorArea> DesktopMonitors() {
+  std::vector<MonitorArea> monitors;
+  ::EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&monitors));
+  if (monitors.empty()) {
+    const Rect primary{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    monitors.push_back(MonitorArea{primary, primary});
+  }
+  return monitors;
+}
+
 // The rectangles of a region, in the window's client pixels.
 std::vector<RECT> RegionRects(HRGN region) {
   std::vector<RECT> out;
@@ -58,6 +91,8 @@ ScreenViewWin32::~ScreenViewWin32() {
   dialog_.Detach();
   ReleaseDragCanvas(dragCanvas_ ? &*dragCanvas_ : nullptr);
   DestroyWindow();
+  if (keyFilter_) ::UnhookWindowsHookEx(keyFilter_);
+  if (g_keyView == this) g_keyView = nullptr;
 }
 
 int ScreenViewWin32::RunModal(HWND owner) { return static_cast<int>(DoModal(owner)); }
@@ -80,14 +115,16 @@ bool ScreenViewWin32::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM l
 
 LRESULT ScreenViewWin32::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
   HWND hwnd = GetHwnd();
-  const int cx = ::GetSystemMetrics(SM_CXSCREEN);
-  const int cy = ::GetSystemMetrics(SM_CYSCREEN);
+  const DesktopLayout layout = LayOutDesktop(DesktopMonitors());
+  const Rect& desktop = layout.desktop;
+  const int cx = desktop.right - desktop.left;
+  const int cy = desktop.bottom - desktop.top;
 
   // The screen is read before this window shows: the caller has already
   // stepped its own window out of the way. A screen that cannot be read, or
   // no memory to show it, ends the capture at once: a black picture must not
   // be sent as if it were the agent's screen.
-  std::optional<PixelBuffer> snapshot = GrabScreen(cx, cy);
+  std::optional<PixelBuffer> snapshot = GrabScreen(desktop.left, desktop.top, cx, cy);
   backBuffer_ = std::make_unique<DibSection>(nullptr, cx, cy);
   if (!snapshot || !backBuffer_->Ok()) {
     dialog_.OnCancel();
@@ -97,11 +134,16 @@ LRESULT ScreenViewWin32::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
   trackHost_.emplace(hwnd);
   InitTracker(dialog_.Tracker());
   editBrush_.Reset(::CreateSolidBrush(kEditorBackground));
-  dialog_.OnInitDialog(std::move(*snapshot));
+  dialog_.OnInitDialog(std::move(*snapshot), layout.monitors);
 
   // Children are never painted over: the window's paint covers only itself.
   ::SetWindowLongW(hwnd, GWL_STYLE, ::GetWindowLongW(hwnd, GWL_STYLE) | WS_CLIPCHILDREN);
-  ::SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, cx, cy, SWP_SHOWWINDOW);
+  ::SetWindowPos(hwnd, HWND_TOPMOST, desktop.left, desktop.top, cx, cy, SWP_SHOWWINDOW);
+  AddTooltips();
+  if (!keyFilter_) {
+    g_keyView = this;
+    keyFilter_ = ::SetWindowsHookExW(WH_MSGFILTER, KeyFilter, nullptr, ::GetCurrentThreadId());
+  }
 
   icon_.Reset(static_cast<HICON>(::LoadImageW(g_module.GetModuleInstance(), MAKEINTRESOURCEW(IDI_PARLEX),
                                               IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
@@ -225,6 +267,10 @@ LRESULT ScreenViewWin32::OnCommand(UINT, WPARAM wParam, LPARAM lParam, bool& han
     dialog_.OnSave();
   } else if (id == kBtnSend && code == BN_CLICKED) {
     dialog_.OnSend();
+  } else if (id == kBtnUndo && code == BN_CLICKED) {
+    dialog_.OnUndo();
+  } else if (id == kBtnCopy && code == BN_CLICKED) {
+    dialog_.OnCopy();
   } else if (id == IDCANCEL) {
     dialog_.OnCancel();
   } else {
@@ -240,6 +286,11 @@ LRESULT ScreenViewWin32::OnDestroy(UINT, WPARAM, LPARAM, bool& handled) {
   ReleaseDragCanvas(dragCanvas_ ? &*dragCanvas_ : nullptr);
   editor_ = nullptr;  // destroyed with its parent
   status_ = nullptr;
+  sizeNote_ = nullptr;
+  tooltips_ = nullptr;
+  if (keyFilter_) ::UnhookWindowsHookEx(keyFilter_);
+  keyFilter_ = nullptr;
+  if (g_keyView == this) g_keyView = nullptr;
   handled = false;
   return 0;
 }
@@ -269,6 +320,10 @@ void ScreenViewWin32::UncheckButton(int id) {
     ::InvalidateRect(button, nullptr, TRUE);
     ::UpdateWindow(button);
   }
+}
+
+void ScreenViewWin32::EnableButton(int id, bool enable) {
+  if (HWND button = ::GetDlgItem(GetHwnd(), id)) ::EnableWindow(button, enable ? TRUE : FALSE);
 }
 
 void ScreenViewWin32::Invalidate(const Region* region) {
@@ -415,24 +470,98 @@ void ScreenViewWin32::EndDialog(int result) {
 }
 
 void ScreenViewWin32::ShowStatus(const Rect& where, std::u16string_view text) {
+  ShowNote(status_, where, text);
+}
+
+void ScreenViewWin32::ShowSizeLabel(const Rect& where, std::u16string_view text) {
+  ShowNote(sizeNote_, where, text);
+}
+
+void ScreenViewWin32::ShowNote(HWND& note, const Rect& where, std::u16string_view text) {
   HWND hwnd = GetHwnd();
   if (!hwnd) return;
   if (text.empty()) {
-    if (status_) ::ShowWindow(status_, SW_HIDE);
+    if (note) ::ShowWindow(note, SW_HIDE);
     return;
   }
   const std::wstring wide = ToWide(text);
-  if (!status_) {
-    status_ = ::CreateWindowExW(0, L"STATIC", wide.c_str(), WS_CHILD | SS_CENTER | SS_CENTERIMAGE, 0, 0, 0, 0,
-                                hwnd, nullptr, g_module.GetModuleInstance(), nullptr);
-    if (!status_) return;
-    ::SendMessageW(status_, WM_SETFONT, ::SendMessageW(hwnd, WM_GETFONT, 0, 0), FALSE);
+  if (!note) {
+    note = ::CreateWindowExW(0, L"STATIC", wide.c_str(), WS_CHILD | SS_CENTER | SS_CENTERIMAGE, 0, 0, 0, 0,
+                             hwnd, nullptr, g_module.GetModuleInstance(), nullptr);
+    if (!note) return;
+    ::SendMessageW(note, WM_SETFONT, ::SendMessageW(hwnd, WM_GETFONT, 0, 0), FALSE);
   } else {
-    ::SetWindowTextW(status_, wide.c_str());
+    ::SetWindowTextW(note, wide.c_str());
   }
-  ::SetWindowPos(status_, HWND_TOP, where.left, where.top, where.right - where.left, where.bottom - where.top,
+  ::SetWindowPos(note, HWND_TOP, where.left, where.top, where.right - where.left, where.bottom - where.top,
                  SWP_SHOWWINDOW);
-  ::UpdateWindow(status_);
+  ::UpdateWindow(note);
+}
+
+void ScreenViewWin32::AddTooltips() {
+  HWND hwnd = GetHwnd();
+  if (tooltips_) return;
+  tooltips_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd, nullptr,
+                                g_module.GetModuleInstance(), nullptr);
+  if (!tooltips_) return;
+  // Two lines on the undo button: the line breaks need a width.
+  ::SendMessageW(tooltips_, TTM_SETMAXTIPWIDTH, 0, 400);
+  for (int id : kToolbarButtons) {
+    HWND button = ::GetDlgItem(hwnd, id);
+    if (!button) continue;
+    std::wstring tip = ToWide(ButtonTooltip(id));
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = hwnd;
+    tool.uId = reinterpret_cast<UINT_PTR>(button);
+    tool.lpszText = tip.data();
+    ::SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
+}
+
+LRESULT CALLBACK ScreenViewWin32::KeyFilter(int code, WPARAM wParam, LPARAM lParam) {
+  auto* msg = reinterpret_cast<MSG*>(lParam);
+  ScreenViewWin32* view = g_keyView;
+  if (code == MSGF_DIALOGBOX && view && msg && msg->message == WM_KEYDOWN && view->GetHwnd() &&
+      (msg->hwnd == view->GetHwnd() || ::IsChild(view->GetHwnd(), msg->hwnd))) {
+    const auto key = static_cast<uint32_t>(msg->wParam);
+    const bool ctrl = ::GetKeyState(VK_CONTROL) < 0;
+    const bool shift = ::GetKeyState(VK_SHIFT) < 0;
+    const bool alt = ::GetKeyState(VK_MENU) < 0;
+    // An open editor keeps its own undo, redo and copy; Ctrl+S saves from it
+    // too (the editor commits when the save question takes the focus).
+    const bool editorKeeps =
+        msg->hwnd == view->editor_ && ShortcutCommand(key, ctrl, shift, alt) != CaptureCommand::kSave;
+    if (!editorKeeps && view->dialog_.OnKeyDown(key, ctrl, shift, alt)) return TRUE;
+  }
+  return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+bool ScreenViewWin32::CopyImage(const PixelBuffer& image) {
+  if (image.Width() <= 0 || image.Height() <= 0) return false;
+  const std::string dib = PackedDib(image);
+  HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, dib.size());
+  if (!memory) return false;
+  void* bytes = ::GlobalLock(memory);
+  if (!bytes) {
+    ::GlobalFree(memory);
+    return false;
+  }
+  std::memcpy(bytes, dib.data(), dib.size());
+  ::GlobalUnlock(memory);
+  // Rendered now, not on request: the picture stays on the clipboard after
+  // this window has gone. The system offers it as CF_DIBV5 and CF_BITMAP too.
+  if (!::OpenClipboard(GetHwnd())) {
+    ::GlobalFree(memory);
+    return false;
+  }
+  bool placed = false;
+  if (::EmptyClipboard()) placed = ::SetClipboardData(CF_DIB, memory) != nullptr;
+  ::CloseClipboard();
+  if (!placed) ::GlobalFree(memory);
+  return placed;
 }
 
 void ScreenViewWin32::ServeWhile(const std::function<bool()>& busy) {

@@ -1,5 +1,5 @@
 // ScreenViewWin32: the capture window on Windows. Dialog 205 runs modally as
-// a topmost window over the primary screen; its messages become calls on
+// a topmost window over the whole virtual desktop (every monitor); its messages become calls on
 // CScreenDlg, and CScreenDlg's requests (buttons, repaints, the mouse
 // capture, the text editor, the save question, the encoders) become USER,
 // GDI and GDI+ calls here.
@@ -46,6 +46,7 @@ class ScreenViewWin32 final : public IScreenView, public CDialogBase {
   void MoveButton(int id, const Rect& cell) override;
   bool IsButtonChecked(int id) override;
   void UncheckButton(int id) override;
+  void EnableButton(int id, bool enable) override;
   void Invalidate(const Region* region) override;
   void InvalidateRect(const Rect& rect) override;
   void UpdateNow() override;
@@ -68,12 +69,16 @@ class ScreenViewWin32 final : public IScreenView, public CDialogBase {
   std::optional<std::u16string> AskSavePath() override;
   std::vector<ImageEncoderInfo> ImageEncoders() override;
   std::optional<std::string> EncodeImage(size_t index, const PixelBuffer& image) override;
+  bool CopyImage(const PixelBuffer& image) override;
   void EndDialog(int result) override;
+  void ShowSizeLabel(const Rect& where, std::u16string_view text) override;
   void ShowStatus(const Rect& where, std::u16string_view text) override;
   void ServeWhile(const std::function<bool()>& busy) override;
 
   // While an upload runs: the note the window shows (tests read it).
   HWND StatusWindow() const { return status_; }
+  // While the selection is spanned or tracked: the size note.
+  HWND SizeNoteWindow() const { return sizeNote_; }
 
  protected:
   bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
@@ -89,6 +94,13 @@ class ScreenViewWin32 final : public IScreenView, public CDialogBase {
   LRESULT OnDestroy(UINT, WPARAM, LPARAM, bool&);
 
   void PaintMinimized(HDC dc);
+  // A STATIC note over the frozen screen (created on first use); empty text
+  // hides it.
+  void ShowNote(HWND& note, const Rect& where, std::u16string_view text);
+  void AddTooltips();
+  // The capture's shortcuts: the dialog manager's loop hands keys to the
+  // focused control, so a message filter of the thread sees them first.
+  static LRESULT CALLBACK KeyFilter(int code, WPARAM wParam, LPARAM lParam);
   // The editor's font selected into a DC for measuring.
   HFONT EditorFont() const;
 
@@ -98,7 +110,10 @@ class ScreenViewWin32 final : public IScreenView, public CDialogBase {
   ScopedIcon icon_;
   ScopedGdiObject<HBRUSH> editBrush_;
   HWND editor_ = nullptr;
-  HWND status_ = nullptr;  // a child: destroyed with the window
+  HWND status_ = nullptr;    // a child: destroyed with the window
+  HWND sizeNote_ = nullptr;  // a child too
+  HWND tooltips_ = nullptr;  // owned by the window: destroyed with it
+  HHOOK keyFilter_ = nullptr;
   // The window DC held from a press to its release, and its canvas.
   HDC dragDc_ = nullptr;
   std::optional<GdiCanvas> dragCanvas_;

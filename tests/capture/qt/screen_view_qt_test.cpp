@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -654,10 +655,88 @@ TEST_F(CaptureQtTest, AClickPlacesAnEmptySelectionThatSendsNothing) {
   EXPECT_TRUE(driver.Finished()) << "ran " << driver.StepsRun() << " steps";
   EXPECT_TRUE(stillOpen) << "send ended the capture of an empty selection";
   EXPECT_EQ(dialog.m_rcSelection, (Rect{400, 300, 400, 300}));
-  // The toolbar of an empty selection: its row ends at the click point.
-  EXPECT_EQ(sendCell, QRect(350, 305, 50, 30));
+  // The toolbar of an empty selection would end at the click point; it is
+  // held on the screen from x = 0.
+  EXPECT_EQ(sendCell, QRect(450, 305, 50, 30));
   EXPECT_FALSE(dialog.m_bSent);
   EXPECT_EQ(server.Connections(), 0u);
+}
+
+// The clipboard as another program reads it, while this one serves it.
+QImage ClipboardThroughXclip() {
+  QProcess xclip;
+  xclip.start(QStringLiteral("xclip"),
+              {QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
+               QStringLiteral("image/png"), QStringLiteral("-o")});
+  if (!xclip.waitForStarted(5000)) return {};
+  // The event loop keeps running: this process is the one that answers.
+  if (!QTest::qWaitFor([&] { return xclip.state() == QProcess::NotRunning; }, 10000)) return {};
+  return QImage::fromData(xclip.readAllStandardOutput(), "PNG");
+}
+
+TEST_F(CaptureQtTest, MosaicPenUndoThenCopyLeavesTheMarkedSelectionOnTheClipboard) {
+  if (std::system("command -v xclip >/dev/null") != 0) GTEST_SKIP() << "xclip is not installed";
+  CScreenDlg dialog(12, 34);
+  dialog.SetFiles(&files_);
+  ScreenViewQt view(dialog);
+  QString sizeWhileSelecting;
+  bool sizeGone = false;
+  PixelBuffer afterMosaic(0, 0), afterPen(0, 0), afterUndo(0, 0);
+  auto shown = [&view](int id) {
+    return [&view, id] { return view.Button(id) && view.Button(id)->isVisible(); };
+  };
+  Driver driver(
+      CancelOnTimeout(dialog),
+      Join({{WindowShown(view),
+             MoveTo(300, 200),
+             Down(),
+             MoveTo(500, 350),
+             {Always,
+              [&] {
+                QTest::qWait(50);
+                if (view.SizeNote() && view.SizeNote()->isVisible())
+                  sizeWhileSelecting = view.SizeNote()->text();
+                Shoot("capture_size_note.png");
+              }},
+             MoveTo(700, 500),
+             Up()},
+            {{shown(kBtnMosaic), [&] { sizeGone = !view.SizeNote() || !view.SizeNote()->isVisible(); }},
+             ClickButton(view, kBtnMosaic)},
+            Drag(355, 255, 455, 335),
+            {{Always, [&] { afterMosaic = dialog.Snapshot(); }}, ClickButton(view, kBtnPen)},
+            Drag(500, 300, 600, 400),
+            {{Always,
+              [&] {
+                afterPen = dialog.Snapshot();
+                Shoot("capture_mosaic_pen.png");
+                Xdo("key ctrl+z");
+              }},
+             {[&] { return dialog.Snapshot() == afterMosaic; }, [&] { afterUndo = dialog.Snapshot(); }},
+             ClickButton(view, kBtnCopy)}}));
+  EXPECT_EQ(view.Run(), kCaptureDone);
+  EXPECT_TRUE(driver.Finished()) << "ran " << driver.StepsRun() << " steps";
+  EXPECT_EQ(sizeWhileSelecting, QStringLiteral("200 × 150"));
+  EXPECT_TRUE(sizeGone);
+  EXPECT_FALSE(dialog.m_bSent);
+  ASSERT_EQ(dialog.m_rcSelection, (Rect{300, 200, 700, 500}));
+  // The mosaic replaced the grid there with block averages; the pen drew red
+  // and its undo took every pixel of it back.
+  // Blocks from x = 355 straddle the grid's cell edge at x = 360.
+  EXPECT_NE(afterMosaic.At(357, 257), GridColour(357, 257).rgb() & 0xFFFFFFu);
+  EXPECT_EQ(afterPen.At(550, 350), Rgb(255, 0, 0));
+  EXPECT_EQ(afterUndo, afterMosaic);
+
+  // Another program reads the selection with the mosaic and without the pen,
+  // pixel for pixel, after the capture window has gone.
+  const QImage clip = ClipboardThroughXclip();
+  ASSERT_EQ(clip.size(), QSize(400, 300));
+  const PixelBuffer want = dialog.SelectionPixels();
+  int differ = 0;
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 400; ++x) differ += (clip.pixel(x, y) & 0xFFFFFF) != want.At(x, y);
+  EXPECT_EQ(differ, 0);
+  EXPECT_EQ(clip.pixel(57, 57) & 0xFFFFFF, afterMosaic.At(357, 257));
+  EXPECT_EQ(clip.pixel(250, 150) & 0xFFFFFF, GridColour(550, 350).rgb() & 0xFFFFFF);
 }
 
 bool SameCursor(const QCursor& a, const QCursor& b) {
@@ -694,7 +773,7 @@ TEST_F(CaptureQtTest, TheSelectionMovesWithTheTrackerAndTheScreenFollows) {
   EXPECT_TRUE(driver.Finished()) << "ran " << driver.StepsRun() << " steps";
   EXPECT_EQ(dialog.m_rcSelection, (Rect{340, 230, 740, 530}));
   // The toolbar row ends at the selection's right edge, 5 pixels below it.
-  EXPECT_EQ(toolbarCell, QRect(440, 535, 50, 30));
+  EXPECT_EQ(toolbarCell, QRect(240, 535, 50, 30));
   EXPECT_TRUE(handleCursor) << "no sizing cursor over the handle";
   // The window shows the new selection undimmed and the old place dimmed.
   ASSERT_FALSE(shown.isNull());

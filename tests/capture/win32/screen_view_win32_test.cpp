@@ -10,11 +10,13 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "capture/dib_image.h"
 #include "capture/win32/capture_files_win32.h"
 #include "capture/win32/dib_section_win32.h"
 #include "capture/win32/image_encoder_win32.h"
@@ -481,7 +483,7 @@ TEST_F(ScreenViewWin32Test, TheScreenShowsTheDimmedSnapshotAndTheSelectionWithIt
   steps.push_back(InputScript::Pause(5));
   steps.push_back(InputScript::Do([&] {
     after = GrabScreen(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
-    for (int id : {kBtnRectangle, kBtnEllipse, kBtnArrow, kBtnText, kBtnSave, kBtnSend}) {
+    for (int id : kToolbarButtons) {
       RECT r{};
       ::GetWindowRect(::GetDlgItem(Capture(), id), &r);
       cells.push_back(r);
@@ -505,7 +507,7 @@ TEST_F(ScreenViewWin32Test, TheScreenShowsTheDimmedSnapshotAndTheSelectionWithIt
 
   // Afterwards: the selection undimmed, the rest dimmed, the toolbar below
   // the selection ending at its right edge.
-  const Rect toolbar{500, 505, 800, 535};
+  const Rect toolbar{300, 505, 800, 535};
   int inside = 0, insideOk = 0, outside = 0, outsideOk = 0;
   for (int y = 3; y < after->Height(); y += 7) {
     for (int x = 3; x < after->Width(); x += 7) {
@@ -522,9 +524,9 @@ TEST_F(ScreenViewWin32Test, TheScreenShowsTheDimmedSnapshotAndTheSelectionWithIt
   EXPECT_GT(inside, 1000);
   EXPECT_EQ(insideOk, inside);
   EXPECT_EQ(outsideOk, outside);
-  ASSERT_EQ(cells.size(), 6u);
+  ASSERT_EQ(cells.size(), 10u);
   for (size_t i = 0; i < cells.size(); ++i) {
-    const LONG left = 500 + static_cast<LONG>(i) * 50;
+    const LONG left = 300 + static_cast<LONG>(i) * 50;
     EXPECT_EQ(cells[i].left, left);
     EXPECT_EQ(cells[i].top, 505);
     EXPECT_EQ(cells[i].right, left + 50);
@@ -703,6 +705,89 @@ TEST(ImageEncoderWin32Test, JpegAndPngEncodeTheirPixels) {
     EXPECT_TRUE(test::Near(back->At(56, 40), Rgb(40, 60, 200), index == *png ? 0 : 12));
   }
   EXPECT_EQ(std::string_view(*EncodeWithEncoder(*png, image)).substr(1, 3), "PNG");
+}
+
+// The clipboard's CF_DIB as bytes; empty when there is none.
+std::string ClipboardDib() {
+  std::string out;
+  if (!::OpenClipboard(nullptr)) return out;
+  if (HANDLE data = ::GetClipboardData(CF_DIB)) {
+    if (const void* bytes = ::GlobalLock(data)) {
+      out.assign(static_cast<const char*>(bytes), ::GlobalSize(data));
+      ::GlobalUnlock(data);
+    }
+  }
+  ::CloseClipboard();
+  return out;
+}
+
+TEST_F(ScreenViewWin32Test, MosaicPenUndoThenCopyLeavesTheMarkedSelectionOnTheClipboard) {
+  PatternWindow pattern;
+  std::optional<PixelBuffer> afterMosaic, afterPen;
+  RECT window{};
+  // Blocks from (125, 125) straddle the pattern's cell edges at x, y = 160.
+  const int result = Run({Select(kSelection),
+                          Drag(kBtnMosaic, {125, 125}, {235, 215}),
+                          {InputScript::Do([&] { afterMosaic = dialog_.Snapshot(); })},
+                          Drag(kBtnPen, {250, 150}, {380, 300}),
+                          {InputScript::Do([&] {
+                             afterPen = dialog_.Snapshot();
+                             ::GetWindowRect(Capture(), &window);
+                             test::PostClick(Capture(), kBtnUndo);
+                           }),
+                           InputScript::WaitFor([&] { return dialog_.Snapshot() == *afterMosaic; }),
+                           InputScript::Do([this] { test::PostClick(Capture(), kBtnCopy); })}});
+  EXPECT_EQ(result, kCaptureDone);
+  EXPECT_FALSE(dialog_.m_bSent);
+  // The window and the picture cover the virtual desktop.
+  EXPECT_EQ(window.left, ::GetSystemMetrics(SM_XVIRTUALSCREEN));
+  EXPECT_EQ(window.right - window.left, ::GetSystemMetrics(SM_CXVIRTUALSCREEN));
+  EXPECT_EQ(dialog_.Snapshot().Width(), ::GetSystemMetrics(SM_CXVIRTUALSCREEN));
+  ASSERT_TRUE(afterMosaic && afterPen);
+  EXPECT_NE(afterMosaic->At(157, 157), PatternWindow::At(157, 157));
+  EXPECT_EQ(afterPen->At(250, 150), Rgb(255, 0, 0));
+  EXPECT_EQ(dialog_.Snapshot(), *afterMosaic);
+
+  // The clipboard holds the selection with the mosaic and without the pen,
+  // pixel for pixel, after the window has gone.
+  const std::string dib = ClipboardDib();
+  ASSERT_GE(dib.size(), sizeof(BITMAPINFOHEADER));
+  BITMAPINFOHEADER header{};
+  std::memcpy(&header, dib.data(), sizeof header);
+  EXPECT_EQ(header.biWidth, kSelection.right - kSelection.left);
+  EXPECT_EQ(header.biHeight, kSelection.bottom - kSelection.top);
+  const std::string want = PackedDib(dialog_.SelectionPixels());
+  ASSERT_GE(dib.size(), want.size());
+  EXPECT_EQ(dib.substr(0, want.size()), want);
+}
+
+TEST_F(ScreenViewWin32Test, TheWholeVirtualDesktopIsCapturedAndTheToolbarStaysOnIt) {
+  const int vx = ::GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const int vy = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
+  const int vw = ::GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  const int vh = ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  const std::optional<PixelBuffer> before = GrabScreen(vx, vy, vw, vh);
+  ASSERT_TRUE(before);
+  // At the desktop's right edge: right of x = 1920 wherever the desktop is
+  // wider than one such screen.
+  const Rect s{vw - 330, 100, vw - 10, 340};
+  RECT send{};
+  const int result = Run({Select(s), {InputScript::Do([&] {
+                            ::GetWindowRect(::GetDlgItem(Capture(), kBtnSend), &send);
+                            ::PostMessageW(Capture(), WM_COMMAND, IDCANCEL, 0);
+                          })}});
+  EXPECT_EQ(result, kCaptureCancelled);
+  EXPECT_EQ(dialog_.m_rcSelection, s);
+  if (vw > 1920 + 330) {
+    EXPECT_GT(dialog_.m_rcSelection.left, 1920);
+  }
+  const PixelBuffer& snap = dialog_.Snapshot();
+  ASSERT_EQ(snap.Width(), vw);
+  ASSERT_EQ(snap.Height(), vh);
+  for (int x = s.left; x < s.right; x += 7) EXPECT_EQ(snap.At(x, 200), before->At(x, 200)) << x;
+  // The row ends at the selection's right edge, inside the desktop.
+  EXPECT_EQ(send.right - vx, s.right);
+  EXPECT_EQ(send.top - vy, s.bottom + 5);
 }
 
 }  // namespace

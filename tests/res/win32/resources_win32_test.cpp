@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -283,7 +284,7 @@ TEST(DialogResources, MainWindowTemplate) {
   EXPECT_EQ(c.cy, 132);
 }
 
-TEST(DialogResources, CaptureTemplateWithSixHiddenButtons) {
+TEST(DialogResources, CaptureTemplateWithTenHiddenButtons) {
   const Dialog d = ReadDialog(IDD_SCREENDLG);
   EXPECT_EQ(d.style, static_cast<uint32_t>(WS_POPUP | WS_VISIBLE | WS_SYSMENU | DS_SETFONT | DS_FIXEDSYS));
   EXPECT_EQ(d.exStyle, static_cast<uint32_t>(WS_EX_APPWINDOW));
@@ -304,11 +305,15 @@ TEST(DialogResources, CaptureTemplateWithSixHiddenButtons) {
       {IDC_BTN_ELLIPSE, L"\u692d\u5706", radio},                               // 椭圆
       {IDC_BTN_RECTANGLE, L"\u77e9\u5f62", radio},                             // 矩形
       {IDC_BTN_TEXT, L"\u6587\u5b57", radio},                                  // 文字
+      {IDC_BTN_PEN, L"\u753b\u7b14", radio},                                   // 画笔
+      {IDC_BTN_MOSAIC, L"\u9a6c\u8d5b\u514b", radio},                          // 马赛克
+      {IDC_BTN_UNDO, L"\u64a4\u9500", WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON},  // 撤销
+      {IDC_BTN_COPY, L"\u590d\u5236", WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON},  // 复制
       {IDC_BTN_SAVE, L"\u4fdd\u5b58", WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON},  // 保存
       {IDC_BTN_SEND, L"\u53d1\u9001", WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON},  // 发送
   };
-  ASSERT_EQ(d.controls.size(), 6u);
-  for (size_t i = 0; i < 6; ++i) {
+  ASSERT_EQ(d.controls.size(), std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) {
     SCOPED_TRACE(expected[i].id);
     const DialogControl& c = d.controls[i];
     EXPECT_EQ(c.id, expected[i].id);
@@ -330,8 +335,8 @@ INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM) { return me
 TEST(DialogResources, CaptureDialogButtonsStartHiddenAndRadioAsOneGroup) {
   HWND dialog = CreateDialogParamW(Self(), MAKEINTRESOURCEW(IDD_SCREENDLG), nullptr, PlainDialogProc, 0);
   ASSERT_NE(dialog, nullptr);
-  for (int id :
-       {IDC_BTN_ARROW, IDC_BTN_ELLIPSE, IDC_BTN_RECTANGLE, IDC_BTN_TEXT, IDC_BTN_SAVE, IDC_BTN_SEND}) {
+  for (int id : {IDC_BTN_ARROW, IDC_BTN_ELLIPSE, IDC_BTN_RECTANGLE, IDC_BTN_TEXT, IDC_BTN_PEN, IDC_BTN_MOSAIC,
+                 IDC_BTN_UNDO, IDC_BTN_COPY, IDC_BTN_SAVE, IDC_BTN_SEND}) {
     HWND button = GetDlgItem(dialog, id);
     ASSERT_NE(button, nullptr) << id;
     EXPECT_FALSE(IsWindowVisible(button)) << id;
@@ -341,8 +346,8 @@ TEST(DialogResources, CaptureDialogButtonsStartHiddenAndRadioAsOneGroup) {
   EXPECT_STREQ(text, L"\u53d1\u9001");
   // Once the toolbar is shown, checking one tool unchecks the one checked
   // before (dialog groups skip hidden controls).
-  for (int id :
-       {IDC_BTN_ARROW, IDC_BTN_ELLIPSE, IDC_BTN_RECTANGLE, IDC_BTN_TEXT, IDC_BTN_SAVE, IDC_BTN_SEND}) {
+  for (int id : {IDC_BTN_ARROW, IDC_BTN_ELLIPSE, IDC_BTN_RECTANGLE, IDC_BTN_TEXT, IDC_BTN_PEN, IDC_BTN_MOSAIC,
+                 IDC_BTN_UNDO, IDC_BTN_COPY, IDC_BTN_SAVE, IDC_BTN_SEND}) {
     ShowWindow(GetDlgItem(dialog, id), SW_SHOWNA);
   }
   for (int id : {IDC_BTN_ARROW, IDC_BTN_ELLIPSE, IDC_BTN_RECTANGLE, IDC_BTN_TEXT}) {
@@ -352,6 +357,9 @@ TEST(DialogResources, CaptureDialogButtonsStartHiddenAndRadioAsOneGroup) {
   SendDlgItemMessageW(dialog, IDC_BTN_TEXT, BM_CLICK, 0, 0);
   EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_BTN_ARROW), BST_UNCHECKED);
   EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_BTN_TEXT), BST_CHECKED);
+  SendDlgItemMessageW(dialog, IDC_BTN_MOSAIC, BM_CLICK, 0, 0);
+  EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_BTN_TEXT), BST_UNCHECKED);
+  EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_BTN_MOSAIC), BST_CHECKED);
   DestroyWindow(dialog);
 }
 
@@ -425,8 +433,12 @@ void ExpectManifest(const std::wstring& path) {
   EXPECT_NE(text.find(R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")"), std::string::npos);
   EXPECT_NE(text.find(R"(processorArchitecture="x86" publicKeyToken="6595b64144ccf1df")"), std::string::npos);
   EXPECT_NE(
-      text.find(R"(<dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true</dpiAware>)"),
+      text.find(
+          R"(<dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true/pm</dpiAware>)"),
       std::string::npos);
+  EXPECT_NE(text.find(R"(<dpiAwareness xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">)"
+                      R"(PerMonitorV2, PerMonitor</dpiAwareness>)"),
+            std::string::npos);
 }
 
 TEST(BuiltPrograms, ProbeIsAVersionedGuiProgramWithItsManifest) {
@@ -463,7 +475,7 @@ TEST(BuiltPrograms, LoaderReadsTheManifest) {
   SIZE_T written = 0;
   EXPECT_TRUE(QueryActCtxSettingsW(0, context, nullptr, L"dpiAware", setting, 32, &written))
       << GetLastError();
-  EXPECT_STREQ(setting, L"true");
+  EXPECT_STREQ(setting, L"true/pm");
 
   std::vector<unsigned char> detailBuffer(4096);
   SIZE_T needed = 0;
