@@ -13,6 +13,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -62,6 +63,10 @@ class CaptureMonitorsTest : public ::testing::Test {
     App();
     if (!HaveXdotool()) GTEST_SKIP() << "xdotool is not installed";
     const QList<QScreen*> screens = QGuiApplication::screens();
+    // Under two-monitor-run (as the suite runs it) one screen is a fault of
+    // the set-up, not a reason to skip.
+    if (screens.size() < 2 && getenv("PARLEX_TWO_MONITORS"))
+      FAIL() << "two-monitor-run gave " << screens.size() << " screen(s)";
     if (screens.size() < 2) GTEST_SKIP() << "one screen: needs an X server with two monitors side by side";
     for (int i = 0; i < 2; ++i) {
       windows_.push_back(std::make_unique<PatternWindow>(screens[i], i));
