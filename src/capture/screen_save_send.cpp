@@ -127,9 +127,17 @@ void CScreenDlg::OnSend() {
     m_report.reason = u"no JPEG could be made";
   else if (path.empty())
     m_report.reason = u"the temporary file could not be written";
-  if (!path.empty() && Upload(path)) {
+  const bool answered = !path.empty() && Upload(path);
+  if (answered && m_report.httpStatus >= 200 && m_report.httpStatus < 300) {
     m_files->RemoveFile(path);
     m_report.outcome = CaptureReport::Outcome::kSent;
+  } else if (answered) {
+    // The server answered but refused the picture (an error page, a full
+    // disk, a picture too large): the page still gets what the server said,
+    // and the picture is kept as for any send that did not arrive.
+    m_report.reason = u"the server refused it";
+    KeepUnsent(jpeg, path);
+    m_report.outcome = CaptureReport::Outcome::kNotSent;
   } else {
     m_szReply.clear();
     KeepUnsent(jpeg, path);

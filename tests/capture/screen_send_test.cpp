@@ -138,6 +138,7 @@ TEST(ScreenSend, AFailedUploadKeepsTheCaptureInThePicturesFolder) {
   ASSERT_NE(deadPort, 0);
   const std::string kept = "Ostrel截屏未发送 2026-12-07 134501.jpg";
   const std::string second = "Ostrel截屏未发送 2026-12-07 134501 (2).jpg";
+  const std::string thirdName = "Ostrel截屏未发送 2026-12-07 134501 (3).jpg";
   {
     CaptureFixture f;
     f.dlg.SetUploadUrl(u"http://127.0.0.1:" + FormatDecimal(deadPort) + u"/resource/staff/image");
@@ -171,8 +172,31 @@ TEST(ScreenSend, AFailedUploadKeepsTheCaptureInThePicturesFolder) {
     EXPECT_NE(empty.Received(0), "");
     EXPECT_EQ(again.m_szReply, u"");
     EXPECT_EQ(again.m_report.reason, u"the server sent an empty reply");
+
+    // A refusal with an error page: the page gets the server's text, and the
+    // picture is kept all the same.
+    ScriptedReply refusal = ScriptedReply::Text("{\"error\":\"too large\"}");
+    refusal.head = "HTTP/1.0 413 Payload Too Large\r\nContent-Type: application/json\r\n\r\n";
+    LoopbackServer refusing(refusal);
+    ASSERT_TRUE(refusing.Start());
+    CScreenDlg third(12, 34);
+    FakeScreenView thirdView(400, 300);
+    thirdView.Attach(&third);
+    third.SetFiles(&f.files);
+    third.SetHttpSeams(PlatformHttpSeams());
+    third.OnInitDialog(f.original);
+    third.OnLButtonDown({10, 10});
+    third.OnMouseMove({50, 40});
+    third.OnLButtonUp({50, 40});
+    third.SetUploadUrl(refusing.Url(u"/resource/staff/image"));
+    third.OnSend();
+    EXPECT_EQ(third.m_szReply, u"{\"error\":\"too large\"}");
+    EXPECT_EQ(third.m_report.outcome, CaptureReport::Outcome::kNotSent);
+    EXPECT_EQ(third.m_report.httpStatus, 413);
+    EXPECT_EQ(third.m_szKeptFile, f.files.root + u"pictures/" + FromUtf8(thirdName));
+    EXPECT_TRUE(f.files.Listing(u"tmp").empty());
     // Sorted by name: " (" comes before ".".
-    EXPECT_EQ(f.files.Listing(u"pictures"), (std::vector<std::string>{second, kept}));
+    EXPECT_EQ(f.files.Listing(u"pictures"), (std::vector<std::string>{second, thirdName, kept}));
   }
   {
     // Without a temporary folder nothing is uploaded; the capture is kept.
