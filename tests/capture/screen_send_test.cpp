@@ -155,20 +155,25 @@ TEST(ScreenSend, AFailedUploadKeepsTheCaptureInThePicturesFolder) {
     EXPECT_EQ(f.dlg.m_report.reason.rfind(u"the request failed (error ", 0), 0u)
         << ToUtf8(f.dlg.m_report.reason);
 
+    // Another capture over the same files, sent to `url`.
+    auto sendAnother = [&f](CScreenDlg& dlg, FakeScreenView& view, const std::u16string& url) {
+      view.Attach(&dlg);
+      dlg.SetFiles(&f.files);
+      dlg.SetHttpSeams(PlatformHttpSeams());
+      dlg.OnInitDialog(f.original);
+      dlg.OnLButtonDown({10, 10});
+      dlg.OnMouseMove({50, 40});
+      dlg.OnLButtonUp({50, 40});
+      dlg.SetUploadUrl(url);
+      dlg.OnSend();
+    };
+
     // An empty reply counts as not sent; the name already taken gets " (2)".
     LoopbackServer empty(ScriptedReply::Text(""));
     ASSERT_TRUE(empty.Start());
     CScreenDlg again(12, 34);
     FakeScreenView view(400, 300);
-    view.Attach(&again);
-    again.SetFiles(&f.files);
-    again.SetHttpSeams(PlatformHttpSeams());
-    again.OnInitDialog(f.original);
-    again.OnLButtonDown({10, 10});
-    again.OnMouseMove({50, 40});
-    again.OnLButtonUp({50, 40});
-    again.SetUploadUrl(empty.Url(u"/resource/staff/image"));
-    again.OnSend();
+    sendAnother(again, view, empty.Url(u"/resource/staff/image"));
     EXPECT_NE(empty.Received(0), "");
     EXPECT_EQ(again.m_szReply, u"");
     EXPECT_EQ(again.m_report.reason, u"the server sent an empty reply");
@@ -181,15 +186,7 @@ TEST(ScreenSend, AFailedUploadKeepsTheCaptureInThePicturesFolder) {
     ASSERT_TRUE(refusing.Start());
     CScreenDlg third(12, 34);
     FakeScreenView thirdView(400, 300);
-    thirdView.Attach(&third);
-    third.SetFiles(&f.files);
-    third.SetHttpSeams(PlatformHttpSeams());
-    third.OnInitDialog(f.original);
-    third.OnLButtonDown({10, 10});
-    third.OnMouseMove({50, 40});
-    third.OnLButtonUp({50, 40});
-    third.SetUploadUrl(refusing.Url(u"/resource/staff/image"));
-    third.OnSend();
+    sendAnother(third, thirdView, refusing.Url(u"/resource/staff/image"));
     EXPECT_EQ(third.m_szReply, u"{\"error\":\"too large\"}");
     EXPECT_EQ(third.m_report.outcome, CaptureReport::Outcome::kNotSent);
     EXPECT_EQ(third.m_report.httpStatus, 413);

@@ -60,6 +60,7 @@ input { width: 8em; }
   </div>
 </div>
 <p id="status"></p>
+<script src="/chat.js"></script>
 <script>
 var version = '';
 var conversations = [];
@@ -87,18 +88,6 @@ function bridge(action) {
   try { action(window.external); } catch (e) { setStatus('调用失败：' + e.message); }
 }
 
-function request(method, url, body, done) {
-  var xhr = new XMLHttpRequest();
-  xhr.open(method, url, true);
-  if (body !== null) xhr.setRequestHeader('Content-Type', 'application/json; charset=utf-8');
-  xhr.onreadystatechange = function () {
-    if (xhr.readyState !== 4) return;
-    var data = null;
-    try { data = JSON.parse(xhr.responseText); } catch (e) { data = null; }
-    if (done) done(xhr.status, data);
-  };
-  xhr.send(body === null ? null : JSON.stringify(body));
-}
 
 // Tells the service what happened here; it shows the report in its log.
 function report(event, data) {

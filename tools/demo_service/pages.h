@@ -14,4 +14,7 @@ std::string_view AgentPage();
 // conversation with the agent, the agent's captures shown inline.
 std::string_view VisitorPage();
 
+// The script both pages load ("/chat.js"): their request to the service.
+std::string_view ChatScript();
+
 }  // namespace parlex::demo

@@ -183,6 +183,9 @@ void SetUpServer(httplib::Server& server, ServiceState& state) {
              [](const Request&, Response& res) { res.set_content(std::string(AgentPage()), kHtml); });
   server.Get("/visitor",
              [](const Request&, Response& res) { res.set_content(std::string(VisitorPage()), kHtml); });
+  server.Get("/chat.js", [](const Request&, Response& res) {
+    res.set_content(std::string(ChatScript()), "text/javascript; charset=utf-8");
+  });
   server.Get("/", [](const Request&, Response& res) { res.set_redirect("/visitor", 302); });
   AddChatRoutes(server, state.chat);
   server.Get("/agent-log",

@@ -39,6 +39,7 @@ textarea { width: 100%; height: 4em; box-sizing: border-box; }
   <textarea id="text" maxlength="4096" placeholder="输入消息，Enter 发送（Shift+Enter 换行）"></textarea>
   <p><button id="send" type="submit">发送消息</button> <span id="status"></span></p>
 </form>
+<script src="/chat.js"></script>
 <script>
 var me = null;      // { companyId, visitorId, token }
 var lastId = 0;
@@ -53,18 +54,6 @@ function companyOfPage() {
 }
 function storageKey() { return 'ostrel-visitor-' + companyOfPage(); }
 
-function request(method, url, body, done) {
-  var xhr = new XMLHttpRequest();
-  xhr.open(method, url, true);
-  if (body !== null) xhr.setRequestHeader('Content-Type', 'application/json; charset=utf-8');
-  xhr.onreadystatechange = function () {
-    if (xhr.readyState !== 4) return;
-    var data = null;
-    try { data = JSON.parse(xhr.responseText); } catch (e) { data = null; }
-    done(xhr.status, data);
-  };
-  xhr.send(body === null ? null : JSON.stringify(body));
-}
 
 function base() {
   return '/api/visitors/' + me.companyId + '/' + me.visitorId + '/messages?token=' + encodeURIComponent(me.token);
