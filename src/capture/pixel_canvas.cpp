@@ -4,7 +4,42 @@
 #include <cstdlib>
 #include <utility>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 namespace parlex {
+
+namespace {
+#ifdef __linux__
+constexpr size_t kHugePage = size_t{2} << 20;
+#endif
+}  // namespace
+
+void* AllocatePixels(size_t bytes) {
+#ifdef __linux__
+  if (bytes >= kHugePage) {
+    const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    if (void* block = std::aligned_alloc(kHugePage, rounded)) {
+      madvise(block, rounded, MADV_HUGEPAGE);  // a hint: refused, the pages are small
+      return block;
+    }
+    throw std::bad_alloc();
+  }
+#endif
+  return ::operator new(bytes);
+}
+
+void FreePixels(void* block, size_t bytes) noexcept {
+#ifdef __linux__
+  if (bytes >= kHugePage) {
+    std::free(block);
+    return;
+  }
+#endif
+  ::operator delete(block);
+}
+
 namespace {
 
 constexpr uint32_t kRgbMask = 0xFFFFFFu;

@@ -15,17 +15,57 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "capture/canvas.h"
 
 namespace parlex {
 
+// Storage for pixels. A whole desktop is tens of megabytes: such blocks are
+// asked for in huge pages where the system has them (a page fault per 4 KiB
+// made a fresh snapshot cost more than reading the screen), and pixels made
+// without a value are not written twice (see PixelBuffer::Blank).
+void* AllocatePixels(size_t bytes);
+void FreePixels(void* block, size_t bytes) noexcept;
+
+template <typename T>
+struct PixelAllocator {
+  using value_type = T;
+  PixelAllocator() = default;
+  template <typename U>
+  PixelAllocator(const PixelAllocator<U>&) noexcept {}
+  T* allocate(size_t n) { return static_cast<T*>(AllocatePixels(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) noexcept { FreePixels(p, n * sizeof(T)); }
+  // Made without a value: left as the memory was.
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  template <typename U>
+  friend bool operator==(const PixelAllocator&, const PixelAllocator<U>&) noexcept {
+    return true;
+  }
+};
+
 // An owned buffer for tests and off-screen surfaces.
 class PixelBuffer {
  public:
   PixelBuffer(int width, int height, uint32_t fill = 0)
       : width_(width), height_(height), pixels_(static_cast<size_t>(width) * height, fill) {}
+  // A buffer whose every pixel the caller writes before reading any.
+  static PixelBuffer Blank(int width, int height) {
+    PixelBuffer b(0, 0);
+    b.width_ = width;
+    b.height_ = height;
+    b.pixels_.resize(static_cast<size_t>(width) * height);
+    return b;
+  }
 
   int Width() const { return width_; }
   int Height() const { return height_; }
@@ -40,7 +80,7 @@ class PixelBuffer {
  private:
   int width_;
   int height_;
-  std::vector<uint32_t> pixels_;
+  std::vector<uint32_t, PixelAllocator<uint32_t>> pixels_;
 };
 
 class PixelCanvas final : public Canvas {

@@ -78,7 +78,7 @@ void CScreenDlg::OnInitDialog(PixelBuffer snapshot, std::vector<MonitorArea> mon
   // One pass makes the snapshot opaque (what the surface shows) and the
   // dimmed copy the area outside the selection shows; a paint then only
   // copies rows.
-  m_dimmed = PixelBuffer(m_cxScreen, m_cyScreen);
+  m_dimmed = PixelBuffer::Blank(m_cxScreen, m_cyScreen);
   const size_t count = static_cast<size_t>(m_cxScreen) * static_cast<size_t>(m_cyScreen);
   uint32_t* snap = m_snapshot.Data();
   uint32_t* dim = m_dimmed.Data();

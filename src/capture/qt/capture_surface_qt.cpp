@@ -22,6 +22,13 @@ void CaptureSurfaceQt::SetImage(const QImage& image, qreal ratio) {
   update();
 }
 
+QImage CaptureSurfaceQt::BlankImage(int width, int height) {
+  auto* pixels = new PixelBuffer(PixelBuffer::Blank(width, height));
+  return QImage(
+      reinterpret_cast<uchar*>(pixels->Data()), width, height, static_cast<qsizetype>(width) * 4,
+      QImage::Format_RGB32, [](void* block) { delete static_cast<PixelBuffer*>(block); }, pixels);
+}
+
 Point CaptureSurfaceQt::ToImage(QPointF widgetPos) const {
   // Qt hands positions of a scaled window as device pixels divided by the
   // ratio; rounding gives the device pixel back.

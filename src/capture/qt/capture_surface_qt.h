@@ -28,6 +28,10 @@ class CaptureSurfaceQt : public QWidget {
   // pixels per widget pixel, and resizes the widget.
   void SetImage(const QImage& image, qreal ratio = 1.0);
   qreal Ratio() const { return ratio_; }
+  // An RGB32 image of width x height whose pixels are not set yet, in the
+  // pixel storage a desktop-sized buffer wants: for an image every pixel of
+  // which is drawn before it shows.
+  static QImage BlankImage(int width, int height);
 
   // A widget position as the image pixel under it.
   Point ToImage(QPointF widgetPos) const;

@@ -9,9 +9,11 @@
 #include <QScreen>
 #include <QtMath>
 
+#include <algorithm>
 #include <cstring>
 
 #include "capture/qt/snapshot_sources_qt.h"
+#include "capture/qt/x11_grab_qt.h"
 
 namespace parlex::qt {
 
@@ -41,7 +43,7 @@ bool OnWayland() {
 bool FillPixels(ScreenSnapshotQt& shot, const QImage& picture, int width, int height) {
   const QImage image = picture.convertToFormat(QImage::Format_RGB32);
   if (image.isNull() || image.width() != width || image.height() != height) return false;
-  shot.pixels = PixelBuffer(width, height);
+  shot.pixels = PixelBuffer::Blank(width, height);
   for (int y = 0; y < height; ++y)
     std::memcpy(shot.pixels.Data() + static_cast<size_t>(y) * width, image.constScanLine(y),
                 static_cast<size_t>(width) * 4);
@@ -73,6 +75,24 @@ std::optional<ScreenSnapshotQt> GrabWorkScreenQt(QScreen* workScreen) {
                   place.height()))
     return std::nullopt;
   return shot;
+}
+
+// Every screen read from the X server into the snapshot, each at its place
+// in the bounding box `desktop`; false when the server cannot be read so.
+bool ReadScreensX11(ScreenSnapshotQt& shot, const QRect& desktop) {
+  PixelBuffer pixels = PixelBuffer::Blank(desktop.width(), desktop.height());
+  qint64 covered = 0;
+  for (const MonitorArea& m : shot.monitors)
+    covered += qint64{m.bounds.right - m.bounds.left} * (m.bounds.bottom - m.bounds.top);
+  if (covered != qint64{desktop.width()} * desktop.height())
+    std::fill_n(pixels.Data(), qint64{desktop.width()} * desktop.height(), 0u);  // between monitors: black
+  for (const MonitorArea& m : shot.monitors) {
+    const QRect place(m.bounds.left + desktop.left(), m.bounds.top + desktop.top(),
+                      m.bounds.right - m.bounds.left, m.bounds.bottom - m.bounds.top);
+    if (!GrabRootX11(place, pixels, m.bounds.left, m.bounds.top)) return false;
+  }
+  shot.pixels = std::move(pixels);
+  return true;
 }
 
 }  // namespace
@@ -124,7 +144,9 @@ std::optional<ScreenSnapshotQt> GrabDesktopQt(QScreen* workScreen) {
     m.work = Offset(m.work, -desktop.left(), -desktop.top());
   }
   shot.monitors = std::move(screens);
-  if (!FillPixels(shot, DesktopPictureQt(desktop), desktop.width(), desktop.height())) return std::nullopt;
+  if (!ReadScreensX11(shot, desktop) &&
+      !FillPixels(shot, DesktopPictureQt(desktop), desktop.width(), desktop.height()))
+    return std::nullopt;
   return shot;
 }
 

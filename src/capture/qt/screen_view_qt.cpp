@@ -147,11 +147,8 @@ int ScreenViewQt::Run() {
   window->setWindowIcon(AppIcon());
   const int width = shot->pixels.Width();
   const int height = shot->pixels.Height();
-  // The image starts as a copy of the snapshot (the dialog takes the
-  // snapshot itself), so nothing else can ever show.
-  const QImage image(reinterpret_cast<const uchar*>(shot->pixels.Data()), width, height, width * 4,
-                     QImage::Format_RGB32);
-  window->SetImage(image.copy(), shot->ratio);
+  // The window's image is composed in full below, before the window shows.
+  window->SetImage(CaptureSurfaceQt::BlankImage(width, height), shot->ratio);
   trackHost_ = std::make_unique<TrackHostQt>(window);
   window->SetHost(trackHost_.get());
   CreateButtons();
