@@ -36,6 +36,8 @@ void FreePixels(void* block, size_t bytes) noexcept {
     std::free(block);
     return;
   }
+#else
+  (void)bytes;
 #endif
   ::operator delete(block);
 }
