@@ -60,8 +60,7 @@ bool GrabRootX11(const QRect& source, PixelBuffer& into, int x, int y) {
         xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root,
                       static_cast<int16_t>(source.left()), static_cast<int16_t>(source.top() + top),
                       static_cast<uint16_t>(width), static_cast<uint16_t>(rows), ~0u);
-    std::unique_ptr<xcb_get_image_reply_t, FreeReply> reply(
-        xcb_get_image_reply(connection, cookie, nullptr));
+    std::unique_ptr<xcb_get_image_reply_t, FreeReply> reply(xcb_get_image_reply(connection, cookie, nullptr));
     if (!reply || reply->depth != screen->root_depth) return false;
     if (static_cast<size_t>(xcb_get_image_data_length(reply.get())) < rowBytes * rows) return false;
     const uint8_t* data = xcb_get_image_data(reply.get());
