@@ -58,31 +58,23 @@ bool AnnotationHistory::Commit(const PixelBuffer& snapshot) {
   return true;
 }
 
-Rect AnnotationHistory::Swap(Step& step, PixelBuffer& snapshot) {
+template <typename From, typename To>
+std::optional<Rect> AnnotationHistory::Swap(From& from, To& to, PixelBuffer& snapshot) {
+  if (from.empty()) return std::nullopt;
+  Step step = std::move(from.back());
+  from.pop_back();
   size_t i = 0;
   for (const Run& run : step.runs) {
     uint32_t* row = snapshot.Data() + static_cast<size_t>(run.y) * snapshot.Width() + run.x;
     for (int32_t k = 0; k < run.length; ++k, ++i) std::swap(row[k], step.pixels[i]);
   }
-  return step.bounds;
-}
-
-std::optional<Rect> AnnotationHistory::Undo(PixelBuffer& snapshot) {
-  if (done_.empty()) return std::nullopt;
-  Step step = std::move(done_.back());
-  done_.pop_back();
-  const Rect bounds = Swap(step, snapshot);
-  undone_.push_back(std::move(step));
+  const Rect bounds = step.bounds;
+  to.push_back(std::move(step));
   return bounds;
 }
 
-std::optional<Rect> AnnotationHistory::Redo(PixelBuffer& snapshot) {
-  if (undone_.empty()) return std::nullopt;
-  Step step = std::move(undone_.back());
-  undone_.pop_back();
-  const Rect bounds = Swap(step, snapshot);
-  done_.push_back(std::move(step));
-  return bounds;
-}
+std::optional<Rect> AnnotationHistory::Undo(PixelBuffer& snapshot) { return Swap(done_, undone_, snapshot); }
+
+std::optional<Rect> AnnotationHistory::Redo(PixelBuffer& snapshot) { return Swap(undone_, done_, snapshot); }
 
 }  // namespace parlex

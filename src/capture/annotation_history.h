@@ -55,7 +55,10 @@ class AnnotationHistory {
     size_t Bytes() const { return runs.size() * sizeof(Run) + pixels.size() * sizeof(uint32_t); }
   };
 
-  static Rect Swap(Step& step, PixelBuffer& snapshot);
+  // Swaps the newest step of `from` with the snapshot's pixels and moves it
+  // onto `to`: undo and redo are this one move in opposite directions.
+  template <typename From, typename To>
+  static std::optional<Rect> Swap(From& from, To& to, PixelBuffer& snapshot);
 
   std::deque<Step> done_;
   std::vector<Step> undone_;

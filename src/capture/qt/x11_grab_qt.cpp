@@ -4,6 +4,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -19,18 +20,12 @@ struct FreeReply {
   void operator()(void* reply) const { std::free(reply); }
 };
 
-bool LittleEndian() {
-  const uint32_t one = 1;
-  unsigned char first = 0;
-  std::memcpy(&first, &one, 1);
-  return first == 1;
-}
-
 // Whether a Z-pixmap of the root's depth holds 32 bits per pixel in the
 // layout of PixelBuffer.
 bool RootMatches(const xcb_setup_t* setup, const xcb_screen_t* screen) {
   if (screen->root_depth != 24 && screen->root_depth != 32) return false;
-  if ((setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST) != LittleEndian()) return false;
+  if ((setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST) != (std::endian::native == std::endian::little))
+    return false;
   for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem; xcb_format_next(&it))
     if (it.data->depth == screen->root_depth) return it.data->bits_per_pixel == 32;
   return false;
