@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QtMath>
 
+#include "capture/qt/x11_grab_qt.h"
+
 namespace parlex::qt {
 
 CaptureSurfaceQt::CaptureSurfaceQt(int width, int height, QWidget* parent)
@@ -30,10 +32,26 @@ QImage CaptureSurfaceQt::BlankImage(int width, int height) {
 }
 
 Point CaptureSurfaceQt::ToImage(QPointF widgetPos) const {
-  // Qt hands positions of a scaled window as device pixels divided by the
-  // ratio; rounding gives the device pixel back.
-  return Point{static_cast<int32_t>(qFloor(widgetPos.x() * ratio_ + 0.5)),
-               static_cast<int32_t>(qFloor(widgetPos.y() * ratio_ + 0.5))};
+  const QPointF device = widgetPos * ratio_;
+  // Qt hands positions of a scaled window rounded to its logical pixels, so
+  // every other device pixel (at a ratio of 2) could not be pointed at. The
+  // X server's own pointer position gives the device pixel, where it agrees
+  // with the event's (the pointer may have moved on since).
+  if (ratio_ != 1.0) {
+    if (const std::optional<Point> now = PointerNow();
+        now && qAbs(now->x - device.x()) <= ratio_ && qAbs(now->y - device.y()) <= ratio_)
+      return *now;
+  }
+  return Point{static_cast<int32_t>(qFloor(device.x() + 0.5)),
+               static_cast<int32_t>(qFloor(device.y() + 0.5))};
+}
+
+std::optional<Point> CaptureSurfaceQt::PointerNow() const {
+  const QWidget* top = window();
+  const std::optional<QPoint> p = PointerInWindowX11(top->internalWinId());
+  if (!p) return std::nullopt;
+  const QPointF offset = QPointF(mapTo(top, QPoint(0, 0))) * ratio_;
+  return Point{p->x() - qRound(offset.x()), p->y() - qRound(offset.y())};
 }
 
 QRect CaptureSurfaceQt::ToWidget(const Rect& r) const {

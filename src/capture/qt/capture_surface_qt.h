@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 #include "capture/pixel_canvas.h"
 #include "capture/region.h"
@@ -33,8 +34,12 @@ class CaptureSurfaceQt : public QWidget {
   // which is drawn before it shows.
   static QImage BlankImage(int width, int height);
 
-  // A widget position as the image pixel under it.
+  // A widget position (of an event, or the pointer's) as the image pixel
+  // under it.
   Point ToImage(QPointF widgetPos) const;
+  // The image pixel under the pointer now, as the window system has it in
+  // device pixels; none where it does not tell (off X).
+  std::optional<Point> PointerNow() const;
   // The widget rectangle covering an image rectangle.
   QRect ToWidget(const Rect& rect) const;
   // The widget region covering an image region.

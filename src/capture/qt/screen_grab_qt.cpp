@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "capture/qt/snapshot_sources_qt.h"
 #include "capture/qt/x11_grab_qt.h"
@@ -30,6 +31,12 @@ QRect DeviceRect(const QRect& logical, qreal ratio) {
 }
 
 namespace {
+
+// Where a screen's device pixels lie on the desktop: on X as RandR has the
+// monitor, else from Qt's geometry.
+QRect ScreenPlace(const QScreen* screen) {
+  return ScreenPlaceX11(screen).value_or(DeviceRect(screen->geometry(), screen->devicePixelRatio()));
+}
 
 // A Wayland compositor answers a program's own grab with nothing or with
 // black, and so does Xwayland's root window: there the picture comes from
@@ -95,6 +102,29 @@ bool ReadScreensX11(ScreenSnapshotQt& shot, const QRect& desktop) {
   return true;
 }
 
+// A window's logical geometry on `screen` for the device rectangle `place`:
+// Qt maps a window's position through its screen's scale about that
+// screen's top-left corner, also where the window reaches other screens.
+QRect LogicalPlace(const QRect& place, const QScreen* screen) {
+  const qreal ratio = screen->devicePixelRatio();
+  const QPoint origin = screen->geometry().topLeft();
+  const QPointF at = QPointF(place.topLeft() - origin) / ratio + QPointF(origin);
+  return QRect(at.toPoint(), QSize(qCeil(place.width() / ratio), qCeil(place.height() / ratio)));
+}
+
+// The screen Qt gives a top-level window over the device rectangle `place`
+// (and so the scale the window has), of the screens in Qt's order with
+// their places: the one holding the window's centre; where the centre lies
+// between monitors, the last one the window overlaps.
+QScreen* ScreenForPlace(const QRect& place, const std::vector<std::pair<QScreen*, QRect>>& screens) {
+  QScreen* last = screens.front().first;
+  for (const auto& [screen, area] : screens) {
+    if (area.contains(place.center())) return screen;
+    if (area.intersects(place)) last = screen;
+  }
+  return last;
+}
+
 }  // namespace
 
 QImage DesktopPictureQt(const QRect& desktop) {
@@ -106,9 +136,14 @@ QImage DesktopPictureQt(const QRect& desktop) {
   QPainter painter(&picture);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
   for (QScreen* screen : screens) {
-    const QRect place = DeviceRect(screen->geometry(), screen->devicePixelRatio());
+    const QRect place = ScreenPlace(screen);
     QImage part = screen->grabWindow(0).toImage();
-    if (part.isNull() || part.size() != place.size()) return {};
+    // Qt's grab of a screen at a fractional scale may miss the last row or
+    // column (its size comes from the rounded logical one).
+    const QSize missing = place.size() - part.size();
+    if (part.isNull() || missing.width() < 0 || missing.height() < 0 || missing.width() > 1 ||
+        missing.height() > 1)
+      return {};
     part.setDevicePixelRatio(1.0);
     painter.drawImage(place.topLeft() - desktop.topLeft(), part);
   }
@@ -120,25 +155,30 @@ std::optional<ScreenSnapshotQt> GrabDesktopQt(QScreen* workScreen) {
   QScreen* primary = QGuiApplication::primaryScreen();
   if (!primary) return std::nullopt;
   ScreenSnapshotQt shot;
-  shot.screen = primary;
-  shot.ratio = primary->devicePixelRatio();
   QRect desktop;
   std::vector<MonitorArea> screens;
-  for (QScreen* screen : QGuiApplication::screens()) {
+  std::vector<std::pair<QScreen*, QRect>> places;
+  for (QScreen* screen : primary->virtualSiblings()) {
     const qreal ratio = screen->devicePixelRatio();
-    const QRect place = DeviceRect(screen->geometry(), ratio);
+    const QRect place = ScreenPlace(screen);
+    places.emplace_back(screen, place);
     const QRect free = screen->availableGeometry();
-    const QRect work(place.topLeft() + (free.topLeft() - screen->geometry().topLeft()) * ratio,
-                     QSize(qRound(free.width() * ratio), qRound(free.height() * ratio)));
+    const QRect work = free == screen->geometry()
+                           ? place
+                           : QRect(place.topLeft() + (free.topLeft() - screen->geometry().topLeft()) * ratio,
+                                   QSize(qRound(free.width() * ratio), qRound(free.height() * ratio))) &
+                                 place;
     screens.push_back(AreaOf(place, work));
     desktop |= place;
   }
   shot.single = screens.size() == 1;
   // The window: full-screen on the one screen, else over the bounding box
-  // of them all (logical pixels of the primary's ratio).
-  shot.geometry = shot.single ? primary->geometry()
-                              : QRect(desktop.topLeft(), QSize(qCeil(desktop.width() / shot.ratio),
-                                                               qCeil(desktop.height() / shot.ratio)));
+  // of them all, at the scale of the screen Qt will give it. The window
+  // shows the picture one to one in device pixels wherever it lies, also on
+  // screens of another scale.
+  shot.screen = ScreenForPlace(desktop, places);
+  shot.ratio = shot.screen->devicePixelRatio();
+  shot.geometry = shot.single ? shot.screen->geometry() : LogicalPlace(desktop, shot.screen);
   for (MonitorArea& m : screens) {
     m.bounds = Offset(m.bounds, -desktop.left(), -desktop.top());
     m.work = Offset(m.work, -desktop.left(), -desktop.top());

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QWindow>
 #include <QVariant>
 #include <QWidget>
 
@@ -135,6 +136,7 @@ TrackHostQt::~TrackHostQt() {
 Point TrackHostQt::CursorPos() {
   if (hasHint_) return Point{hint_.x(), hint_.y()};
   if (!surface_) return Point{};
+  if (const std::optional<Point> now = surface_->PointerNow()) return *now;
   return surface_->ToImage(surface_->mapFromGlobal(QPointF(QCursor::pos())));
 }
 
@@ -217,9 +219,17 @@ void TrackHostQt::Enqueue(Pending pending) {
   if (loop_) loop_->exit(0);
 }
 
-Point TrackHostQt::ToSurface(QPointF global) const {
+Point TrackHostQt::ToSurface(QObject* receiver, const QMouseEvent& event) const {
   if (!surface_) return Point{};
-  return surface_->ToImage(surface_->mapFromGlobal(global));
+  // From the position in the receiver: Qt's global positions are in the
+  // logical pixels of the screen under the pointer, which on screens of
+  // different scales do not map back onto the window.
+  auto* widget = qobject_cast<QWidget*>(receiver);
+  if (widget && (widget == surface_ || surface_->isAncestorOf(widget)))
+    return surface_->ToImage(widget->mapTo(surface_, event.position()));
+  if (receiver == static_cast<QObject*>(surface_->window()->windowHandle()))
+    return surface_->ToImage(surface_->mapFrom(surface_->window(), event.position()));
+  return surface_->ToImage(surface_->mapFromGlobal(event.globalPosition()));
 }
 
 TrackEvent TrackHostQt::WaitEvent() {
@@ -288,7 +298,7 @@ bool TrackHostQt::eventFilter(QObject* watched, QEvent* event) {
   };
   switch (type) {
     case QEvent::MouseMove: {
-      const Point p = ToSurface(static_cast<QMouseEvent*>(event)->globalPosition());
+      const Point p = ToSurface(watched, *static_cast<QMouseEvent*>(event));
       return take(TrackEvent::MouseMove(p.x, p.y));
     }
     case QEvent::MouseButtonRelease:

@@ -28,6 +28,7 @@
 #include "capture/track_host.h"
 
 class QEventLoop;
+class QMouseEvent;
 
 namespace parlex::qt {
 
@@ -103,7 +104,8 @@ class TrackHostQt : public QObject, public ITrackHost {
   };
 
   void Enqueue(Pending pending);
-  Point ToSurface(QPointF global) const;
+  // A mouse event's position as the surface's image pixel.
+  Point ToSurface(QObject* receiver, const QMouseEvent& event) const;
 
   QPointer<CaptureSurfaceQt> surface_;
   std::unique_ptr<PixelCanvas> canvas_;

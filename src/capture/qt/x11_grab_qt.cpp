@@ -1,6 +1,7 @@
 #include "capture/qt/x11_grab_qt.h"
 
 #include <QGuiApplication>
+#include <xcb/randr.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -33,9 +34,17 @@ bool RootMatches(const xcb_setup_t* setup, const xcb_screen_t* screen) {
 
 }  // namespace
 
-bool GrabRootX11(const QRect& source, PixelBuffer& into, int x, int y) {
+namespace {
+
+xcb_connection_t* Connection() {
   auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+  return x11 ? x11->connection() : nullptr;
+}
+
+}  // namespace
+
+bool GrabRootX11(const QRect& source, PixelBuffer& into, int x, int y) {
+  xcb_connection_t* connection = Connection();
   if (!connection || source.isEmpty()) return false;
   if (x < 0 || y < 0 || x + source.width() > into.Width() || y + source.height() > into.Height())
     return false;
@@ -64,6 +73,45 @@ bool GrabRootX11(const QRect& source, PixelBuffer& into, int x, int y) {
                   data + static_cast<size_t>(row) * rowBytes, rowBytes);
   }
   return true;
+}
+
+std::optional<QRect> ScreenPlaceX11(const QScreen* screen) {
+  xcb_connection_t* connection = Connection();
+  if (!connection || !screen) return std::nullopt;
+  const xcb_screen_t* root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+  if (!root) return std::nullopt;
+  std::unique_ptr<xcb_randr_get_monitors_reply_t, FreeReply> monitors(
+      xcb_randr_get_monitors_reply(connection, xcb_randr_get_monitors(connection, root->root, 1), nullptr));
+  if (!monitors) return std::nullopt;
+  // Qt names a screen after its monitor and keeps its top-left corner in
+  // device pixels; the name decides between monitors at one corner.
+  const QPoint corner = screen->geometry().topLeft();
+  std::optional<QRect> atCorner;
+  int cornerCount = 0;
+  for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;
+       xcb_randr_monitor_info_next(&it)) {
+    const xcb_randr_monitor_info_t* m = it.data;
+    const QRect place(m->x, m->y, m->width, m->height);
+    if (place.topLeft() != corner) continue;
+    ++cornerCount;
+    atCorner = place;
+    std::unique_ptr<xcb_get_atom_name_reply_t, FreeReply> name(
+        xcb_get_atom_name_reply(connection, xcb_get_atom_name(connection, m->name), nullptr));
+    if (name && QString::fromLatin1(xcb_get_atom_name_name(name.get()),
+                                    xcb_get_atom_name_name_length(name.get())) == screen->name())
+      return place;
+  }
+  return cornerCount == 1 ? atCorner : std::nullopt;
+}
+
+std::optional<QPoint> PointerInWindowX11(WId window) {
+  xcb_connection_t* connection = Connection();
+  if (!connection || !window) return std::nullopt;
+  const xcb_query_pointer_cookie_t cookie = xcb_query_pointer(connection, static_cast<xcb_window_t>(window));
+  std::unique_ptr<xcb_query_pointer_reply_t, FreeReply> reply(
+      xcb_query_pointer_reply(connection, cookie, nullptr));
+  if (!reply || !reply->same_screen) return std::nullopt;
+  return QPoint(reply->win_x, reply->win_y);
 }
 
 }  // namespace parlex::qt

@@ -11,10 +11,13 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QtMath>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "capture/qt/input_script.h"
@@ -39,22 +42,63 @@ QColor Pattern(int screen, int x) {
   return screen == 0 ? QColor(200, 60 + 100 * stripe, 40) : QColor(40, 60 + 100 * stripe, 200);
 }
 
+// A screen's place on the X server in device pixels, as xrandr lists the
+// monitor of its name (Qt's logical sizes are rounded at fractional scales).
+QRect OnServer(const QScreen* screen) {
+  QRect place;
+  if (FILE* out = popen("xrandr --listmonitors", "r")) {
+    char line[256], name[64];
+    int w = 0, h = 0, x = 0, y = 0;
+    while (fgets(line, sizeof line, out))
+      if (sscanf(line, " %*d: %*s %d/%*dx%d/%*d+%d+%d %63s", &w, &h, &x, &y, name) == 5 &&
+          screen->name() == QLatin1String(name))
+        place = QRect(x, y, w, h);
+    pclose(out);
+  }
+  EXPECT_FALSE(place.isEmpty()) << "xrandr does not list " << screen->name().toStdString();
+  return place;
+}
+
+// Where a widget lies on the X server, in device pixels: its window's place
+// as the server has it, plus its own offset at the window's scale.
+QRect OnServer(const QWidget* widget) {
+  const QWidget* window = widget->window();
+  const std::string cmd = "xdotool getwindowgeometry --shell " + std::to_string(window->winId());
+  int x = 0, y = 0;
+  if (FILE* out = popen(cmd.c_str(), "r")) {
+    char line[128];
+    while (fgets(line, sizeof line, out)) sscanf(line, "X=%d", &x), sscanf(line, "Y=%d", &y);
+    pclose(out);
+  }
+  const qreal r = window->devicePixelRatio();
+  const QPointF at = QPointF(widget->mapTo(window, QPoint(0, 0))) * r;
+  return QRect(QPoint(x + qRound(at.x()), y + qRound(at.y())),
+               QSize(qRound(widget->width() * r), qRound(widget->height() * r)));
+}
+
+// Fills its screen with the pattern, drawn in the screen's device pixels.
 class PatternWindow : public QWidget {
  public:
-  PatternWindow(QScreen* screen, int index) : index_(index) {
+  PatternWindow(QScreen* screen, int index) : index_(index), place_(OnServer(screen)) {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setGeometry(screen->geometry());
   }
 
  protected:
   void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    for (int x = 0; x < width(); x += 20)
-      painter.fillRect(x, 0, 20, height(), Pattern(index_, geometry().x() + x));
+    const qreal r = devicePixelRatio();
+    QImage image(place_.size(), QImage::Format_RGB32);
+    QPainter stripes(&image);
+    for (int x = 0; x < image.width(); x += 20)
+      stripes.fillRect(x, 0, 20, image.height(), Pattern(index_, place_.x() + x));
+    stripes.end();
+    image.setDevicePixelRatio(r);
+    QPainter(this).drawImage(QPointF(0, 0), image);
   }
 
  private:
   int index_;
+  QRect place_;
 };
 
 class CaptureMonitorsTest : public ::testing::Test {
@@ -73,7 +117,7 @@ class CaptureMonitorsTest : public ::testing::Test {
       windows_.back()->show();
       ASSERT_TRUE(QTest::qWaitForWindowExposed(windows_.back().get()));
     }
-    second_ = screens[1]->geometry();
+    second_ = OnServer(screens[1]);
     QTest::qWait(200);
   }
 
@@ -89,10 +133,12 @@ class CaptureMonitorsTest : public ::testing::Test {
               Drag(a.x(), a.y(), b.x(), b.y()),
               {{[&view] { return view.Button(kBtnSend) && view.Button(kBtnSend)->isVisible(); },
                 [&] {
-                  const QPushButton* first = view.Button(kBtnRectangle);
-                  const QPushButton* last = view.Button(kBtnSend);
-                  *toolbar = QRect(first->mapToGlobal(QPoint(0, 0)),
-                                   last->mapToGlobal(QPoint(last->width(), last->height())) - QPoint(1, 1));
+                  *toolbar = OnServer(view.Button(kBtnRectangle)) | OnServer(view.Button(kBtnSend));
+                  // A widget on a scaled window lies on whole logical
+                  // pixels: its edges may be off its cell by less than
+                  // one logical pixel.
+                  const qreal ratio = view.Window()->devicePixelRatio();
+                  slack_ = ratio == 1.0 ? 0 : qCeil(ratio);
                   Xdo("key Escape");
                 }}}}));
     EXPECT_EQ(view.Run(), kCaptureCancelled);
@@ -120,6 +166,7 @@ class CaptureMonitorsTest : public ::testing::Test {
 
   std::vector<std::unique_ptr<PatternWindow>> windows_;
   QRect second_;
+  int slack_ = 0;
 };
 
 TEST_F(CaptureMonitorsTest, SelectionsOnTheSecondMonitorAndAcrossBothHoldEachPattern) {
@@ -158,8 +205,8 @@ TEST_F(CaptureMonitorsTest, ToolbarOfASelectionAtTheSecondMonitorsEdgesStaysOnIt
     // The pointer stops on the monitor's last column.
     EXPECT_EQ(dialog.m_rcSelection.right, s.right());
     EXPECT_TRUE(s.contains(toolbar)) << toolbar.x() << "," << toolbar.y();
-    EXPECT_EQ(toolbar.right() + 1, dialog.m_rcSelection.right);
-    EXPECT_EQ(toolbar.top(), 505);
+    EXPECT_NEAR(toolbar.right() + 1, dialog.m_rcSelection.right, slack_);
+    EXPECT_NEAR(toolbar.top(), 505, slack_);
   }
   // Near the second monitor's bottom (shorter than the first): above the
   // selection, not below it off that monitor.
@@ -170,7 +217,7 @@ TEST_F(CaptureMonitorsTest, ToolbarOfASelectionAtTheSecondMonitorsEdgesStaysOnIt
     Select(dialog, view, QPoint(s.x() + 100, s.bottom() - 300), QPoint(s.x() + 700, s.bottom() - 10),
            &toolbar);
     EXPECT_TRUE(s.contains(toolbar)) << toolbar.x() << "," << toolbar.y();
-    EXPECT_EQ(toolbar.bottom(), s.bottom() - 300 - 5 - 1);
+    EXPECT_NEAR(toolbar.bottom(), s.bottom() - 300 - 5 - 1, slack_);
   }
 }
 
