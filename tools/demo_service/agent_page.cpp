@@ -88,7 +88,6 @@ function bridge(action) {
   try { action(window.external); } catch (e) { setStatus('调用失败：' + e.message); }
 }
 
-
 // Tells the service what happened here; it shows the report in its log.
 function report(event, data) {
   data = data || {};

@@ -32,10 +32,27 @@ QRect DeviceRect(const QRect& logical, qreal ratio) {
 
 namespace {
 
-// Where a screen's device pixels lie on the desktop: on X as RandR has the
-// monitor, else from Qt's geometry.
-QRect ScreenPlace(const QScreen* screen) {
-  return ScreenPlaceX11(screen).value_or(DeviceRect(screen->geometry(), screen->devicePixelRatio()));
+using ScreenPlaces = std::vector<std::pair<QScreen*, QRect>>;
+
+// Every screen, in Qt's order, with where its device pixels lie on the
+// desktop: on X as RandR has its monitor (the one of its name, else the only
+// one at its top-left corner, which Qt keeps in device pixels), else from
+// Qt's geometry.
+ScreenPlaces PlaceScreens(QScreen* primary) {
+  const std::vector<MonitorX11> monitors = MonitorsX11();
+  ScreenPlaces places;
+  for (QScreen* screen : primary->virtualSiblings()) {
+    const QPoint corner = screen->geometry().topLeft();
+    auto at = [&](const MonitorX11& m) { return m.place.topLeft() == corner; };
+    auto named = std::find_if(monitors.begin(), monitors.end(),
+                              [&](const MonitorX11& m) { return at(m) && m.name == screen->name(); });
+    if (named == monitors.end() && std::count_if(monitors.begin(), monitors.end(), at) == 1)
+      named = std::find_if(monitors.begin(), monitors.end(), at);
+    places.emplace_back(screen, named != monitors.end()
+                                    ? named->place
+                                    : DeviceRect(screen->geometry(), screen->devicePixelRatio()));
+  }
+  return places;
 }
 
 // A Wayland compositor answers a program's own grab with nothing or with
@@ -116,7 +133,7 @@ QRect LogicalPlace(const QRect& place, const QScreen* screen) {
 // (and so the scale the window has), of the screens in Qt's order with
 // their places: the one holding the window's centre; where the centre lies
 // between monitors, the last one the window overlaps.
-QScreen* ScreenForPlace(const QRect& place, const std::vector<std::pair<QScreen*, QRect>>& screens) {
+QScreen* ScreenForPlace(const QRect& place, const ScreenPlaces& screens) {
   QScreen* last = screens.front().first;
   for (const auto& [screen, area] : screens) {
     if (area.contains(place.center())) return screen;
@@ -125,18 +142,15 @@ QScreen* ScreenForPlace(const QRect& place, const std::vector<std::pair<QScreen*
   return last;
 }
 
-}  // namespace
-
-QImage DesktopPictureQt(const QRect& desktop) {
-  if (OnWayland()) return DesktopSnapshotQt();
-  const QList<QScreen*> screens = QGuiApplication::screens();
-  if (screens.size() == 1) return screens.front()->grabWindow(0).toImage();  // no copy to make
+// The picture of the whole desktop through Qt's grab, the bounding box
+// `desktop` with each screen at its place; null when it cannot be had.
+QImage DesktopPictureQt(const QRect& desktop, const ScreenPlaces& screens) {
+  if (screens.size() == 1) return screens.front().first->grabWindow(0).toImage();  // no copy to make
   QImage picture(desktop.size(), QImage::Format_RGB32);
   picture.fill(Qt::black);  // what lies between monitors of different sizes
   QPainter painter(&picture);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
-  for (QScreen* screen : screens) {
-    const QRect place = ScreenPlace(screen);
+  for (const auto& [screen, place] : screens) {
     QImage part = screen->grabWindow(0).toImage();
     // Qt's grab of a screen at a fractional scale may miss the last row or
     // column (its size comes from the rounded logical one).
@@ -150,6 +164,8 @@ QImage DesktopPictureQt(const QRect& desktop) {
   return picture;
 }
 
+}  // namespace
+
 std::optional<ScreenSnapshotQt> GrabDesktopQt(QScreen* workScreen) {
   if (OnWayland()) return GrabWorkScreenQt(workScreen);
   QScreen* primary = QGuiApplication::primaryScreen();
@@ -157,11 +173,9 @@ std::optional<ScreenSnapshotQt> GrabDesktopQt(QScreen* workScreen) {
   ScreenSnapshotQt shot;
   QRect desktop;
   std::vector<MonitorArea> screens;
-  std::vector<std::pair<QScreen*, QRect>> places;
-  for (QScreen* screen : primary->virtualSiblings()) {
+  const ScreenPlaces places = PlaceScreens(primary);
+  for (const auto& [screen, place] : places) {
     const qreal ratio = screen->devicePixelRatio();
-    const QRect place = ScreenPlace(screen);
-    places.emplace_back(screen, place);
     const QRect free = screen->availableGeometry();
     const QRect work = free == screen->geometry()
                            ? place
@@ -185,7 +199,7 @@ std::optional<ScreenSnapshotQt> GrabDesktopQt(QScreen* workScreen) {
   }
   shot.monitors = std::move(screens);
   if (!ReadScreensX11(shot, desktop) &&
-      !FillPixels(shot, DesktopPictureQt(desktop), desktop.width(), desktop.height()))
+      !FillPixels(shot, DesktopPictureQt(desktop, places), desktop.width(), desktop.height()))
     return std::nullopt;
   return shot;
 }

@@ -41,12 +41,6 @@ struct ScreenSnapshotQt {
 // device pixels and the size is the logical one times the screen's ratio.
 QRect DeviceRect(const QRect& logical, qreal ratio);
 
-// The picture of the whole desktop in device pixels, the bounding box
-// `desktop` (device pixels of the desktop) with each screen at its place:
-// every screen read from the X server, or on a Wayland desktop the portal's
-// or grim's picture. Null when it cannot be had.
-QImage DesktopPictureQt(const QRect& desktop);
-
 // The desktop's pixels and its monitors; none when there is no screen or no
 // picture of the desktop's device size comes back. On a Wayland desktop,
 // where one window covers one output, only the screen the agent works on: a

@@ -32,10 +32,6 @@ bool RootMatches(const xcb_setup_t* setup, const xcb_screen_t* screen) {
   return false;
 }
 
-}  // namespace
-
-namespace {
-
 xcb_connection_t* Connection() {
   auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
   return x11 ? x11->connection() : nullptr;
@@ -75,33 +71,30 @@ bool GrabRootX11(const QRect& source, PixelBuffer& into, int x, int y) {
   return true;
 }
 
-std::optional<QRect> ScreenPlaceX11(const QScreen* screen) {
+std::vector<MonitorX11> MonitorsX11() {
   xcb_connection_t* connection = Connection();
-  if (!connection || !screen) return std::nullopt;
+  if (!connection) return {};
   const xcb_screen_t* root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-  if (!root) return std::nullopt;
+  if (!root) return {};
   std::unique_ptr<xcb_randr_get_monitors_reply_t, FreeReply> monitors(
       xcb_randr_get_monitors_reply(connection, xcb_randr_get_monitors(connection, root->root, 1), nullptr));
-  if (!monitors) return std::nullopt;
-  // Qt names a screen after its monitor and keeps its top-left corner in
-  // device pixels; the name decides between monitors at one corner.
-  const QPoint corner = screen->geometry().topLeft();
-  std::optional<QRect> atCorner;
-  int cornerCount = 0;
+  if (!monitors) return {};
+  // Every name asked for before the first answer is read: one wait in all.
+  std::vector<MonitorX11> out;
+  std::vector<xcb_get_atom_name_cookie_t> names;
   for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;
        xcb_randr_monitor_info_next(&it)) {
-    const xcb_randr_monitor_info_t* m = it.data;
-    const QRect place(m->x, m->y, m->width, m->height);
-    if (place.topLeft() != corner) continue;
-    ++cornerCount;
-    atCorner = place;
-    std::unique_ptr<xcb_get_atom_name_reply_t, FreeReply> name(
-        xcb_get_atom_name_reply(connection, xcb_get_atom_name(connection, m->name), nullptr));
-    if (name && QString::fromLatin1(xcb_get_atom_name_name(name.get()),
-                                    xcb_get_atom_name_name_length(name.get())) == screen->name())
-      return place;
+    out.push_back(MonitorX11{QString(), QRect(it.data->x, it.data->y, it.data->width, it.data->height)});
+    names.push_back(xcb_get_atom_name(connection, it.data->name));
   }
-  return cornerCount == 1 ? atCorner : std::nullopt;
+  for (size_t i = 0; i < out.size(); ++i) {
+    std::unique_ptr<xcb_get_atom_name_reply_t, FreeReply> name(
+        xcb_get_atom_name_reply(connection, names[i], nullptr));
+    if (name)
+      out[i].name =
+          QString::fromLatin1(xcb_get_atom_name_name(name.get()), xcb_get_atom_name_name_length(name.get()));
+  }
+  return out;
 }
 
 std::optional<QPoint> PointerInWindowX11(WId window) {

@@ -7,10 +7,11 @@
 
 #include <QPoint>
 #include <QRect>
-#include <QScreen>
+#include <QString>
 #include <QWindow>
 
 #include <optional>
+#include <vector>
 
 #include "capture/pixel_canvas.h"
 
@@ -23,10 +24,15 @@ namespace parlex::qt {
 // order, or the server refuses: the caller then reads the screen through Qt.
 bool GrabRootX11(const QRect& source, PixelBuffer& into, int x, int y);
 
-// Where `screen` lies on the X server in device pixels, as RandR has the
-// monitor: Qt's logical size of a screen at a fractional scale is rounded
-// and does not give the device size back. None off X or without RandR.
-std::optional<QRect> ScreenPlaceX11(const QScreen* screen);
+// A monitor as RandR has it, in device pixels: Qt's logical size of a screen
+// at a fractional scale is rounded and does not give the device size back.
+struct MonitorX11 {
+  QString name;  // Qt names its screen after it
+  QRect place;
+};
+
+// The active monitors; none off X or without RandR.
+std::vector<MonitorX11> MonitorsX11();
 
 // Where the pointer is now relative to `window`'s top-left corner, in device
 // pixels, as the X server has it; none off X, or with the pointer on another
